@@ -1,0 +1,154 @@
+/*
+ * The robot object's constructor and connection methods, and the bridge from
+ * native code back into Python: the error handler the library calls, and the
+ * helpers that call a Python callable with numbers.
+ */
+#include "frame.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+using namespace velmo;
+
+extern "C" {
+/* Exported: native callers may read which address the next login uses. */
+VELMO_EXPORT char ipaddr[30];
+}
+
+/* The handler of the most recent set_error_handler, shared by all RC objects.
+ * Read and written only with the interpreter lock held. */
+static PyObject *my_callback = nullptr;
+
+static const char not_callable[] = "parameter must be callable";
+static const char not_a_float[] = "call_func: callable didn't return a float\n";
+
+int RC_init(PyObject *, PyObject *args, PyObject *)
+{
+    const char *address = nullptr;
+    if (!PyArg_ParseTuple(args, "s", &address))
+        return -1;
+    std::strncpy(ipaddr, address, sizeof ipaddr - 1);
+    ipaddr[sizeof ipaddr - 1] = '\0';
+    return 0;
+}
+
+PyObject *RC_log_in(PyObject *self, PyObject *)
+{
+    RobotHandle *handle = &reinterpret_cast<RobotObject *>(self)->handle;
+    *handle = 1;
+    ErrorCode code = create_handler(ipaddr, handle);
+    /* A failed login must not leave a handle that might belong to another connection. */
+    if (code != 0)
+        *handle = -1;
+    return result_tuple(code);
+}
+
+PyObject *RC_log_out(PyObject *self, PyObject *)
+{
+    return forward(self, no_args, destory_handler);
+}
+
+/* Print the pending exception and clear it. SystemExit goes to the unraisable
+ * hook instead: PyErr_Print would end the process on it. */
+static void print_pending_exception(PyObject *context)
+{
+    if (PyErr_ExceptionMatches(PyExc_SystemExit))
+        PyErr_WriteUnraisable(context);
+    else
+        PyErr_Print();
+}
+
+extern "C" VELMO_EXPORT void pythonCallBack(int eventcode)
+{
+    if (!Py_IsInitialized())
+        return;
+    PyGILState_STATE gil = PyGILState_Ensure();
+    /* We may run inside a method's library call: keep whatever it has pending. */
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyObject *handler = my_callback;
+    if (handler != nullptr) {
+        Py_INCREF(handler); /* the handler may replace itself */
+        PyObject *result = PyObject_CallFunction(handler, "(i)", eventcode);
+        if (result == nullptr)
+            PyErr_WriteUnraisable(handler);
+        Py_XDECREF(result);
+        Py_DECREF(handler);
+    }
+    PyErr_Restore(type, value, traceback);
+    PyGILState_Release(gil);
+}
+
+PyObject *RC_set_error_handler(PyObject *self, PyObject *args)
+{
+    const RobotHandle *handle = checked_handle(self);
+    if (handle == nullptr)
+        return nullptr;
+    PyObject *temp = nullptr;
+    if (!PyArg_ParseTuple(args, "O:set_callback", &temp))
+        return nullptr;
+    if (!PyCallable_Check(temp)) {
+        PyErr_SetString(PyExc_TypeError, not_callable);
+        return nullptr;
+    }
+    Py_INCREF(temp); /* before releasing the old one: it may be the same object */
+    PyObject *previous = my_callback;
+    my_callback = temp;
+    Py_XDECREF(previous);
+    set_error_handler(handle, pythonCallBack);
+    Py_RETURN_NONE;
+}
+
+PyObject *RC_call_func(PyObject *, PyObject *args)
+{
+    PyObject *temp = nullptr;
+    double x = 0, y = 0;
+    if (!PyArg_ParseTuple(args, "Odd:set_callback", &temp, &x, &y))
+        return nullptr;
+    if (!PyCallable_Check(temp)) {
+        PyErr_SetString(PyExc_TypeError, not_callable);
+        return nullptr;
+    }
+    PyObject *result = PyObject_CallFunction(temp, "(dd)", x, y);
+    if (result == nullptr) {
+        /* Show the traceback, then hand the same exception to the caller. */
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
+        PyErr_NormalizeException(&type, &value, &traceback);
+        Py_XINCREF(type);
+        Py_XINCREF(value);
+        Py_XINCREF(traceback);
+        PyErr_Restore(type, value, traceback);
+        print_pending_exception(temp);
+        PyErr_Restore(type, value, traceback);
+        return nullptr;
+    }
+    if (!PyFloat_Check(result)) {
+        std::fputs(not_a_float, stderr);
+        Py_DECREF(result);
+        PyErr_SetString(PyExc_TypeError, "call_func: callable didn't return a float");
+        return nullptr;
+    }
+    return result;
+}
+
+extern "C" VELMO_EXPORT double call_func(PyObject *callable, double x)
+{
+    double value = std::nan("");
+    PyGILState_STATE gil = PyGILState_Ensure();
+    if (callable == nullptr || !PyCallable_Check(callable)) {
+        std::fputs("call_func: expected a callable\n", stderr);
+    } else {
+        PyObject *result = PyObject_CallFunction(callable, "(d)", x);
+        if (result == nullptr)
+            print_pending_exception(callable);
+        else if (!PyFloat_Check(result))
+            std::fputs(not_a_float, stderr);
+        else
+            value = PyFloat_AsDouble(result);
+        Py_XDECREF(result);
+    }
+    PyGILState_Release(gil);
+    return value;
+}

@@ -1,0 +1,347 @@
+/*
+ * The calling frame every RC method shares: handle check, argument parsing
+ * into records on the method's own stack, one library call, result tuple.
+ *
+ * A method names its parse (format and keywords), its library function and,
+ * for functions with out-parameters, how the outputs become Python values.
+ * The library function's parameter types after the handle decide the rest:
+ * each type has one Arg<> trait that says where the parser writes it and how
+ * it is handed to the library.
+ */
+#ifndef VELMO_FRAME_H
+#define VELMO_FRAME_H
+
+#include "velmo.h"
+
+#include <array>
+#include <cstring>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+namespace velmo {
+
+/* ---- handle check ------------------------------------------------------ */
+
+inline const RobotHandle *checked_handle(PyObject *self)
+{
+    RobotObject *robot = reinterpret_cast<RobotObject *>(self);
+    if (robot->handle < 0) {
+        PyErr_SetString(PyExc_Exception, "invalid robot control handle");
+        return nullptr;
+    }
+    return &robot->handle;
+}
+
+/* ---- record fields as parser targets ----------------------------------- */
+
+inline auto fields(JointVector &r)
+{
+    double *v = r.jVal;
+    return std::make_tuple(v, v + 1, v + 2, v + 3, v + 4, v + 5);
+}
+inline auto fields(Translation &t) { return std::make_tuple(&t.x, &t.y, &t.z); }
+inline auto fields(RpyAngles &r) { return std::make_tuple(&r.rx, &r.ry, &r.rz); }
+inline auto fields(CartPose &p) { return std::tuple_cat(fields(p.tran), fields(p.rpy)); }
+inline auto fields(PayloadData &p) { return std::tuple_cat(std::make_tuple(&p.mass), fields(p.centroid)); }
+inline auto fields(RotationMatrix &m) { return std::tuple_cat(fields(m.x), fields(m.y), fields(m.z)); }
+inline auto fields(QuaternionValue &q) { return std::make_tuple(&q.s, &q.x, &q.y, &q.z); }
+inline auto fields(TrajectoryConfig &c)
+{
+    return std::make_tuple(&c.xyz_interval, &c.rpy_interval, &c.vel, &c.acc);
+}
+inline auto fields(VelocityComplianceConfig &c)
+{
+    return std::make_tuple(&c.vc_level, &c.rate1, &c.rate2, &c.rate3, &c.rate4);
+}
+inline auto fields(ComplianceCondition &c)
+{
+    return std::make_tuple(&c.fx, &c.fy, &c.fz, &c.tx, &c.ty, &c.tz);
+}
+
+/* ---- one trait per library parameter type ------------------------------- */
+
+/* Scalars: parsed in place, passed by value. */
+template <class T>
+struct Arg {
+    static_assert(std::is_arithmetic<T>::value, "no conversion for this library parameter type");
+    T value{};
+    auto targets() { return std::make_tuple(&value); }
+    T pass() const { return value; }
+    std::tuple<> output() { return {}; }
+};
+
+/* An input record: parsed field by field, passed by address. */
+template <class R>
+struct Arg<const R *> {
+    R value{};
+    auto targets() { return fields(value); }
+    const R *pass() const { return &value; }
+    std::tuple<> output() { return {}; }
+};
+
+/* A text: the interpreter's UTF-8 buffer, borrowed for the call. */
+template <>
+struct Arg<const char *> {
+    const char *value = nullptr;
+    auto targets() { return std::make_tuple(&value); }
+    const char *pass() const { return value; }
+    std::tuple<> output() { return {}; }
+};
+
+/* The trailing option pointer of the extended moves: always null, never parsed. */
+template <>
+struct Arg<const void *> {
+    std::tuple<> targets() { return {}; }
+    const void *pass() const { return nullptr; }
+    std::tuple<> output() { return {}; }
+};
+
+/* An input record handed over by value (torque_feedforward). */
+template <>
+struct Arg<JointVector> {
+    JointVector value{};
+    auto targets() { return fields(value); }
+    JointVector pass() const { return value; }
+    std::tuple<> output() { return {}; }
+};
+
+/* An out-parameter: cleared before the call, so a library that fails without
+ * writing leaves zeros, never stack garbage. */
+template <class R>
+struct Arg<R *> {
+    static_assert(!std::is_same<R, char>::value, "text buffers need their size: write the method out");
+    R value{};
+    std::tuple<> targets() { return {}; }
+    R *pass() { return &value; }
+    std::tuple<const R &> output() const { return std::tie(value); }
+};
+
+/* ---- parsing ------------------------------------------------------------- */
+
+/* How a method takes its arguments. A null format parses nothing. */
+struct Parse {
+    PyObject *args = nullptr;
+    PyObject *kwds = nullptr;
+    const char *format = nullptr;
+    const char *const *keywords = nullptr;
+
+    Parse() = default;
+    Parse(PyObject *a, const char *f) : args(a), format(f) {}
+    Parse(PyObject *a, PyObject *k, const char *f, const char *const *kw)
+        : args(a), kwds(k), format(f), keywords(kw) {}
+
+    template <class... T>
+    bool operator()(std::tuple<T *...> targets) const
+    {
+        if (format == nullptr)
+            return true;
+        return std::apply(
+            [this](T *...target) {
+                if (keywords == nullptr)
+                    return PyArg_ParseTuple(args, format, target...) != 0;
+                return PyArg_ParseTupleAndKeywords(args, kwds, format,
+                                                   const_cast<char **>(keywords), target...) != 0;
+            },
+            targets);
+    }
+};
+
+/* Methods that take no arguments, or take and ignore whatever they are given. */
+inline const Parse no_args{};
+
+/* ---- Python values ------------------------------------------------------- */
+
+inline PyObject *py(int32_t v) { return PyLong_FromLong(v); }
+inline PyObject *py(double v) { return PyFloat_FromDouble(v); }
+inline PyObject *py(float v) { return PyFloat_FromDouble(static_cast<double>(v)); }
+
+/* Unsigned and 64-bit outputs go through the platform's long: all bits on
+ * 64-bit Linux, the low 32 bits (signed) on Windows. */
+inline PyObject *py_long(uint32_t v) { return PyLong_FromLong(static_cast<long>(v)); }
+inline PyObject *py_long(int64_t v) { return PyLong_FromLong(static_cast<long>(v)); }
+
+/* Text the library wrote into a buffer of `size` bytes: read up to the first
+ * NUL or the buffer's end, whichever comes first. Invalid UTF-8 raises. */
+inline PyObject *py_text(const char *buffer, size_t size)
+{
+    const void *nul = std::memchr(buffer, '\0', size);
+    size_t length = nul ? static_cast<size_t>(static_cast<const char *>(nul) - buffer) : size;
+    return PyUnicode_DecodeUTF8(buffer, static_cast<Py_ssize_t>(length), nullptr);
+}
+
+struct AsTuple {
+    static PyObject *make(Py_ssize_t n) { return PyTuple_New(n); }
+    static int set(PyObject *s, Py_ssize_t i, PyObject *v) { return PyTuple_SetItem(s, i, v); }
+};
+struct AsList {
+    static PyObject *make(Py_ssize_t n) { return PyList_New(n); }
+    static int set(PyObject *s, Py_ssize_t i, PyObject *v) { return PyList_SetItem(s, i, v); }
+};
+
+/* A new tuple or list of n items; item(i) returns a new reference or null. */
+template <class Seq, class Item>
+PyObject *sequence(Py_ssize_t n, Item item)
+{
+    PyObject *seq = Seq::make(n);
+    if (seq == nullptr)
+        return nullptr;
+    for (Py_ssize_t i = 0; i < n; i++) {
+        PyObject *value = item(i);
+        if (value == nullptr || Seq::set(seq, i, value) < 0) { /* SetItem steals even on failure */
+            Py_DECREF(seq);
+            return nullptr;
+        }
+    }
+    return seq;
+}
+
+template <class Seq, class T, size_t N>
+PyObject *sequence_of(const T (&values)[N])
+{
+    return sequence<Seq>(N, [&](Py_ssize_t i) { return py(values[i]); });
+}
+template <class Seq, class T, size_t N>
+PyObject *sequence_of(const std::array<T, N> &values)
+{
+    return sequence<Seq>(N, [&](Py_ssize_t i) { return py(values[i]); });
+}
+
+/* A record's doubles in memory order. */
+inline std::array<double, 6> values(const JointVector &r)
+{
+    return {r.jVal[0], r.jVal[1], r.jVal[2], r.jVal[3], r.jVal[4], r.jVal[5]};
+}
+inline std::array<double, 3> values(const Translation &t) { return {t.x, t.y, t.z}; }
+inline std::array<double, 3> values(const RpyAngles &r) { return {r.rx, r.ry, r.rz}; }
+inline std::array<double, 6> values(const CartPose &p)
+{
+    return {p.tran.x, p.tran.y, p.tran.z, p.rpy.rx, p.rpy.ry, p.rpy.rz};
+}
+inline std::array<double, 4> values(const QuaternionValue &q) { return {q.s, q.x, q.y, q.z}; }
+inline std::array<double, 4> values(const PayloadData &p)
+{
+    return {p.mass, p.centroid.x, p.centroid.y, p.centroid.z};
+}
+inline std::array<double, 4> values(const TrajectoryConfig &c)
+{
+    return {c.xyz_interval, c.rpy_interval, c.vel, c.acc};
+}
+
+/* ---- the frame ----------------------------------------------------------- */
+
+/* Collect into one tuple of new references. */
+inline std::tuple<PyObject *> items(PyObject *value) { return std::make_tuple(value); }
+template <class... T>
+std::tuple<T...> items(std::tuple<T...> values) { return values; }
+
+/* A new tuple of the given items, taking ownership of every one; null if any
+ * item is null (its error stays set) or the tuple cannot be made. */
+template <class... Item>
+PyObject *tuple_of(Item... item)
+{
+    PyObject *owned[] = {item...};
+    constexpr Py_ssize_t n = sizeof...(Item);
+    PyObject *tuple = nullptr;
+    bool complete = true;
+    for (PyObject *each : owned)
+        complete = complete && each != nullptr;
+    if (complete)
+        tuple = PyTuple_New(n);
+    if (tuple == nullptr) {
+        for (PyObject *each : owned)
+            Py_XDECREF(each);
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < n; i++)
+        PyTuple_SetItem(tuple, i, owned[i]);
+    return tuple;
+}
+
+/* The result tuple: the library's code, then the outputs. */
+template <class... Rest>
+PyObject *result_tuple(ErrorCode code, Rest... rest)
+{
+    return tuple_of(py(code), rest...);
+}
+
+/* Result policies for library functions with out-parameters. `convert` takes
+ * the outputs in parameter order and returns a new reference, or a tuple of
+ * new references for results with several elements after the code. */
+template <class F>
+struct OnSuccess { /* (code,) on failure, (0, converted...) on success */
+    F convert;
+};
+template <class F>
+struct Always { /* (code, converted...) whatever the code */
+    F convert;
+};
+template <class F>
+OnSuccess<F> on_success(F f) { return {f}; }
+template <class F>
+Always<F> always(F f) { return {f}; }
+
+/* Library functions without outputs return (code,). */
+struct CodeOnly {};
+
+template <class Outputs>
+PyObject *finish(ErrorCode code, const Outputs &, CodeOnly)
+{
+    static_assert(std::tuple_size<Outputs>::value == 0, "this library function has outputs");
+    return result_tuple(code);
+}
+template <class Outputs, class F>
+PyObject *finish(ErrorCode code, const Outputs &outputs, const OnSuccess<F> &policy)
+{
+    if (code != 0)
+        return result_tuple(code);
+    auto converted = items(std::apply(policy.convert, outputs));
+    return std::apply([](auto... item) { return result_tuple(0, item...); }, converted);
+}
+template <class Outputs, class F>
+PyObject *finish(ErrorCode code, const Outputs &outputs, const Always<F> &policy)
+{
+    auto converted = items(std::apply(policy.convert, outputs));
+    return std::apply([code](auto... item) { return result_tuple(code, item...); }, converted);
+}
+
+/* Handle check, parse, one call of `function`, result. */
+template <class Result = CodeOnly, class... P>
+PyObject *forward(PyObject *self, const Parse &parse, ErrorCode (*function)(const RobotHandle *, P...),
+                  Result result = {})
+{
+    const RobotHandle *handle = checked_handle(self);
+    if (handle == nullptr)
+        return nullptr;
+    std::tuple<Arg<P>...> args;
+    auto targets = std::apply([](auto &...arg) { return std::tuple_cat(arg.targets()...); }, args);
+    if (!parse(targets))
+        return nullptr;
+    ErrorCode code = std::apply([&](auto &...arg) { return function(handle, arg.pass()...); }, args);
+    auto outputs = std::apply([](auto &...arg) { return std::tuple_cat(arg.output()...); }, args);
+    return finish(code, outputs, result);
+}
+
+/* ---- converters for the result policies --------------------------------- */
+
+inline PyObject *as_int(int32_t v) { return py(v); }
+inline PyObject *as_float(double v) { return py(v); }
+inline PyObject *as_single(float v) { return py(v); }
+inline PyObject *as_ulong(uint32_t v) { return py_long(v); }
+inline PyObject *as_long(int64_t v) { return py_long(v); }
+
+template <class R>
+PyObject *as_list(const R &record) { return sequence_of<AsList>(values(record)); }
+template <class R>
+PyObject *as_tuple(const R &record) { return sequence_of<AsTuple>(values(record)); }
+
+/* Three rows, each a list of three floats. */
+inline PyObject *as_matrix(const RotationMatrix &m)
+{
+    const Translation *rows[] = {&m.x, &m.y, &m.z};
+    return sequence<AsList>(3, [&](Py_ssize_t i) { return as_list(*rows[i]); });
+}
+
+} // namespace velmo
+
+#endif /* VELMO_FRAME_H */
