@@ -1,0 +1,76 @@
+/*
+ * The probe of the stand-in zandrelAPI library: lets a test read back every
+ * call the library received and decide what the next call of a function does.
+ *
+ * Journal: the library records each call of its zandrelAPI functions (not of
+ * these) as one line of JSON, {"fn": "<function>", "args": [...]}, and keeps at
+ * least the last 1024.
+ *
+ * Injections for one function combine (result code, out bytes, callback, delay)
+ * and are all used up by its next call. With only a callback and/or a delay the
+ * call otherwise behaves as usual; with a code or out bytes it returns the code
+ * (0 when only out bytes were given) and writes only the injected out-parameters.
+ *
+ * Out-parameters are the pointer or buffer arguments the library writes,
+ * numbered from 0 in argument order.
+ *
+ * All functions are safe to call from any thread.
+ */
+#ifndef ZSIM_PROBE_H
+#define ZSIM_PROBE_H
+
+#if defined(_WIN32)
+#  if defined(ZANDREL_BUILD)
+#    define ZSIM_PROBE_API __declspec(dllexport)
+#  else
+#    define ZSIM_PROBE_API __declspec(dllimport)
+#  endif
+#else
+#  define ZSIM_PROBE_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Forget the journal, the injections, the registered error callback and all
+ * controller state (handles are numbered from 1 again). */
+ZSIM_PROBE_API void zsim_reset(void);
+
+/* Calls recorded since the last reset or clear (may exceed what is kept). */
+ZSIM_PROBE_API int zsim_journal_count(void);
+
+/* Entry `index` (0 = oldest kept) as NUL-terminated text, cut to size-1 bytes.
+ * Returns the entry's full length, or -1 when there is no such entry. */
+ZSIM_PROBE_API int zsim_journal_entry(int index, char *buf, int size);
+
+ZSIM_PROBE_API void zsim_journal_clear(void);
+
+/* The next call of `function` returns `code` and writes no out-parameter except
+ * those given by zsim_inject_out. Returns 0, or -1 for an unknown function. */
+ZSIM_PROBE_API int zsim_inject(const char *function, int code);
+
+/* The next call of `function` copies `bytes` into its out-parameter `out_index`,
+ * at most the parameter's declared size. Returns 0, or -1 for an unknown
+ * function or index. */
+ZSIM_PROBE_API int zsim_inject_out(const char *function, int out_index, const void *bytes,
+                                   int size);
+
+/* Calls the callback registered through set_error_handler with `code`: mode 0 on
+ * this thread, 1 on a new thread joined before returning, 2 on a new detached
+ * thread. Returns 0, or -1 when no callback is registered (or for another mode). */
+ZSIM_PROBE_API int zsim_raise_error(int code, int mode);
+
+/* The next call of `function` calls the registered callback with `code` on the
+ * calling thread before it returns. Returns 0, or -1 for an unknown function. */
+ZSIM_PROBE_API int zsim_inject_callback(const char *function, int code);
+
+/* The next call of `function` takes at least `milliseconds` before it returns.
+ * Returns 0, or -1 for an unknown function. */
+ZSIM_PROBE_API int zsim_inject_delay(const char *function, int milliseconds);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* ZSIM_PROBE_H */
