@@ -1,0 +1,55 @@
+"""Quick start: connect, power up, move, read back, disconnect.
+
+Runs against the virtual controller installed with velmo, or against the
+maker's library on a real arm (pass its address as the first argument).
+Every method returns a tuple whose first element is the controller's code:
+0 means success, anything else is the controller's error code.
+"""
+
+import math
+import sys
+
+import velmo
+
+
+def check(what, result):
+    code = result[0]
+    print(f"{what:<28} -> {result if len(result) > 1 else code}")
+    if code != 0:
+        raise SystemExit(f"{what} failed with controller code {code}")
+    return result
+
+
+def main(address="127.0.0.1"):
+    robot = velmo.RC(address)
+    check("login", robot.login())
+    try:
+        check("power_on", robot.power_on())
+        check("enable_robot", robot.enable_robot())
+
+        home = (0.0, math.pi / 4, math.pi / 2, 0.0, math.pi / 2, 0.0)
+        check("joint_move (blocking)", robot.joint_move(home, 0, True, 0.5))
+        _, joints = check("get_joint_position", robot.get_joint_position())
+        _, tcp = check("get_tcp_position", robot.get_tcp_position())
+
+        target = list(tcp)
+        target[2] -= 50.0  # 50 mm down, same orientation
+        check("linear_move (blocking)", robot.linear_move(end_pos=target, move_mode=0, is_block=True, speed=100))
+
+        mid = list(target)
+        mid[0] += 30.0
+        mid[1] += 30.0
+        end = list(target)
+        end[1] += 60.0
+        check("circular_move", robot.circular_move(end, mid, 0, True, 50, 200, 0))
+
+        _, status = check("get_robot_status", robot.get_robot_status())
+        print(f"status: {len(status)} fields, joint group of {len(status[12])}")
+        check("disable_robot", robot.disable_robot())
+        check("power_off", robot.power_off())
+    finally:
+        check("logout", robot.logout())
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:2])

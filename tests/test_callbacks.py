@@ -1,0 +1,237 @@
+"""The bridge from native code into Python: the error handler and call_func."""
+
+import ctypes
+import math
+import subprocess
+import sys
+import threading
+
+import pytest
+
+import velmo
+
+NATIVE = ctypes.CDLL(velmo.__file__)  # CDLL releases the GIL around each call
+NATIVE.call_func.argtypes = [ctypes.py_object, ctypes.c_double]
+NATIVE.call_func.restype = ctypes.c_double
+NATIVE.pythonCallBack.argtypes = [ctypes.c_int]
+NATIVE.pythonCallBack.restype = None
+
+
+class Recorder:
+    def __init__(self, expected=1):
+        self.codes = []
+        self.threads = []
+        self.expected = expected
+        self.done = threading.Event()
+
+    def __call__(self, code):
+        self.codes.append(code)
+        self.threads.append(threading.get_ident())
+        if len(self.codes) >= self.expected:
+            self.done.set()
+
+
+def run_child(code):
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+
+
+# ---- set_error_handler and pythonCallBack -------------------------------------------
+
+def test_handler_receives_codes_on_every_thread_kind(rc, sim):
+    recorder = Recorder(expected=3)
+    assert rc.set_error_handler(recorder) is None
+    assert sim.calls("set_error_handler") == [[rc.handle, "callback"]]
+    assert sim.raise_error(11, 0) == 0
+    assert sim.raise_error(12, 1) == 0
+    assert sim.raise_error(13, 2) == 0
+    assert recorder.done.wait(10)
+    assert recorder.codes == [11, 12, 13]
+    assert recorder.threads[0] == threading.get_ident()
+
+
+def test_latest_registration_wins_for_every_object(sim):
+    first, second = velmo.RC("10.0.0.1"), velmo.RC("10.0.0.2")
+    first.login()
+    second.login()
+    a, b = Recorder(), Recorder()
+    first.set_error_handler(a)
+    second.set_error_handler(b)
+    sim.raise_error(5, 0)
+    assert a.codes == [] and b.codes == [5]
+
+
+def test_non_callable_is_refused_and_the_old_handler_stays(rc, sim):
+    recorder = Recorder()
+    rc.set_error_handler(recorder)
+    sim.clear()
+    with pytest.raises(TypeError, match="parameter must be callable"):
+        rc.set_error_handler(42)
+    assert sim.journal() == []
+    sim.raise_error(3, 0)
+    assert recorder.codes == [3]
+
+
+def test_handler_is_stored_even_when_the_library_refuses(rc, sim):
+    recorder = Recorder()
+    sim.inject("set_error_handler", 9)
+    assert rc.set_error_handler(recorder) is None
+    sim.raise_error(4, 0)
+    assert recorder.codes == [4]
+
+
+@pytest.mark.parametrize("call", [lambda rc: rc.set_error_handler(), lambda rc: rc.set_error_handler(1, 2)])
+def test_handler_argument_errors_name_set_callback(rc, sim, call):
+    with pytest.raises(TypeError, match="set_callback"):
+        call(rc)
+    assert sim.journal() == []
+
+
+def test_handler_registration_checks_the_handle_first(rc, sim):
+    rc.handle = -1
+    with pytest.raises(Exception, match="invalid robot control handle"):
+        rc.set_error_handler(42)
+    assert sim.journal() == []
+
+
+def test_raising_handler_goes_to_the_unraisable_hook_and_the_call_goes_on(rc, sim, monkeypatch):
+    seen = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda info: seen.append(info.exc_value))
+    problem = ValueError("handler broke")
+
+    def handler(code):
+        raise problem
+
+    rc.set_error_handler(handler)
+    sim.inject_callback("power_on", 77)
+    sim.inject("power_on", 0)
+    assert rc.power_on() == (0,)  # no exception leaks into the method
+    assert seen == [problem]
+    assert sim.raise_error(1, 1) == 0
+    assert len(seen) == 2
+
+
+def test_callback_during_a_call_keeps_the_calls_own_result(rc, sim):
+    recorder = Recorder()
+    rc.set_error_handler(recorder)
+    sim.inject_callback("get_joint_position", 21)
+    sim.inject("get_joint_position", 0)
+    assert rc.get_joint_position() == (0, [0.0] * 6)
+    assert recorder.codes == [21]
+
+
+def test_callback_without_a_handler_does_nothing():
+    child = run_child(
+        "import ctypes, velmo\n"
+        "lib = ctypes.CDLL(velmo.__file__)\n"
+        "lib.pythonCallBack(5)\n"
+        "print('alive')\n")
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == "alive\n" and child.stderr == ""
+
+
+def test_system_exit_in_a_handler_does_not_end_the_process():
+    child = run_child(
+        "import sys, velmo, zandrel_sim\n"
+        "sim = zandrel_sim.Probe(); sim.reset()\n"
+        "rc = velmo.RC('1.2.3.4'); rc.login()\n"
+        "rc.set_error_handler(lambda code: sys.exit(3))\n"
+        "sim.raise_error(1, 0)\n"
+        "print('alive')\n")
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == "alive\n"
+    assert "SystemExit" in child.stderr
+
+
+def test_detached_events_at_exit_do_not_crash():
+    child = run_child(
+        "import velmo, zandrel_sim\n"
+        "sim = zandrel_sim.Probe(); sim.reset()\n"
+        "rc = velmo.RC('1.2.3.4'); rc.login()\n"
+        "rc.set_error_handler(lambda code: None)\n"
+        "for i in range(200):\n"
+        "    sim.raise_error(i, 2)\n")
+    assert child.returncode == 0, child.stderr
+
+
+# ---- call_func, the method -------------------------------------------------------------
+
+def test_call_func_returns_the_callables_float_object(sim):
+    robot = velmo.RC("10.0.0.1")
+    robot.handle = -1  # no handle check, no library
+    produced = []
+
+    def add(x, y):
+        produced.append(x + y)
+        return produced[-1]
+
+    result = robot.call_func(add, 1, 2)
+    assert result == 3.0 and result is produced[0]
+    assert sim.journal() == []
+
+
+def test_call_func_accepts_float_subclasses():
+    class Meters(float):
+        pass
+
+    assert type(velmo.RC("x").call_func(lambda x, y: Meters(x * y), 2, 3)) is Meters
+
+
+@pytest.mark.parametrize("args, message", [
+    ((abs,), "set_callback"),
+    ((abs, "1", 2), "real number"),
+    ((5, 1, 2), "parameter must be callable"),
+])
+def test_call_func_argument_errors(args, message):
+    with pytest.raises(TypeError, match=message):
+        velmo.RC("x").call_func(*args)
+
+
+def test_call_func_prints_and_reraises_the_callables_exception(capfd):
+    problem = KeyError("nope")
+
+    def broken(x, y):
+        raise problem
+
+    with pytest.raises(KeyError) as raised:
+        velmo.RC("x").call_func(broken, 1, 2)
+    assert raised.value is problem
+    err = capfd.readouterr().err
+    assert "Traceback" in err and "KeyError" in err
+
+
+def test_call_func_refuses_a_non_float_result(capfd):
+    with pytest.raises(TypeError):
+        velmo.RC("x").call_func(lambda x, y: 3, 1, 2)
+    assert capfd.readouterr().err == "call_func: callable didn't return a float\n"
+
+
+# ---- call_func, the native entry point ---------------------------------------------------
+
+def test_native_call_func_from_other_threads():
+    results = []
+    workers = [threading.Thread(target=lambda v=v: results.append(NATIVE.call_func(lambda x: x * 2, v)))
+               for v in range(8)]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join(10)
+    assert sorted(results) == [2.0 * v for v in range(8)]
+
+
+@pytest.mark.parametrize("callable_, message", [
+    (42, "call_func: expected a callable\n"),
+    (lambda x: "text", "call_func: callable didn't return a float\n"),
+])
+def test_native_call_func_failures_return_nan(capfd, callable_, message):
+    assert math.isnan(NATIVE.call_func(callable_, 1.0))
+    assert capfd.readouterr().err == message
+
+
+def test_native_call_func_prints_a_raised_exception_and_clears_it(capfd):
+    def broken(x):
+        raise RuntimeError("native caller sees nan")
+
+    assert math.isnan(NATIVE.call_func(broken, 1.0))
+    err = capfd.readouterr().err
+    assert "RuntimeError: native caller sees nan" in err
+    assert NATIVE.call_func(lambda x: x + 0.5, 1.0) == 1.5  # nothing left pending

@@ -1,0 +1,173 @@
+"""The module, the RC type, construction, login and logout, the call frame."""
+
+import ctypes
+
+import pytest
+
+import velmo
+
+HANDLE_ERROR = "invalid robot control handle"
+
+
+def ipaddr_text():
+    buffer = (ctypes.c_char * 30).in_dll(ctypes.CDLL(velmo.__file__), "ipaddr")
+    return buffer.raw.split(b"\0", 1)[0]
+
+
+def test_module_holds_only_the_type():
+    public = [name for name in dir(velmo) if not name.startswith("__")]
+    assert public == ["RC"]
+    assert velmo.__doc__ == "Example module that creates an extension type."
+    assert velmo.RC.__module__ == "velmo" and velmo.RC.__qualname__ == "RC"
+
+
+def test_rc_is_subclassable_and_instances_start_unconnected(sim):
+    class MyRobot(velmo.RC):
+        pass
+
+    robot = MyRobot("10.0.0.1")
+    assert robot.handle == 0
+    robot.power_off()
+    assert sim.calls("power_off") == [[0]]
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, error",
+    [((), {}, TypeError), ((5,), {}, TypeError), (("a", "b"), {}, TypeError),
+     ((b"10.0.0.1",), {}, TypeError), (("10.0\0.1",), {}, ValueError)],
+)
+def test_bad_constructor_arguments_leave_the_address_alone(args, kwargs, error):
+    velmo.RC("keep.me")
+    with pytest.raises(error):
+        velmo.RC(*args, **kwargs)
+    assert ipaddr_text() == b"keep.me"
+
+
+def test_constructor_ignores_keywords(sim):
+    robot = velmo.RC("10.1.1.1", timeout=3)
+    assert robot.login() == (0,)
+    assert sim.calls("create_handler") == [["10.1.1.1", 1]]
+
+
+def test_latest_construction_decides_the_login_address(sim):
+    first = velmo.RC("10.0.0.1")
+    velmo.RC("10.0.0.2")
+    first.login()
+    assert sim.calls("create_handler")[0][0] == "10.0.0.2"
+
+
+def test_long_address_is_cut_to_29_bytes(sim):
+    robot = velmo.RC("a" * 40)
+    robot.login()
+    assert sim.calls("create_handler")[0][0] == "a" * 29
+    assert ipaddr_text() == b"a" * 29
+
+
+def test_login_keeps_what_the_library_wrote(sim):
+    robot = velmo.RC("10.0.0.1")
+    sim.inject_out("create_handler", 0, (42).to_bytes(4, "little", signed=True))
+    assert robot.login() == (0,)
+    assert robot.handle == 42
+    robot.power_on()
+    assert sim.calls("power_on") == [[42]]
+
+
+def test_login_leaves_one_when_the_library_writes_nothing(sim):
+    robot = velmo.RC("10.0.0.1")
+    robot.handle = 9
+    sim.inject("create_handler", 0)
+    assert robot.login() == (0,)
+    assert robot.handle == 1
+    assert sim.calls("create_handler") == [["10.0.0.1", 1]]
+
+
+def test_failed_login_marks_the_handle_unusable(sim):
+    robot = velmo.RC("10.0.0.1")
+    sim.inject("create_handler", -3)
+    assert robot.login() == (-3,)
+    assert robot.handle == -1
+    with pytest.raises(Exception, match=HANDLE_ERROR):
+        robot.power_on()
+    assert sim.calls("power_on") == []
+
+
+def test_login_makes_no_handle_check(sim):
+    robot = velmo.RC("10.0.0.1")
+    robot.handle = -1
+    assert robot.login() == (0,)
+    assert robot.handle > 0
+    assert len(sim.calls("create_handler")) == 1
+
+
+def test_logout_twice_calls_the_library_twice_with_the_same_handle(rc, sim):
+    handle = rc.handle
+    assert rc.logout() == (0,)
+    sim.inject("destory_handler", 8)
+    assert rc.logout() == (8,)
+    assert sim.calls("destory_handler") == [[handle], [handle]]
+    assert rc.handle == handle
+
+
+def test_ip_addr_member():
+    robot = velmo.RC("10.0.0.1")
+    with pytest.raises(AttributeError):
+        robot.ip_addr
+    marker = object()
+    robot.ip_addr = marker
+    assert robot.ip_addr is marker
+
+
+def test_handle_member_takes_only_integers():
+    robot = velmo.RC("10.0.0.1")
+    with pytest.raises(TypeError):
+        robot.handle = "1"
+    robot.handle = 7
+    assert robot.handle == 7
+
+
+def test_method_docs():
+    assert velmo.RC.login.__doc__ == "Log in the specified robot"
+    assert velmo.RC.logout.__doc__ == "Log out the specified robot"
+    assert velmo.RC.power_on.__doc__ == "description"
+
+
+# ---- power, enable and error recovery -------------------------------------------
+
+COMMANDS = ["power_on", "power_off", "shut_down", "enable_robot", "disable_robot",
+            "clear_error", "collision_recover", "motion_abort"]
+
+
+@pytest.mark.parametrize("name", COMMANDS)
+def test_command_forwards_the_handle_and_returns_the_code(rc, sim, name):
+    method = getattr(rc, name)
+    sim.inject(name, 0)
+    assert method() == (0,)
+    sim.inject(name, 1234)
+    result = method()
+    assert result == (1234,) and type(result) is tuple
+    assert sim.calls(name) == [[rc.handle], [rc.handle]]
+
+
+@pytest.mark.parametrize("name", COMMANDS + ["logout"])
+def test_command_refuses_a_negative_handle(rc, sim, name):
+    rc.handle = -5
+    with pytest.raises(Exception, match=HANDLE_ERROR) as raised:
+        getattr(rc, name)()
+    assert type(raised.value) is Exception
+    assert sim.journal() == []
+
+
+@pytest.mark.parametrize("name", [n for n in COMMANDS if n != "power_on"] + ["login", "logout"])
+def test_no_argument_methods_refuse_arguments(rc, sim, name):
+    rc.handle = -1  # the interpreter's own check comes first
+    with pytest.raises(TypeError):
+        getattr(rc, name)(1)
+    assert sim.journal() == []
+
+
+def test_power_on_ignores_positional_arguments_but_not_keywords(rc, sim):
+    sim.inject("power_on", 0)
+    assert rc.power_on(1, "x", None) == (0,)
+    with pytest.raises(TypeError):
+        rc.power_on(now=True)
+    assert sim.calls("power_on") == [[rc.handle]]
