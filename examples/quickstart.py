@@ -14,7 +14,8 @@ import velmo
 
 def check(what, result):
     code = result[0]
-    print(f"{what:<28} -> {result if len(result) > 1 else code}")
+    shown = repr(result if len(result) > 1 else code)
+    print(f"{what:<28} -> {shown if len(shown) < 90 else shown[:86] + ' ...'}")
     if code != 0:
         raise SystemExit(f"{what} failed with controller code {code}")
     return result
@@ -43,8 +44,7 @@ def main(address="127.0.0.1"):
         end[1] += 60.0
         check("circular_move", robot.circular_move(end, mid, 0, True, 50, 200, 0))
 
-        _, status = check("get_robot_status", robot.get_robot_status())
-        print(f"status: {len(status)} fields, joint group of {len(status[12])}")
+        check("get_robot_status", robot.get_robot_status())
         check("disable_robot", robot.disable_robot())
         check("power_off", robot.power_off())
     finally:
