@@ -52,7 +52,7 @@ ZSIM_PROBE_API int zsim_inject(const char *function, int code);
 
 /* The next call of `function` copies `bytes` into its out-parameter `out_index`,
  * at most the parameter's declared size. Returns 0, or -1 for an unknown
- * function or index. */
+ * function or index (and for a negative size, or null bytes with a size). */
 ZSIM_PROBE_API int zsim_inject_out(const char *function, int out_index, const void *bytes,
                                    int size);
 
@@ -65,8 +65,8 @@ ZSIM_PROBE_API int zsim_raise_error(int code, int mode);
  * calling thread before it returns. Returns 0, or -1 for an unknown function. */
 ZSIM_PROBE_API int zsim_inject_callback(const char *function, int code);
 
-/* The next call of `function` takes at least `milliseconds` before it returns.
- * Returns 0, or -1 for an unknown function. */
+/* The next call of `function` takes at least `milliseconds` before it returns
+ * (a negative delay counts as none). Returns 0, or -1 for an unknown function. */
 ZSIM_PROBE_API int zsim_inject_delay(const char *function, int milliseconds);
 
 #ifdef __cplusplus
