@@ -158,6 +158,11 @@ inline PyObject *py(float v) { return PyFloat_FromDouble(static_cast<double>(v))
 
 /* Unsigned and 64-bit outputs go through the platform's long: all bits on
  * 64-bit Linux, the low 32 bits (signed) on Windows. */
+static_assert(std::is_signed<long>::value && (sizeof(long) == 8 || sizeof(long) == 4),
+              "long is 64-bit (Linux) or 32-bit (Windows)");
+static_assert(sizeof(long) >= sizeof(uint32_t), "an unsigned status keeps its 32 bits, a 64-bit one its low 32");
+static_assert(std::is_same<decltype(LastErrorRecord::code), long>::value,
+              "the last-error code is the platform's long and reaches PyLong_FromLong unconverted");
 inline PyObject *py_long(uint32_t v) { return PyLong_FromLong(static_cast<long>(v)); }
 inline PyObject *py_long(int64_t v) { return PyLong_FromLong(static_cast<long>(v)); }
 

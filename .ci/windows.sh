@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# CI: cross-build the Windows x64 deliverable (velmo.pyd + zandrelAPI.dll) with
+# Debian's mingw-w64 and check both files with its objdump (.ci/pe_check.py).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$SECONDS
+
+if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v x86_64-w64-mingw32-objdump >/dev/null; then
+  log=$(mktemp)
+  echo "installing mingw-w64"
+  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mingw-w64; } >"$log" 2>&1; then
+    tail -n 30 "$log"
+    exit 1
+  fi
+fi
+
+build=build/windows
+rm -rf "$build"
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >"$build.log" 2>&1 \
+  || { cat "$build.log"; exit 1; }
+cmake --build "$build" --parallel 2 >>"$build.log" 2>&1 || { tail -n 60 "$build.log"; exit 1; }
+python3 .ci/pe_check.py "$build"
+ls -l "$build/velmo.pyd" "$build/zandrelAPI.dll"
+echo "windows: $((SECONDS - start)) s"
