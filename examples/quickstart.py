@@ -8,20 +8,30 @@ Every method returns a tuple whose first element is the controller's code:
 
 import math
 import sys
+from typing import Tuple, TypeVar, Union
 
 import velmo
 
+Value = TypeVar("Value")
 
-def check(what, result):
+
+def check(what: str, result: Tuple[object, ...]) -> None:
     code = result[0]
     shown = repr(result if len(result) > 1 else code)
     print(f"{what:<28} -> {shown if len(shown) < 90 else shown[:86] + ' ...'}")
     if code != 0:
         raise SystemExit(f"{what} failed with controller code {code}")
-    return result
 
 
-def main(address="127.0.0.1"):
+def value(what: str, result: Union[Tuple[int], Tuple[int, Value]]) -> Value:
+    """The value of a call that succeeded: (0, value) -> value."""
+    check(what, result)
+    if len(result) != 2:
+        raise SystemExit(f"{what} returned no value")
+    return result[1]
+
+
+def main(address: str = "127.0.0.1") -> None:
     robot = velmo.RC(address)
     check("login", robot.login())
     try:
@@ -30,8 +40,8 @@ def main(address="127.0.0.1"):
 
         home = (0.0, math.pi / 4, math.pi / 2, 0.0, math.pi / 2, 0.0)
         check("joint_move (blocking)", robot.joint_move(home, 0, True, 0.5))
-        _, joints = check("get_joint_position", robot.get_joint_position())
-        _, tcp = check("get_tcp_position", robot.get_tcp_position())
+        value("get_joint_position", robot.get_joint_position())
+        tcp = value("get_tcp_position", robot.get_tcp_position())
 
         target = list(tcp)
         target[2] -= 50.0  # 50 mm down, same orientation
