@@ -33,6 +33,19 @@ int RC_init(PyObject *, PyObject *args, PyObject *)
     return 0;
 }
 
+/* Destruction releases what the script left in ip_addr; it never calls the
+ * library, so a connection that was not logged out stays open there. */
+void RC_dealloc(PyObject *self)
+{
+    PyTypeObject *type = Py_TYPE(self);
+    PyObject *ip_addr = reinterpret_cast<RobotObject *>(self)->ip_addr;
+    reinterpret_cast<RobotObject *>(self)->ip_addr = nullptr;
+    Py_XDECREF(ip_addr);
+    freefunc free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DECREF(type); /* instances of heap types own a reference to their type */
+}
+
 PyObject *RC_log_in(PyObject *self, PyObject *)
 {
     RobotHandle *handle = &reinterpret_cast<RobotObject *>(self)->handle;

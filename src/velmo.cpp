@@ -34,6 +34,7 @@ static PyType_Slot PyCursesPanel_Type_slots[] = {
     {Py_tp_members, RC_members},
     {Py_tp_init, reinterpret_cast<void *>(RC_init)},
     {Py_tp_new, reinterpret_cast<void *>(PyType_GenericNew)},
+    {Py_tp_dealloc, reinterpret_cast<void *>(RC_dealloc)},
     {0, nullptr} /* sentinel */
 };
 

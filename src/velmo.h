@@ -32,6 +32,7 @@ extern "C" void pythonCallBack(int eventcode);
 extern "C" double call_func(PyObject *callable, double x);
 
 int RC_init(PyObject *self, PyObject *args, PyObject *kwds);
+void RC_dealloc(PyObject *self);
 
 #define RC_SIGNATURE_N(function) PyObject *function(PyObject *self, PyObject *unused)
 #define RC_SIGNATURE_V(function) PyObject *function(PyObject *self, PyObject *args)

@@ -1,6 +1,7 @@
 """The module, the RC type, construction, login and logout, the call frame."""
 
 import ctypes
+import sys
 
 import pytest
 
@@ -115,6 +116,20 @@ def test_ip_addr_member():
     marker = object()
     robot.ip_addr = marker
     assert robot.ip_addr is marker
+
+
+@pytest.mark.parametrize("kind", ["RC", "subclass"])
+def test_destruction_releases_ip_addr_and_never_calls_the_library(sim, kind):
+    cls = velmo.RC if kind == "RC" else type("Sub", (velmo.RC,), {})
+    marker = object()
+    before = sys.getrefcount(marker)
+    robot = cls("10.0.0.1")
+    robot.ip_addr = marker
+    robot.login()
+    sim.clear()
+    del robot
+    assert sys.getrefcount(marker) == before
+    assert sim.journal() == []
 
 
 def test_handle_member_takes_only_integers():
