@@ -41,6 +41,8 @@ class Probe:
         lib = self.lib
         lib.zsim_reset.restype = None
         lib.zsim_journal_clear.restype = None
+        lib.zsim_journal_enable.argtypes = [ctypes.c_int]
+        lib.zsim_journal_enable.restype = None
         lib.zsim_journal_count.restype = ctypes.c_int
         lib.zsim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         lib.zsim_inject.argtypes = [ctypes.c_char_p, ctypes.c_int]
@@ -56,6 +58,14 @@ class Probe:
     def clear(self) -> None:
         """Forget the journal only."""
         self.lib.zsim_journal_clear()
+
+    def journal_enable(self, on: bool) -> None:
+        """Record calls (True, the default and after reset) or not (False).
+
+        Off, the controller skips encoding and recording, so a benchmark times
+        the library call alone; injections still apply.
+        """
+        self.lib.zsim_journal_enable(1 if on else 0)
 
     def count(self) -> int:
         """Library calls recorded since the last reset or clear."""

@@ -8,6 +8,7 @@
 #include "zsim_probe.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <charconv>
 #include <climits>
@@ -153,6 +154,12 @@ struct State {
     CallBackFuncType callback = nullptr;
 };
 
+/* Outside the mutex, so that a call with the journal off and nothing injected
+ * takes no lock. `injected` is true while `injections` is not empty; both are
+ * written with the mutex held. */
+std::atomic<bool> g_journal_on{true};
+std::atomic<bool> g_injected{false};
+
 State &state()
 {
     static State s;
@@ -200,6 +207,7 @@ int inject(const char *function, F &&change) noexcept
         auto it = s.injections.find(function);
         if (it == s.injections.end())
             it = s.injections.emplace(function, Injection{}).first;
+        g_injected.store(true, std::memory_order_release);
         return change(it->second, *outs);
     } catch (...) {
         return -1;
@@ -218,6 +226,8 @@ void sleep_at_least(int milliseconds)
 
 bool describing() noexcept { return t_describing != nullptr; }
 
+bool journal_enabled() noexcept { return g_journal_on.load(std::memory_order_relaxed); }
+
 /* ---- the call ------------------------------------------------------------------ */
 
 void Call::describe(const char *function) noexcept
@@ -232,23 +242,30 @@ void Call::describe(const char *function) noexcept
     }
 }
 
-void Call::start(const char *function, std::string &line, bool encoded) noexcept
+void Call::start(const char *function, std::string *line, bool encoded) noexcept
 {
     if (!encoded) {
         overridden_ = true;
         code_ = kCoreFailure;
         return;
     }
+    const bool injected_any = g_injected.load(std::memory_order_acquire);
+    if (!line && !injected_any)
+        return; /* nothing to record, nothing to apply */
     Injection injected;
     CallBackFuncType callback = nullptr;
     try {
         State &s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        s.journal.add(std::move(line));
-        const auto it = s.injections.find(function);
-        if (it != s.injections.end()) {
-            injected = std::move(it->second);
-            s.injections.erase(it);
+        if (line)
+            s.journal.add(std::move(*line));
+        if (injected_any) {
+            const auto it = s.injections.find(function);
+            if (it != s.injections.end()) {
+                injected = std::move(it->second);
+                s.injections.erase(it);
+                g_injected.store(!s.injections.empty(), std::memory_order_release);
+            }
         }
         callback = s.callback;
     } catch (...) {
@@ -320,11 +337,15 @@ void zsim_reset(void)
         std::lock_guard<std::mutex> lock(s.mutex);
         s.journal.clear();
         s.injections.clear();
+        zsim::g_injected.store(false, std::memory_order_release);
         s.callback = nullptr;
     } catch (...) {
     }
+    zsim::g_journal_on.store(true, std::memory_order_relaxed);
     zsim::controller_reset();
 }
+
+void zsim_journal_enable(int on) { zsim::g_journal_on.store(on != 0, std::memory_order_relaxed); }
 
 int zsim_journal_count(void)
 {

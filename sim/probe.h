@@ -255,6 +255,9 @@ constexpr std::size_t kMaxOuts = 4;
 /* True on the thread that is listing the entry points (see describe_entry_points). */
 bool describing() noexcept;
 
+/* False after zsim_journal_enable(0): calls are neither encoded nor recorded. */
+bool journal_enabled() noexcept;
+
 class Call {
 public:
     template <class... A>
@@ -267,9 +270,13 @@ public:
             describe(function);
             return;
         }
+        if (!journal_enabled()) {
+            start(function, nullptr, true);
+            return;
+        }
         std::string line;
         const bool encoded = encode(line, function, args...);
-        start(function, line, encoded);
+        start(function, &line, encoded);
     }
 
     Call(const Call &) = delete;
@@ -309,7 +316,8 @@ private:
     }
 
     void describe(const char *function) noexcept;
-    void start(const char *function, std::string &line, bool encoded) noexcept;
+    /* Records *line (none when null) and applies the pending injection. */
+    void start(const char *function, std::string *line, bool encoded) noexcept;
 
     std::array<OutSlot, kMaxOuts> outs_{};
     std::size_t out_count_ = 0;

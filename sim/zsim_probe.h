@@ -46,6 +46,11 @@ ZSIM_PROBE_API int zsim_journal_entry(int index, char *buf, int size);
 
 ZSIM_PROBE_API void zsim_journal_clear(void);
 
+/* With 0, calls are no longer encoded or recorded (the count stays put); with
+ * anything else they are again. On at load and after zsim_reset. Injections
+ * work either way. Benchmarks switch it off to time the library alone. */
+ZSIM_PROBE_API void zsim_journal_enable(int on);
+
 /* The next call of `function` returns `code` and writes no out-parameter except
  * those given by zsim_inject_out. Returns 0, or -1 for an unknown function. */
 ZSIM_PROBE_API int zsim_inject(const char *function, int code);
