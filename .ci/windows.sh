@@ -15,10 +15,12 @@ if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v x86_64-w
 fi
 
 build=build/windows
+log=build/windows.log
 rm -rf "$build"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >"$build.log" 2>&1 \
-  || { cat "$build.log"; exit 1; }
-cmake --build "$build" --parallel 2 >>"$build.log" 2>&1 || { tail -n 60 "$build.log"; exit 1; }
+mkdir -p "$build"
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >"$log" 2>&1 \
+  || { cat "$log"; exit 1; }
+cmake --build "$build" --parallel 2 >>"$log" 2>&1 || { tail -n 60 "$log"; exit 1; }
 python3 .ci/pe_check.py "$build"
 ls -l "$build/velmo.pyd" "$build/zandrelAPI.dll"
 echo "windows: $((SECONDS - start)) s"
