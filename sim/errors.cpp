@@ -1,0 +1,70 @@
+/*
+ * Error messages and the reader of message override files.
+ */
+#include "errors.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+namespace zsim {
+
+const char *default_message(ErrorCode code) noexcept
+{
+    switch (code) {
+    case kOk: return "success";
+    case kUnknownHandle: return "unknown or destroyed handle";
+    case kInvalidArgument: return "invalid argument";
+    case kNotPowered: return "the arm is not powered";
+    case kNotEnabled: return "the arm is not enabled";
+    case kBusy: return "busy: a motion is running or a queue is full";
+    case kUnreachable: return "target or path out of reach";
+    case kJointLimit: return "joint limit";
+    case kCollision: return "collision: protective stop";
+    case kServoActive: return "servo mode is active";
+    case kFileNotFound: return "file not found";
+    case kIoRange: return "IO type or channel out of range";
+    case kFaultActive: return "the controller is in an error state";
+    case kShutDown: return "the controller is shut down";
+    case kAborted: return "motion aborted";
+    case kSingularity: return "path too close to a singularity";
+    case kServoInactive: return "servo mode is not active";
+    case kSpeedLimit: return "joint speed limit";
+    case kInternal: return "internal error";
+    default: return "unknown error";
+    }
+}
+
+ErrorCode read_message_file(const char *path, MessageTable &table)
+{
+    if (!path || !*path)
+        return kInvalidArgument;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return kFileNotFound;
+    MessageTable read;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto tab = line.find('\t');
+        if (tab == std::string::npos || tab == 0)
+            return kInvalidArgument;
+        const std::string number = line.substr(0, tab);
+        char *end = nullptr;
+        errno = 0;
+        const long code = std::strtol(number.c_str(), &end, 10);
+        if (errno != 0 || end != number.c_str() + number.size())
+            return kInvalidArgument;
+        read[code] = line.substr(tab + 1);
+    }
+    if (in.bad())
+        return kFileNotFound;
+    for (auto &entry : read)
+        table[entry.first] = std::move(entry.second);
+    return kOk;
+}
+
+} // namespace zsim

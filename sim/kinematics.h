@@ -1,0 +1,92 @@
+/*
+ * The virtual arm: its geometry, joint limits and speeds, forward and inverse
+ * kinematics, and the orientation conventions of the library's records.
+ *
+ * Geometry: six revolute joints, standard Denavit-Hartenberg parameters
+ * (docs/virtual-controller.md has the table). Joint 1 is vertical, joints 2 to 4
+ * are parallel, the wrist has offsets d4, d5, d6. Millimetres and radians.
+ *
+ * Conventions:
+ *   roll-pitch-yaw    R = Rz(rz) * Ry(ry) * Rx(rx)
+ *   RotationMatrix    members x, y, z are the rows of R
+ *   QuaternionValue   (s, x, y, z), unit length, s >= 0
+ *
+ * Nothing here locks or allocates; every function is safe from any thread.
+ */
+#ifndef ZSIM_KINEMATICS_H
+#define ZSIM_KINEMATICS_H
+
+#include "zandrelAPI.h"
+
+#include <Eigen/Geometry>
+
+#include <array>
+
+namespace zsim {
+
+using Joints = std::array<double, 6>;
+using Pose = Eigen::Isometry3d;
+
+namespace arm {
+
+struct DhRow {
+    double a;     /* mm, along x_i */
+    double alpha; /* rad, about x_i */
+    double d;     /* mm, along z_{i-1} */
+};
+
+extern const std::array<DhRow, 6> kDh;
+extern const Joints kLowerLimit; /* rad */
+extern const Joints kUpperLimit; /* rad */
+extern const Joints kMaxSpeed;   /* rad/s */
+extern const Joints kHome;       /* where a new controller's arm stands */
+
+constexpr double kMaxLinearSpeed = 1500.0;     /* mm/s */
+constexpr double kMaxAngularSpeed = 3.14159265358979323846; /* rad/s, Cartesian orientation */
+
+constexpr double kDefaultJointAcc = 3.14159265358979323846; /* rad/s^2 */
+constexpr double kDefaultLinearAcc = 500.0;                  /* mm/s^2 */
+constexpr double kOrientationSpeed = 1.5707963267948966;     /* rad/s in linear and circular moves */
+constexpr double kOrientationAcc = 3.14159265358979323846;   /* rad/s^2 */
+
+} // namespace arm
+
+/* ---- conversions ---------------------------------------------------------- */
+
+Eigen::Matrix3d rpy_matrix(double rx, double ry, double rz);
+Eigen::Vector3d matrix_rpy(const Eigen::Matrix3d &r); /* ry in [-pi/2, pi/2]; rx = 0 at gimbal lock */
+
+Pose to_pose(const CartPose &p);
+CartPose to_cart(const Pose &p);
+
+Eigen::Matrix3d to_matrix(const RotationMatrix &m); /* rows */
+RotationMatrix to_record(const Eigen::Matrix3d &r);
+
+/* A finite matrix within 1e-3 of a rotation, made exactly orthonormal. */
+bool as_rotation(const RotationMatrix &m, Eigen::Matrix3d &out);
+
+bool finite(const Joints &q);
+bool finite(const CartPose &p);
+Joints to_joints(const JointVector &v);
+JointVector to_vector(const Joints &q);
+
+/* ---- kinematics ----------------------------------------------------------- */
+
+/* The flange in the base frame. */
+Pose forward(const Joints &q);
+
+bool within_limits(const Joints &q);
+
+/* Every solution of the inverse problem for a flange pose, each angle in
+ * (-pi, pi]; at a wrist singularity joint 6 takes q6. Returns how many (0..8). */
+int inverse_all(const Pose &flange, double q6, std::array<Joints, 8> &out);
+
+/* The solution nearest to `ref` (least sum of squared joint differences),
+ * each angle moved by whole turns to the value nearest the reference inside
+ * the joint limits. Returns kOk, kUnreachable (no solution at all) or
+ * kJointLimit (solutions exist, none inside the limits). */
+ErrorCode inverse_nearest(const Pose &flange, const Joints &ref, Joints &out);
+
+} // namespace zsim
+
+#endif /* ZSIM_KINEMATICS_H */
