@@ -33,8 +33,10 @@
 extern "C" {
 #endif
 
-/* Forget the journal, the injections, the registered error callback and all
- * controller state (handles are numbered from 1 again). */
+/* Forget the journal, the injections, the registered error callbacks and all
+ * controller state: motions end (blocking callers get the aborted code),
+ * controllers and handles are forgotten (handles are numbered from 1 again),
+ * undelivered error events are dropped and the time scale is the default. */
 ZSIM_PROBE_API void zsim_reset(void);
 
 /* Calls recorded since the last reset or clear (may exceed what is kept). */
@@ -73,6 +75,27 @@ ZSIM_PROBE_API int zsim_inject_callback(const char *function, int code);
 /* The next call of `function` takes at least `milliseconds` before it returns
  * (a negative delay counts as none). Returns 0, or -1 for an unknown function. */
 ZSIM_PROBE_API int zsim_inject_delay(const char *function, int milliseconds);
+
+/* ---- the simulation ------------------------------------------------------------ */
+
+/* Simulated time runs `factor` times as fast as real time: 1 is real time, 10
+ * ten times faster, 0 completes every motion inside the call that starts it.
+ * The default is ZSIM_TIME_SCALE from the environment, else 1; zsim_reset
+ * restores it. Returns 0, or non-zero for a negative or non-finite factor. */
+ZSIM_PROBE_API int zsim_set_time_scale(double factor);
+
+/* Sets an input of the controller at `address` (one that a create_handler has
+ * named since the last reset): a digital one to 0 or 1 (any non-zero value),
+ * an analog one to `value`. Returns 0, or non-zero for an unknown address,
+ * IO type or channel index. */
+ZSIM_PROBE_API int zsim_set_digital_input(const char *address, int iotype, int index, int value);
+ZSIM_PROBE_API int zsim_set_analog_input(const char *address, int iotype, int index, float value);
+
+/* Stops that arm in an error state with `code` (non-zero; the collision code
+ * makes it a protective stop) and reports `code` through its error callback,
+ * from the library's event thread. Returns 0, or non-zero for an unknown or
+ * shut-down controller or a code of 0. */
+ZSIM_PROBE_API int zsim_trigger_fault(const char *address, int code);
 
 #ifdef __cplusplus
 } /* extern "C" */

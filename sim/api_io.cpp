@@ -1,0 +1,126 @@
+/*
+ * Digital and analog IO (the map is in io.h). Outputs are set and read here,
+ * inputs are read here and set through the probe. A digital value is stored
+ * as 0 or 1 (any non-zero value sets it). Works whenever the controller is on.
+ */
+#include "api_support.h"
+
+using zsim::Controller;
+using zsim::Lock;
+
+namespace {
+
+template <class Body>
+ErrorCode with_channel(const RobotHandle *handle, int32_t iotype, zsim::IoKind kind, int32_t index,
+                       Body &&body)
+{
+    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+        if (!zsim::io_valid(iotype, kind, index))
+            return zsim::kIoRange;
+        return body(rc.io, static_cast<std::size_t>(iotype), static_cast<std::size_t>(index));
+    });
+}
+
+} // namespace
+
+ErrorCode set_digital_output(const RobotHandle *handle, int32_t iotype, int32_t index,
+                             int32_t value)
+{
+    zsim::Call c(__func__, handle, iotype, index, value);
+    if (c.overridden())
+        return c.code();
+    return with_channel(handle, iotype, zsim::kDigitalOut, index,
+                        [value](zsim::IoBank &io, std::size_t t, std::size_t i) {
+                            io.digital_out[t][i] = value != 0;
+                            return zsim::kOk;
+                        });
+}
+
+ErrorCode set_analog_output(const RobotHandle *handle, int32_t iotype, int32_t index,
+                            float value)
+{
+    zsim::Call c(__func__, handle, iotype, index, value);
+    if (c.overridden())
+        return c.code();
+    return with_channel(handle, iotype, zsim::kAnalogOut, index,
+                        [value](zsim::IoBank &io, std::size_t t, std::size_t i) {
+                            if (!std::isfinite(value))
+                                return zsim::kInvalidArgument;
+                            io.analog_out[t][i] = value;
+                            return zsim::kOk;
+                        });
+}
+
+ErrorCode get_digital_input(const RobotHandle *handle, int32_t iotype, int32_t index,
+                            int32_t *result)
+{
+    zsim::Call c(__func__, handle, iotype, index, result);
+    if (c.overridden())
+        return c.code();
+    return with_channel(handle, iotype, zsim::kDigitalIn, index,
+                        [result](zsim::IoBank &io, std::size_t t, std::size_t i) {
+                            if (!result)
+                                return zsim::kInvalidArgument;
+                            *result = io.digital_in[t][i];
+                            return zsim::kOk;
+                        });
+}
+
+ErrorCode get_digital_output(const RobotHandle *handle, int32_t iotype, int32_t index,
+                             int32_t *result)
+{
+    zsim::Call c(__func__, handle, iotype, index, result);
+    if (c.overridden())
+        return c.code();
+    return with_channel(handle, iotype, zsim::kDigitalOut, index,
+                        [result](zsim::IoBank &io, std::size_t t, std::size_t i) {
+                            if (!result)
+                                return zsim::kInvalidArgument;
+                            *result = io.digital_out[t][i];
+                            return zsim::kOk;
+                        });
+}
+
+ErrorCode get_analog_input(const RobotHandle *handle, int32_t iotype, int32_t index,
+                           float *result)
+{
+    zsim::Call c(__func__, handle, iotype, index, result);
+    if (c.overridden())
+        return c.code();
+    return with_channel(handle, iotype, zsim::kAnalogIn, index,
+                        [result](zsim::IoBank &io, std::size_t t, std::size_t i) {
+                            if (!result)
+                                return zsim::kInvalidArgument;
+                            *result = io.analog_in[t][i];
+                            return zsim::kOk;
+                        });
+}
+
+ErrorCode get_analog_output(const RobotHandle *handle, int32_t iotype, int32_t index,
+                            float *result)
+{
+    zsim::Call c(__func__, handle, iotype, index, result);
+    if (c.overridden())
+        return c.code();
+    return with_channel(handle, iotype, zsim::kAnalogOut, index,
+                        [result](zsim::IoBank &io, std::size_t t, std::size_t i) {
+                            if (!result)
+                                return zsim::kInvalidArgument;
+                            *result = io.analog_out[t][i];
+                            return zsim::kOk;
+                        });
+}
+
+/* The extension IO module runs whenever its controller is on: always 1. */
+ErrorCode is_extio_running(const RobotHandle *handle, int32_t *is_running)
+{
+    zsim::Call c(__func__, handle, is_running);
+    if (c.overridden())
+        return c.code();
+    return zsim::with_controller(handle, [is_running](Controller &, Lock &) {
+        if (!is_running)
+            return zsim::kInvalidArgument;
+        *is_running = 1;
+        return zsim::kOk;
+    });
+}
