@@ -2,7 +2,9 @@
 
 The virtual controller (``libzandrelAPI.so``, installed beside velmo) records
 every library call in a journal and can be told what its next calls return.
-Use it to unit-test robot scripts, including their error handling::
+It also drives the simulation: how fast simulated time runs, the inputs the
+controller reads, and faults. Use it to unit-test robot scripts, including
+their error handling::
 
     import velmo, zandrel_sim
 
@@ -50,6 +52,10 @@ class Probe:
         lib.zsim_raise_error.argtypes = [ctypes.c_int, ctypes.c_int]
         lib.zsim_inject_callback.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_inject_delay.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_set_time_scale.argtypes = [ctypes.c_double]
+        lib.zsim_set_digital_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
+        lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
+        lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
 
     def reset(self) -> None:
         """Forget the journal, all injections and all controller state."""
@@ -115,6 +121,34 @@ class Probe:
     def inject_delay(self, function: str, milliseconds: int) -> None:
         """The next call of `function` takes at least this long."""
         self._check(self.lib.zsim_inject_delay(function.encode(), milliseconds), function)
+
+    # ---- the simulation ---------------------------------------------------------
+
+    def set_time_scale(self, factor: float) -> None:
+        """Run simulated time `factor` times as fast as real time; 0 completes
+        every motion inside the call that starts it. reset() restores the
+        default (ZSIM_TIME_SCALE from the environment, else 1)."""
+        self._refused(self.lib.zsim_set_time_scale(factor), f"time scale {factor!r}")
+
+    def set_digital_input(self, address: str, iotype: int, index: int, value: int) -> None:
+        """Set a digital input of the controller at `address` to 0 or 1."""
+        self._refused(self.lib.zsim_set_digital_input(address.encode(), iotype, index, value),
+                      f"digital input {iotype}/{index} of {address!r}")
+
+    def set_analog_input(self, address: str, iotype: int, index: int, value: float) -> None:
+        """Set an analog input of the controller at `address`."""
+        self._refused(self.lib.zsim_set_analog_input(address.encode(), iotype, index, value),
+                      f"analog input {iotype}/{index} of {address!r}")
+
+    def trigger_fault(self, address: str, code: int) -> None:
+        """Stop the arm at `address` in an error state with `code`; its error
+        handler receives `code` from the library's event thread."""
+        self._refused(self.lib.zsim_trigger_fault(address.encode(), code), f"fault {code} on {address!r}")
+
+    @staticmethod
+    def _refused(result: int, what: str) -> None:
+        if result != 0:
+            raise ValueError(f"the virtual controller refused {what}")
 
     @staticmethod
     def _check(result: int, function: str) -> None:
