@@ -1,0 +1,327 @@
+"""Moves and jogs of the virtual arm: the state they need, where they end,
+the path they take, how long they take at a time scale, blocking and
+non-blocking calls, limits and aborts."""
+
+import ctypes
+import math
+import threading
+import time
+
+import numpy as np
+import pytest
+
+from simkit import (ABORTED, BUSY, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, INVALID_ARGUMENT,
+                    JOINT_LIMIT, NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, arm,
+                    instant, joints, pose_matrix, same_pose, tcp, trapezoid_time, wait_until)
+
+__all__ = ["arm", "instant"]  # fixtures
+
+Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
+MOVES = {
+    "joint_move": lambda r, block: r.joint_move(Q1, 0, block, 1.0),
+    "linear_move": lambda r, block: r.linear_move(down(r, 50), 0, block, 200),
+    "circular_move": lambda r, block: r.circular_move(*arc(r), 0, block, 200, 500, 0),
+    "jog": lambda r, block: r.jog(0, 1, 1, 0.5, 0.1),
+}
+
+
+def down(robot, mm):
+    target = tcp(robot)
+    target[2] -= mm
+    return target
+
+
+def arc(robot, radius=60.0):
+    start = tcp(robot)
+    mid, end = list(start), list(start)
+    mid[0] += radius
+    mid[1] += radius
+    end[1] += 2 * radius
+    return end, mid
+
+
+@pytest.mark.parametrize("move", sorted(MOVES))
+@pytest.mark.parametrize("state, code", [("off", NOT_POWERED), ("powered", NOT_ENABLED)])
+def test_moves_need_power_and_enable(rc, instant, move, state, code):
+    if state == "powered":
+        rc.power_on()
+    assert MOVES[move](rc, True) == (code,)
+    assert joints(rc) == HOME
+
+
+@pytest.mark.parametrize("move", sorted(MOVES))
+def test_moves_refused_in_an_error_state_until_cleared(arm, instant, sim, move):
+    sim.trigger_fault("127.0.0.1", 42)
+    assert MOVES[move](arm, True) == (FAULT_ACTIVE,)
+    assert arm.clear_error() == (0,)
+    assert MOVES[move](arm, True) == (0,)
+    assert joints(arm) != HOME
+
+
+def test_joint_moves_absolute_and_relative(arm, instant):
+    assert arm.joint_move(Q1, 0, True, 1.0) == (0,)
+    assert joints(arm) == Q1
+    step = [0.1, -0.05, 0.0, 0.2, 0.0, -0.3]
+    assert arm.joint_move(step, 1, True, 1.0) == (0,)
+    assert joints(arm) == pytest.approx([a + b for a, b in zip(Q1, step)], abs=1e-12)
+    assert arm.is_in_pos() == (0, 1)
+
+
+@pytest.mark.parametrize("target, code", [
+    ([UPPER[0] + 0.01, 1.3, -1.2, -1.6, -1.5, 0.2], JOINT_LIMIT),
+    ([0, 0, math.radians(170), 0, 0, 0], JOINT_LIMIT),
+    ([0, 0, math.nan, 0, 0, 0], INVALID_ARGUMENT),
+])
+def test_joint_targets_are_checked_before_moving(arm, instant, target, code):
+    assert arm.joint_move(target, 0, True, 1.0) == (code,)
+    assert joints(arm) == HOME
+
+
+@pytest.mark.parametrize("speed, acc", [(0, 1), (-1, 1), (1, 0), (math.nan, 1), (1, math.inf)])
+def test_speed_and_acceleration_must_be_positive(arm, instant, speed, acc):
+    assert arm.joint_move_extend(Q1, 0, True, speed, acc, 0) == (INVALID_ARGUMENT,)
+    assert arm.linear_move_extend(down(arm, 10), 0, True, speed * 100, acc * 100, 0) == (INVALID_ARGUMENT,)
+
+
+def test_linear_and_circular_moves_end_on_their_targets(arm, instant):
+    target = down(arm, 80)
+    target[0] += 40
+    target[5] += 0.3  # turn the tool while moving
+    assert arm.linear_move(target, 0, True, 150) == (0,)
+    assert same_pose(tcp(arm), target, mm=1e-6, rad=1e-9)
+    end, mid = arc(arm)
+    assert arm.circular_move(end, mid, 0, True, 100, 500, 0) == (0,)
+    assert same_pose(tcp(arm), end, mm=1e-6, rad=1e-9)
+    assert arm.linear_move([0, 30, 0, 0, 0, 0], 1, True, 100) == (0,)
+    assert same_pose(tcp(arm), [end[0], end[1] + 30] + end[2:], mm=1e-6, rad=1e-9)
+
+
+@pytest.mark.parametrize("target, code", [
+    ([1500.0, 0, 400, math.pi, 0, 0], UNREACHABLE),
+    ([0.0, 0, 2000, math.pi, 0, 0], UNREACHABLE),
+])
+def test_unreachable_cartesian_targets_are_refused(arm, instant, target, code):
+    assert arm.linear_move(target, 0, True, 100) == (code,)
+    assert joints(arm) == HOME
+
+
+def test_collinear_circle_points_are_refused(arm, instant):
+    start = tcp(arm)
+    mid, end = list(start), list(start)
+    mid[0] += 10
+    end[0] += 20
+    assert arm.circular_move(end, mid, 0, True, 100, 500, 0) == (INVALID_ARGUMENT,)
+
+
+def sample_while_moving(robot, start_move, poll=0.002):
+    """Starts a non-blocking move and samples TCP poses until it is in position."""
+    assert start_move() == (0,)
+    samples = []
+    while True:
+        samples.append(tcp(robot))
+        if robot.is_in_pos() == (0, 1):
+            samples.append(tcp(robot))
+            return samples
+        time.sleep(poll)
+
+
+def test_a_linear_move_follows_a_straight_line(arm, sim):
+    sim.set_time_scale(2)
+    start = np.array(tcp(arm)[:3])
+    target = down(arm, 120)
+    target[1] += 90
+    samples = sample_while_moving(arm, lambda: arm.linear_move(target, 0, False, 300))
+    assert len(samples) > 5
+    direction = (np.array(target[:3]) - start) / np.linalg.norm(np.array(target[:3]) - start)
+    for pose in samples:
+        offset = np.array(pose[:3]) - start
+        assert np.linalg.norm(offset - offset.dot(direction) * direction) < 1e-6
+        assert np.allclose(pose_matrix(pose)[:3, :3], pose_matrix(samples[0])[:3, :3], atol=1e-9)
+    along = [np.array(p[:3]).dot(direction) for p in samples]
+    assert along == sorted(along)
+
+
+def test_a_circular_move_stays_on_its_circle(arm, sim):
+    sim.set_time_scale(2)
+    start = np.array(tcp(arm)[:3])
+    end, mid = arc(arm, radius=50)
+    center = start + np.array([0, 50.0, 0])  # the circle through the three points
+    samples = sample_while_moving(arm, lambda: arm.circular_move(end, mid, 0, False, 150, 600, 0))
+    assert len(samples) > 5
+    for pose in samples:
+        assert np.linalg.norm(np.array(pose[:3]) - center) == pytest.approx(50.0, abs=1e-6)
+        assert pose[2] == pytest.approx(start[2], abs=1e-6)
+    passed_mid = min(np.linalg.norm(np.array(p[:3]) - np.array(mid[:3])) for p in samples)
+    assert passed_mid < 10
+
+
+@pytest.mark.parametrize("scale", [4, 10])
+def test_a_blocking_joint_move_takes_its_profile_time_at_the_time_scale(arm, sim, scale):
+    distance, speed = 1.0, 0.8
+    target = list(HOME)
+    target[0] += distance
+    expected = trapezoid_time(distance, speed, DEFAULT_JOINT_ACC) / scale
+    sim.set_time_scale(scale)
+    start = time.monotonic()
+    assert arm.joint_move(target, 0, True, speed) == (0,)
+    took = time.monotonic() - start
+    assert expected * 0.8 <= took <= expected * 2 + 0.1
+    assert joints(arm) == target
+
+
+def test_the_rapid_rate_slows_every_move(arm, sim):
+    sim.set_time_scale(10)
+    target = list(HOME)
+    target[0] += 0.8
+    start = time.monotonic()
+    assert arm.joint_move(target, 0, True, 1.0) == (0,)
+    full = time.monotonic() - start
+    assert arm.set_rapidrate(0.25) == (0,) and arm.get_rapidrate() == (0, 0.25)
+    start = time.monotonic()
+    assert arm.joint_move(HOME, 0, True, 1.0) == (0,)
+    quarter = time.monotonic() - start
+    assert 2.5 * full < quarter < 6 * full  # 4 times as long
+
+
+@pytest.mark.parametrize("rate", [0, -0.5, 1.5, math.nan])
+def test_rapid_rate_range(rc, rate):
+    assert rc.set_rapidrate(rate) == (INVALID_ARGUMENT,)
+    assert rc.get_rapidrate() == (0, 1.0)
+
+
+def test_non_blocking_moves_return_at_once_and_the_position_follows(arm, sim):
+    sim.set_time_scale(1)
+    target = list(HOME)
+    target[0] += 0.5
+    start = time.monotonic()
+    assert arm.joint_move(target, 0, False, 0.5) == (0,)  # about 1.2 s of motion
+    assert time.monotonic() - start < 0.2
+    assert arm.is_in_pos() == (0, 0)
+    assert wait_until(lambda: HOME[0] < joints(arm)[0] < target[0], timeout=2)
+    assert wait_until(lambda: arm.is_in_pos() == (0, 1), timeout=10)
+    assert joints(arm) == target
+
+
+def test_at_time_scale_zero_non_blocking_moves_are_done_when_they_return(arm, instant):
+    assert arm.joint_move(Q1, 0, False, 0.1) == (0,)
+    assert arm.is_in_pos() == (0, 1) and joints(arm) == Q1
+
+
+def test_non_blocking_moves_queue_and_relative_ones_follow_the_queue(arm, sim):
+    sim.set_time_scale(5)
+    first = list(HOME)
+    first[0] += 0.3
+    assert arm.joint_move(first, 0, False, 1.0) == (0,)
+    assert arm.joint_move([0, 0, 0, 0, 0, 0.4], 1, False, 1.0) == (0,)
+    assert arm.linear_move([0, 0, -30, 0, 0, 0], 1, True, 200) == (0,)  # waits for all three
+    expected_q = list(first)
+    expected_q[5] += 0.4
+    expected_pose = list(arm.kine_forward(expected_q)[1])
+    expected_pose[2] -= 30
+    assert same_pose(tcp(arm), expected_pose, mm=1e-6, rad=1e-9)
+
+
+def test_motion_abort_ends_a_blocking_move_in_another_thread(arm, sim):
+    """The blocking call goes straight to the library through ctypes, which
+    releases the interpreter lock, so this thread can abort meanwhile."""
+    sim.set_time_scale(1)
+    target = list(HOME)
+    target[0] += 2.0
+    result = []
+    mover = threading.Thread(target=lambda: result.append(lib_joint_move(sim, arm, target, 0.2)))
+    mover.start()
+    assert wait_until(lambda: joints(arm)[0] > HOME[0], timeout=5)
+    assert arm.motion_abort() == (0,)
+    mover.join(10)
+    assert result == [ABORTED]
+    stopped = joints(arm)[0]
+    assert HOME[0] < stopped < target[0]
+    assert arm.is_in_pos() == (0, 1)
+    assert arm.get_robot_status()[1][0] == 0  # an abort is no error state
+
+
+def lib_joint_move(sim, robot, target, speed, block=1):
+    handle = ctypes.c_int32(robot.handle)
+    return sim.lib.joint_move(ctypes.byref(handle), (ctypes.c_double * 6)(*target), 0, block,
+                              ctypes.c_double(speed))
+
+
+def test_a_path_out_of_the_workspace_stops_the_arm_with_an_error(arm, instant):
+    """A straight line from one side of the base to the other passes the base
+    axis, where the arm cannot follow."""
+    assert arm.joint_move([0.0, 1.2, -1.5, -1.2, -1.5708, 0], 0, True, 1.0) == (0,)
+    start = tcp(arm)
+    other = list(start)
+    other[0], other[1] = -start[0], -start[1]
+    code, = arm.linear_move(other, 0, True, 100)
+    assert code in (UNREACHABLE, SINGULARITY)
+    stopped = tcp(arm)
+    assert not same_pose(stopped, start) and not same_pose(stopped, other)
+    assert arm.get_last_error()[1][0] == code
+    assert arm.joint_move(HOME, 0, True, 1.0) == (FAULT_ACTIVE,)
+    assert arm.clear_error() == (0,) and arm.joint_move(HOME, 0, True, 1.0) == (0,)
+
+
+# ---- jog ------------------------------------------------------------------------------------
+
+@pytest.mark.parametrize("coord, axis, step", [
+    (1, 2, -0.2),        # joint 3 by -0.2 rad
+    (0, 0, 25.0),        # x of the user frame by 25 mm
+    (0, 5, 0.3),         # rz about the user frame's z
+    (2, 2, 15.0),        # along the tool's z
+])
+def test_stepped_jogs(arm, instant, coord, axis, step):
+    before_q, before = joints(arm), tcp(arm)
+    assert arm.jog(axis, 1, coord, 0.5 if axis >= 3 or coord == 1 else 50, step) == (0,)
+    if coord == 1:
+        expected = list(before_q)
+        expected[axis] += step
+        assert joints(arm) == pytest.approx(expected, abs=1e-12)
+        return
+    m = pose_matrix(before)
+    if coord == 0 and axis < 3:
+        m[axis, 3] += step
+    elif coord == 0:
+        rz = np.array([[math.cos(step), -math.sin(step), 0], [math.sin(step), math.cos(step), 0], [0, 0, 1]])
+        m[:3, :3] = rz @ m[:3, :3]
+    else:
+        m[:3, 3] += m[:3, axis] * step
+    assert np.allclose(pose_matrix(tcp(arm)), m, atol=1e-6)
+
+
+def test_jog_to_an_absolute_joint_position(arm, instant):
+    assert arm.jog(4, 0, 1, 1.0, -1.0) == (0,)
+    assert joints(arm)[4] == -1.0
+
+
+def test_continuous_jog_until_jog_stop(arm, sim):
+    sim.set_time_scale(2)
+    assert arm.jog(0, 2, 1, -0.4, 0) == (0,)
+    assert wait_until(lambda: joints(arm)[0] < -0.05, timeout=5)
+    assert arm.jog_stop(3) == (0,)          # another axis: keeps going
+    assert arm.is_in_pos() == (0, 0)
+    assert arm.jog_stop(0) == (0,)
+    assert wait_until(lambda: arm.is_in_pos() == (0, 1), timeout=5)
+    stopped = joints(arm)
+    assert stopped[0] < -0.05 and stopped[1:] == HOME[1:]
+
+
+def test_jog_while_moving_is_busy(arm, sim):
+    sim.set_time_scale(1)
+    assert arm.jog(0, 2, 1, 0.1, 0) == (0,)
+    assert arm.jog(1, 1, 1, 0.1, 0.1) == (BUSY,)
+    assert arm.motion_abort() == (0,)
+
+
+@pytest.mark.parametrize("args", [(6, 2, 1, 0.1, 0), (0, 3, 1, 0.1, 0), (0, 2, 3, 0.1, 0),
+                                  (0, 2, 1, 0.0, 0), (0, 0, 2, 1.0, 5.0), (0, 1, 1, 0.1, math.nan)])
+def test_jog_arguments(arm, instant, args):
+    assert arm.jog(*args) == (INVALID_ARGUMENT,)
+
+
+def test_continuous_joint_jog_stops_at_the_limit_with_an_error(arm, instant):
+    assert arm.jog(0, 2, 1, 1.0, 0) == (0,)  # at time scale 0: straight into the limit
+    assert joints(arm)[0] == UPPER[0]
+    assert arm.is_on_limit() == (0, 1)
+    assert arm.get_last_error()[1][0] == JOINT_LIMIT
+    assert arm.get_robot_status()[1][0] == JOINT_LIMIT
