@@ -1,0 +1,176 @@
+"""Error events: a controller entering an error state during motion reaches
+the Python handler from the library's event thread, never blocks the
+library, and is delivered even while another thread sits in a blocking move."""
+
+import threading
+import time
+
+import pytest
+
+from simkit import (ADDRESS, COLLISION, FAULT_ACTIVE, HOME, JOINT_LIMIT, UPPER, arm, instant, joints,
+                    login, wait_until)
+
+__all__ = ["arm", "instant"]  # fixtures
+
+STEP = [0.1, 0, 0, 0, 0, 0]
+
+
+class Handler:
+    def __init__(self):
+        self.codes, self.threads = [], []
+        self.arrived = threading.Event()
+
+    def __call__(self, code):
+        self.codes.append(code)
+        self.threads.append(threading.get_ident())
+        self.arrived.set()
+
+
+@pytest.mark.parametrize("code", [42, COLLISION, -7])
+def test_a_triggered_fault_reaches_the_handler_from_another_thread(arm, sim, code):
+    handler = Handler()
+    arm.set_error_handler(handler)
+    sim.trigger_fault(ADDRESS, code)
+    assert handler.arrived.wait(10)
+    assert handler.codes == [code]
+    assert handler.threads[0] != threading.get_ident()
+    status = arm.get_robot_status()[1]
+    assert status[0] == code and status[5] == (code == COLLISION)
+    assert arm.get_last_error()[1][0] == code
+
+
+def test_a_fault_stops_a_moving_arm(arm, sim):
+    sim.set_time_scale(1)
+    target = list(HOME)
+    target[0] += 1.5
+    assert arm.joint_move(target, 0, False, 0.3) == (0,)
+    assert wait_until(lambda: joints(arm)[0] > HOME[0], timeout=5)
+    sim.trigger_fault(ADDRESS, 31)
+    stopped = joints(arm)
+    assert arm.is_in_pos() == (0, 1) and HOME[0] < stopped[0] < target[0]
+    time.sleep(0.05)
+    assert joints(arm) == stopped
+
+
+def test_collision_needs_collision_recover(arm, instant, sim):
+    sim.trigger_fault(ADDRESS, COLLISION)
+    assert arm.is_in_collision() == (0, 1)
+    assert arm.clear_error() == (COLLISION,)
+    assert arm.joint_move(HOME, 0, True, 1.0) == (COLLISION,)
+    assert arm.collision_recover() == (0,)
+    assert arm.is_in_collision() == (0, 0) and arm.get_robot_status()[1][0] == 0
+    assert arm.joint_move(STEP, 1, True, 1.0) == (0,)
+
+
+def test_clear_error_ends_the_error_state(arm, instant, sim):
+    sim.trigger_fault(ADDRESS, 55)
+    assert arm.joint_move(STEP, 1, True, 1.0) == (FAULT_ACTIVE,)
+    assert arm.clear_error() == (0,)
+    assert arm.get_last_error() == (0, (0, "success"))
+    assert arm.joint_move(STEP, 1, True, 1.0) == (0,)
+
+
+@pytest.mark.parametrize("address, code", [("10.99.0.1", 5), (ADDRESS, 0)])
+def test_trigger_fault_refuses_unknown_controllers_and_code_zero(rc, sim, address, code):
+    with pytest.raises(ValueError):
+        sim.trigger_fault(address, code)
+
+
+def test_a_limit_during_a_jog_reaches_the_handler(arm, sim):
+    handler = Handler()
+    arm.set_error_handler(handler)
+    sim.set_time_scale(20)
+    assert arm.jog(0, 2, 1, 1.0, 0) == (0,)  # 4.7 rad at 1 rad/s: about 0.25 s at scale 20
+    assert handler.arrived.wait(10)
+    assert handler.codes == [JOINT_LIMIT] and handler.threads[0] != threading.get_ident()
+    assert joints(arm)[0] == UPPER[0]
+
+
+def test_events_go_to_the_controller_that_failed(sim, instant):
+    first, second = login("10.0.0.1"), login("10.0.0.2")
+    a, b = Handler(), Handler()
+    first.set_error_handler(a)
+    second.set_error_handler(b)
+    sim.trigger_fault("10.0.0.2", 9)
+    assert b.arrived.wait(10)
+    time.sleep(0.05)
+    assert a.codes == [] and b.codes == [9]
+
+
+def test_an_event_arrives_while_another_thread_is_inside_a_blocking_move(sim):
+    """Thread A holds the interpreter lock for a whole blocking move on one
+    controller; the other controller's jog runs into a limit meanwhile. The
+    move must finish (the motion thread needs no interpreter lock) and the
+    handler then gets the event (the event thread waited for the lock)."""
+    mover, jogger = login("10.0.0.1"), login("10.0.0.2")
+    for robot in (mover, jogger):
+        assert robot.power_on() == (0,) and robot.enable_robot() == (0,)
+    near_limit = list(HOME)
+    near_limit[0] = UPPER[0] - 0.05
+    sim.set_time_scale(0)
+    assert jogger.joint_move(near_limit, 0, True, 1.0) == (0,)
+    handler = Handler()
+    jogger.set_error_handler(handler)
+    sim.set_time_scale(5)
+    target = list(HOME)
+    target[1] += 0.6
+    outcome = {}
+
+    def move():
+        assert jogger.jog(0, 2, 1, 0.5, 0) == (0,)  # hits the limit after about 0.1 s of motion
+        outcome["move"] = mover.joint_move(target, 0, True, 0.5)  # about 1.5 s of motion
+
+    thread = threading.Thread(target=move)
+    thread.start()
+    thread.join(30)
+    assert not thread.is_alive()
+    assert outcome["move"] == (0,) and joints(mover) == target
+    assert handler.arrived.wait(10)
+    assert handler.codes == [JOINT_LIMIT]
+    assert handler.threads[0] != thread.ident
+
+
+def test_a_slow_handler_never_holds_up_the_library(arm, sim):
+    release = threading.Event()
+    entered = threading.Event()
+
+    def slow(code):
+        entered.set()
+        release.wait(10)
+
+    arm.set_error_handler(slow)
+    sim.trigger_fault(ADDRESS, 3)
+    assert entered.wait(10)
+    try:
+        # The handler runs (and waits) on the event thread: the library answers meanwhile.
+        assert arm.clear_error() == (0,)
+        sim.trigger_fault(ADDRESS, 4)  # queued behind the slow one, returns at once
+        assert arm.get_last_error()[1][0] == 4
+    finally:
+        release.set()
+
+
+def test_reset_drops_undelivered_events_and_registrations(arm, sim):
+    handler = Handler()
+    arm.set_error_handler(handler)
+    sim.reset()
+    login(ADDRESS)
+    sim.trigger_fault(ADDRESS, 8)
+    time.sleep(0.05)
+    assert handler.codes == []
+
+
+def test_the_event_thread_ends_quietly_with_the_process():
+    import subprocess
+    import sys
+    child = subprocess.run([sys.executable, "-c",
+                            "import velmo, zandrel_sim\n"
+                            "sim = zandrel_sim.Probe(); sim.reset()\n"
+                            "rc = velmo.RC('10.0.0.5'); rc.login(); rc.power_on(); rc.enable_robot()\n"
+                            "rc.set_error_handler(lambda code: None)\n"
+                            "rc.jog(0, 2, 1, 0.1, 0)\n"
+                            "for code in range(1, 200):\n"
+                            "    sim.trigger_fault('10.0.0.5', code)\n"
+                            "print('done')\n"], capture_output=True, text=True, timeout=60)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == "done\n"
