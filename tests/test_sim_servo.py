@@ -1,0 +1,166 @@
+"""Servo mode of the virtual arm: switching it, set-points streamed at the
+controller's 125 Hz, step counts, relative and Cartesian set-points, the
+joint low-pass filter, and what is refused."""
+
+import math
+import time
+
+import numpy as np
+import pytest
+
+from simkit import (BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, SERVO_ACTIVE,
+                    SERVO_INACTIVE, SPEED_LIMIT, UPPER, arm, instant, joints, pose_matrix, tcp,
+                    wait_until)
+
+__all__ = ["arm", "instant"]  # fixtures
+
+
+def test_servo_mode_refuses_ordinary_motion(arm, instant):
+    assert arm.servo_move_enable(1) == (0,)
+    assert arm.get_robot_status()[1][6] == 1
+    assert arm.joint_move(HOME, 0, True, 1.0) == (SERVO_ACTIVE,)
+    assert arm.linear_move([0, 0, 10, 0, 0, 0], 1, True, 10) == (SERVO_ACTIVE,)
+    assert arm.jog(0, 1, 1, 0.1, 0.1) == (SERVO_ACTIVE,)
+    assert arm.servo_move_enable(0) == (0,)
+    assert arm.joint_move([0.1, 0, 0, 0, 0, 0], 1, True, 1.0) == (0,)
+
+
+@pytest.mark.parametrize("call", ["servo_j", "servo_p"])
+def test_set_points_need_servo_mode(arm, call):
+    pose = joints(arm) if call == "servo_j" else tcp(arm)
+    assert getattr(arm, call)(pose, 0) == (SERVO_INACTIVE,)
+
+
+def test_servo_mode_needs_an_enabled_arm(rc):
+    rc.power_on()
+    assert rc.servo_move_enable(1) == (4,)
+
+
+def stream(robot, points, period):
+    """Sends servo_j set-points, one every `period` seconds (0: as fast as possible)."""
+    start = time.monotonic()
+    for n, q in enumerate(points):
+        assert robot.servo_j(q, 0) == (0,)
+        if period:
+            delay = start + (n + 1) * period - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+
+
+@pytest.mark.parametrize("scale, period", [(0, 0), (1, 0.008)])
+def test_a_stream_at_125_hz_reaches_its_target(arm, sim, scale, period):
+    sim.set_time_scale(scale)
+    assert arm.servo_move_enable(1) == (0,)
+    target = [q + d for q, d in zip(HOME, [0.4, -0.2, 0.3, 0.1, -0.3, 0.5])]
+    steps = 125  # one second of set-points
+    points = [[h + (t - h) * (n + 1) / steps for h, t in zip(HOME, target)] for n in range(steps)]
+    stream(arm, points, period)
+    assert wait_until(lambda: arm.is_in_pos() == (0, 1), timeout=10)
+    assert joints(arm) == pytest.approx(target, abs=1e-12)
+
+
+def test_step_num_spreads_a_set_point_over_cycles(arm, sim):
+    sim.set_time_scale(0.5)  # a cycle every 16 ms
+    assert arm.servo_move_enable(1) == (0,)
+    target = list(HOME)
+    target[0] += 0.2
+    assert arm.servo_j_extend(target, 0, 50) == (0,)  # 50 cycles: 0.8 s here
+    assert wait_until(lambda: joints(arm)[0] > HOME[0], timeout=5)
+    seen = joints(arm)[0]
+    assert seen < target[0]
+    fraction = (seen - HOME[0]) / 0.2
+    assert abs(fraction * 50 - round(fraction * 50)) < 1e-9  # a whole number of the 50 steps
+    assert wait_until(lambda: arm.is_in_pos() == (0, 1), timeout=5)
+    assert joints(arm) == target
+
+
+def test_relative_and_cartesian_set_points(arm, instant):
+    assert arm.servo_move_enable(1) == (0,)
+    assert arm.servo_j_extend([0.1, 0, 0, 0, 0, -0.1], 1, 10) == (0,)
+    assert arm.servo_j_extend([0.1, 0, 0, 0, 0, -0.1], 1, 10) == (0,)
+    expected = list(HOME)
+    expected[0] += 0.2
+    expected[5] -= 0.2
+    assert joints(arm) == pytest.approx(expected, abs=1e-12)
+    here = tcp(arm)
+    target = list(here)
+    target[2] += 5.0
+    assert arm.servo_p_extend(target, 0, 3) == (0,)
+    assert np.allclose(pose_matrix(tcp(arm)), pose_matrix(target), atol=1e-6)
+    assert arm.servo_p([0, 4.0, 0, 0, 0, 0], 1) == (0,)
+    target[1] += 4.0
+    assert np.allclose(pose_matrix(tcp(arm)), pose_matrix(target), atol=1e-6)
+
+
+@pytest.mark.parametrize("offset, steps, code", [
+    ([UPPER[0] + 0.1 - HOME[0], 0, 0, 0, 0, 0], 2000, JOINT_LIMIT),
+    ([MAX_SPEED[0] * 0.008 * 1.5, 0, 0, 0, 0, 0], 1, SPEED_LIMIT),
+    ([0.01, 0, 0, 0, 0, 0], 0, INVALID_ARGUMENT),
+])
+def test_refused_set_points_leave_the_arm_where_it_was(arm, instant, offset, steps, code):
+    assert arm.servo_move_enable(1) == (0,)
+    assert arm.servo_j_extend(offset, 1, steps) == (code,)
+    assert joints(arm) == HOME
+
+
+def test_a_set_point_within_the_speed_limit_is_taken(arm, instant):
+    assert arm.servo_move_enable(1) == (0,)
+    assert arm.servo_j([MAX_SPEED[0] * 0.008 * 0.99, 0, 0, 0, 0, 0], 1) == (0,)
+
+
+def test_the_set_point_buffer_is_bounded(arm, sim):
+    sim.set_time_scale(0.01)  # nearly frozen: set-points pile up
+    assert arm.servo_move_enable(1) == (0,)
+    codes = [arm.servo_j([1e-4, 0, 0, 0, 0, 0], 1)[0] for _ in range(1100)]
+    assert codes.count(0) == 1024 and set(codes[1024:]) == {BUSY}
+
+
+def test_the_joint_low_pass_filter_lags_the_set_point(arm, sim):
+    cutoff = 2.0
+    alpha = 1 - math.exp(-2 * math.pi * cutoff * 0.008)
+    assert arm.servo_move_use_joint_LPF(cutoff) == (0,)
+    sim.set_time_scale(0.2)  # a cycle every 40 ms
+    assert arm.servo_move_enable(1) == (0,)
+    assert arm.servo_j([0.02, 0, 0, 0, 0, 0], 1) == (0,)
+    assert wait_until(lambda: joints(arm)[0] != HOME[0], timeout=5, period=0.001)
+    moved = (joints(arm)[0] - HOME[0]) / 0.02
+    # after n cycles a first-order filter has covered 1 - (1 - alpha)^n of a step
+    cycles = math.log(1 - moved) / math.log(1 - alpha)
+    assert moved < 0.5 and cycles == pytest.approx(round(cycles), abs=1e-6) and round(cycles) >= 1
+    sim.set_time_scale(0)
+    assert joints(arm)[0] == pytest.approx(HOME[0] + 0.02, abs=1e-12)
+
+
+def test_without_a_filter_a_one_step_set_point_is_reached_in_one_cycle(arm, sim):
+    sim.set_time_scale(0.2)
+    assert arm.servo_move_enable(1) == (0,)
+    assert arm.servo_j([0.02, 0, 0, 0, 0, 0], 1) == (0,)
+    assert wait_until(lambda: joints(arm)[0] != HOME[0], timeout=5, period=0.001)
+    assert joints(arm)[0] == HOME[0] + 0.02
+
+
+FILTERS = [
+    ("servo_move_use_joint_LPF", (0.0,)),
+    ("servo_move_use_joint_LPF", (math.nan,)),
+    ("servo_move_use_joint_NLF", (1, -2.5, 3)),
+    ("servo_move_use_carte_NLF", (1, 2, 3, 4, 0, 6)),
+    ("servo_move_use_joint_MMF", (0, 1.0, 0.5, 0.1)),
+    ("servo_move_use_joint_MMF", (10, -1.0, 0.5, 0.1)),
+    ("servo_speed_foresight", (0, 0.8)),
+]
+
+
+@pytest.mark.parametrize("name, args", FILTERS)
+def test_filter_parameters_are_checked(arm, name, args):
+    assert getattr(arm, name)(*args) == (INVALID_ARGUMENT,)
+
+
+@pytest.mark.parametrize("name, args", [("servo_move_use_none_filter", ()), ("servo_move_use_joint_LPF", (0.5,)),
+                                        ("servo_move_use_joint_NLF", (1, 2.5, 3)),
+                                        ("servo_move_use_carte_NLF", (1, 2, 3, 4, 5, 6)),
+                                        ("servo_move_use_joint_MMF", (10, 1.0, 0.5, 0.1)),
+                                        ("servo_speed_foresight", (15, 0.8))])
+def test_filters_are_chosen_while_servo_mode_is_off(arm, instant, name, args):
+    assert getattr(arm, name)(*args) == (0,)
+    assert arm.servo_move_enable(1) == (0,)
+    assert getattr(arm, name)(*args) == (SERVO_ACTIVE,)
