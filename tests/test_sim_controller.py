@@ -1,0 +1,306 @@
+"""The virtual controller's connections, state machine, error codes and
+messages, IO, status snapshot and thread safety; the probe still wins."""
+
+import os
+import threading
+
+import numpy as np
+import pytest
+
+import velmo
+from simkit import (ADDRESS, BUSY, FILE_NOT_FOUND, HOME, INVALID_ARGUMENT, IO_RANGE, NOT_ENABLED, NOT_POWERED,
+                    SHUT_DOWN, UNKNOWN_HANDLE, arm, flange, instant, joints, login, pose_matrix, tcp,
+                    wait_until)
+
+__all__ = ["arm", "instant"]  # fixtures
+
+STEP = [0.1, 0, 0, 0, 0, 0]
+
+
+# ---- connections ------------------------------------------------------------------------
+
+@pytest.mark.parametrize("address", ["127.0.0.1", "10.0.0.1", "cell-4.plant.example", "a" * 29])
+def test_any_non_empty_address_logs_in_with_a_new_positive_handle(sim, address):
+    handles = [login(address).handle for _ in range(3)]
+    assert handles == [1, 2, 3]
+
+
+def test_an_empty_address_is_refused(sim):
+    robot = velmo.RC("")
+    assert robot.login() == (INVALID_ARGUMENT,) and robot.handle == -1
+
+
+def test_one_controller_per_address_shared_by_its_handles(sim, instant):
+    a, b, other = login("10.1.0.1"), login("10.1.0.1"), login("10.1.0.2")
+    assert a.power_on() == (0,) and a.enable_robot() == (0,)
+    assert b.get_robot_state() == (0, (0, 1, 1))
+    assert other.get_robot_state() == (0, (0, 0, 0))
+    assert b.joint_move(STEP, 1, True, 1.0) == (0,)
+    assert joints(a) == joints(b) != joints(other)
+
+
+def test_a_destroyed_handle_is_unknown_and_others_live_on(sim):
+    a, b = login("10.1.0.3"), login("10.1.0.3")
+    assert a.logout() == (0,)
+    assert a.power_on() == (UNKNOWN_HANDLE,) and a.logout() == (UNKNOWN_HANDLE,)
+    assert b.power_on() == (0,)
+
+
+@pytest.mark.parametrize("handle", [0, 7, 2 ** 31 - 1])
+def test_handles_never_given_out_are_unknown(sim, handle):
+    robot = velmo.RC("x")
+    robot.handle = handle
+    assert robot.get_joint_position() == (UNKNOWN_HANDLE,)
+    assert robot.kine_forward(HOME) == (UNKNOWN_HANDLE,)
+
+
+def test_shut_down_turns_the_controller_off_until_the_next_login(arm, instant):
+    assert arm.shut_down() == (0,)
+    assert arm.power_on() == (SHUT_DOWN,) and arm.get_joint_position() == (SHUT_DOWN,)
+    again = login(ADDRESS)
+    assert again.get_robot_state() == (0, (0, 0, 0))
+    assert again.power_on() == (0,)
+
+
+@pytest.mark.parametrize("steps, state, move", [
+    ([], (0, 0, 0), NOT_POWERED),
+    (["power_on"], (0, 1, 0), NOT_ENABLED),
+    (["enable_robot"], (0, 0, 0), NOT_POWERED),
+    (["power_on", "enable_robot"], (0, 1, 1), 0),
+    (["power_on", "enable_robot", "disable_robot"], (0, 1, 0), NOT_ENABLED),
+    (["power_on", "enable_robot", "power_off"], (0, 0, 0), NOT_POWERED),
+])
+def test_power_and_enable(rc, instant, steps, state, move):
+    for step in steps:
+        getattr(rc, step)()
+    assert rc.get_robot_state() == (0, state)
+    assert rc.joint_move(STEP, 1, True, 1.0) == (move,)
+
+
+def test_enable_without_power_is_refused(rc):
+    assert rc.enable_robot() == (NOT_POWERED,)
+
+
+# ---- the probe still decides first --------------------------------------------------------------
+
+def test_an_injected_code_wins_and_the_arm_stays(arm, instant, sim):
+    sim.inject("joint_move", 77)
+    assert arm.joint_move(STEP, 1, True, 1.0) == (77,)
+    assert joints(arm) == HOME
+    sim.inject_out("get_joint_position", 0, bytes(48))
+    assert joints(arm) == [0.0] * 6
+    assert joints(arm) == HOME
+    assert [c[0] for c in sim.calls("joint_move")] == [arm.handle]
+
+
+def test_reset_forgets_controllers_and_restores_the_time_scale(arm, sim):
+    sim.set_time_scale(0)
+    assert arm.joint_move(STEP, 1, False, 1.0) == (0,)
+    sim.reset()
+    assert arm.get_joint_position() == (UNKNOWN_HANDLE,)
+    robot = login(ADDRESS)
+    assert robot.handle == 1 and joints(robot) == HOME
+    robot.power_on(), robot.enable_robot()
+    assert robot.joint_move([0.5, 0, 0, 0, 0, 0], 1, False, 0.5) == (0,)
+    assert robot.is_in_pos() == (0, 0)  # real time again: still moving
+    robot.motion_abort()
+
+
+# ---- errors and messages --------------------------------------------------------------------
+
+def test_the_last_error_with_its_message(rc):
+    assert rc.get_last_error() == (0, (0, "success"))
+    assert rc.enable_robot() == (NOT_POWERED,)
+    assert rc.get_last_error() == (0, (NOT_POWERED, "the arm is not powered"))
+    assert rc.get_digital_output(9, 0) == (IO_RANGE,)
+    assert rc.get_last_error() == (0, (IO_RANGE, "IO type or channel out of range"))
+
+
+def test_a_message_file_overrides_messages(rc, tmp_path):
+    path = tmp_path / "codes.txt"
+    path.write_bytes(b"# ours\n3\tArm has no power\r\n\n11\tNo such IO channel: check the map\n")
+    assert rc.set_errorcode_file_path(str(path)) == (0,)
+    rc.enable_robot()
+    assert rc.get_last_error() == (0, (NOT_POWERED, "Arm has no power"))
+    rc.get_digital_input(0, 99)
+    assert rc.get_last_error() == (0, (IO_RANGE, "No such IO channel: check the map"))
+    rc.get_digital_input(7, 0)
+    long = tmp_path / "long.txt"
+    long.write_text("11\t" + "m" * 300 + "\n")
+    assert rc.set_errorcode_file_path(str(long)) == (0,)
+    assert rc.get_last_error() == (0, (IO_RANGE, "m" * 119))
+
+
+@pytest.mark.parametrize("content, code", [(None, FILE_NOT_FOUND), ("3 no tab here\n", INVALID_ARGUMENT),
+                                           ("three\tmessage\n", INVALID_ARGUMENT)])
+def test_bad_message_files_change_nothing(rc, tmp_path, content, code):
+    path = tmp_path / "codes.txt"
+    if content is not None:
+        path.write_text(content)
+    assert rc.set_errorcode_file_path(str(path)) == (code,)
+    rc.enable_robot()
+    assert rc.get_last_error() == (0, (NOT_POWERED, "the arm is not powered"))
+
+
+# ---- IO -------------------------------------------------------------------------------------
+
+# type: (digital in, digital out, analog in, analog out)
+CHANNELS = {0: (16, 16, 4, 4), 1: (2, 2, 1, 0), 2: (8, 8, 4, 4)}
+
+
+@pytest.mark.parametrize("iotype", sorted(CHANNELS))
+def test_digital_outputs_over_the_whole_map(rc, iotype):
+    count = CHANNELS[iotype][1]
+    for index in range(count):
+        assert rc.set_digital_output(iotype, index, index % 2) == (0,)
+    assert [rc.get_digital_output(iotype, i)[1] for i in range(count)] == [i % 2 for i in range(count)]
+    assert rc.set_digital_output(iotype, 0, 5) == (0,) and rc.get_digital_output(iotype, 0) == (0, 1)
+    assert rc.set_digital_output(iotype, count, 1) == (IO_RANGE,)
+    assert rc.get_digital_output(iotype, -1) == (IO_RANGE,)
+
+
+@pytest.mark.parametrize("iotype", sorted(CHANNELS))
+def test_analog_outputs_over_the_whole_map(rc, iotype):
+    count = CHANNELS[iotype][3]
+    for index in range(count):
+        assert rc.set_analog_output(iotype, index, 1.25 * index - 2) == (0,)
+    assert [rc.get_analog_output(iotype, i)[1] for i in range(count)] == [1.25 * i - 2 for i in range(count)]
+    assert rc.set_analog_output(iotype, count, 1.0) == (IO_RANGE,)
+
+
+@pytest.mark.parametrize("iotype", sorted(CHANNELS))
+def test_inputs_come_from_the_probe(rc, sim, iotype):
+    digital, analog = CHANNELS[iotype][0], CHANNELS[iotype][2]
+    sim.set_digital_input(ADDRESS, iotype, digital - 1, 1)
+    sim.set_analog_input(ADDRESS, iotype, analog - 1, 3.5)
+    assert rc.get_digital_input(iotype, digital - 1) == (0, 1)
+    assert rc.get_digital_input(iotype, 0) == (0, digital == 1)
+    assert rc.get_analog_input(iotype, analog - 1) == (0, 3.5)
+    assert rc.get_digital_input(iotype, digital) == (IO_RANGE,)
+    assert rc.get_analog_input(iotype, analog) == (IO_RANGE,)
+    with pytest.raises(ValueError):
+        sim.set_digital_input(ADDRESS, iotype, digital, 1)
+    with pytest.raises(ValueError):
+        sim.set_analog_input(ADDRESS, iotype, analog, 1.0)
+
+
+@pytest.mark.parametrize("address, iotype", [("10.77.0.1", 0), (ADDRESS, 3), (ADDRESS, -1)])
+def test_probe_inputs_need_a_known_controller_and_type(rc, sim, address, iotype):
+    with pytest.raises(ValueError):
+        sim.set_digital_input(address, iotype, 0, 1)
+
+
+def test_inputs_belong_to_one_controller(sim):
+    a, b = login("10.2.0.1"), login("10.2.0.2")
+    sim.set_digital_input("10.2.0.1", 0, 3, 1)
+    assert a.get_digital_input(0, 3) == (0, 1) and b.get_digital_input(0, 3) == (0, 0)
+
+
+def test_extension_io_runs(rc):
+    assert rc.is_extio_running() == (0, 1)
+
+
+# ---- the status snapshot --------------------------------------------------------------------
+
+def test_status_fields_follow_the_state(arm, sim, instant):
+    assert arm.set_tool_data(2, [0, 0, 100, 0, 0, 0], "gripper") == (0,)
+    assert arm.set_user_frame_data(4, [200, 0, 0, 0, 0, 0], "table") == (0,)
+    assert arm.set_tool_id(2) == (0,) and arm.set_user_frame_id(4) == (0,)
+    assert arm.set_rapidrate(0.5) == (0,)
+    assert arm.joint_move(STEP, 1, True, 1.0) == (0,)
+    arm.set_digital_output(0, 3, 1)
+    arm.set_analog_output(0, 1, 2.5)
+    arm.set_digital_output(1, 1, 1)
+    arm.set_digital_output(2, 7, 1)
+    sim.set_digital_input(ADDRESS, 0, 15, 1)
+    sim.set_analog_input(ADDRESS, 0, 2, -1.5)
+    sim.set_digital_input(ADDRESS, 1, 0, 1)
+    sim.set_analog_input(ADDRESS, 1, 0, 0.75)
+    code, s = arm.get_robot_status()
+    assert code == 0
+    assert s[:10] == (0, 1, 1, 1, 0.5, 0, 0, 2, 4, 0)
+    assert s[10][3] == 1 and sum(s[10]) == 1                        # cabinet DO
+    assert s[11][15] == 1 and sum(s[11]) == 1                       # cabinet DI
+    assert s[12][2] == -1.5 and sum(s[12]) == -1.5                  # cabinet AI
+    assert s[13][1] == 2.5 and sum(s[13]) == 2.5                    # cabinet AO
+    assert s[14] == (0.0, 1.0) + (0.0,) * 8                         # tool DO
+    assert s[15] == (1,) + (0,) * 9                                 # tool DI
+    assert s[16] == (0.75,) + (0.0,) * 9                            # tool AI
+    assert s[17][7] == 1.0 and sum(s[17]) == 1.0                    # extension DO
+    assert list(s[18]) == joints(arm)
+    assert list(s[19]) == tcp(arm)
+    tool, user = pose_matrix([0, 0, 100, 0, 0, 0]), pose_matrix([200, 0, 0, 0, 0, 0])
+    expected = np.linalg.inv(user) @ flange(joints(arm)) @ tool
+    assert np.allclose(pose_matrix(s[19]), expected, atol=1e-9)
+
+
+def test_status_while_moving_and_in_servo_mode(arm, sim):
+    sim.set_time_scale(1)
+    assert arm.joint_move([0.5, 0, 0, 0, 0, 0], 1, False, 0.5) == (0,)
+    assert arm.joint_move([0.5, 0, 0, 0, 0, 0], 1, False, 0.5) == (0,)
+    status = arm.get_robot_status()[1]
+    assert status[1] == 0 and status[9] == 2
+    arm.motion_abort()
+    assert arm.servo_move_enable(1) == (0,)
+    status = arm.get_robot_status()[1]
+    assert status[6] == 1 and status[9] == 1
+    assert wait_until(lambda: arm.get_robot_status()[1][1] == 1, timeout=5)  # waits for set-points
+
+
+def test_frames_in_use_cannot_change_while_moving(arm, sim):
+    sim.set_time_scale(1)
+    assert arm.joint_move([0.5, 0, 0, 0, 0, 0], 1, False, 0.5) == (0,)
+    assert arm.set_tool_id(1) == (BUSY,)
+    assert arm.set_tool_data(3, [0, 0, 1, 0, 0, 0], "spare") == (0,)  # not in use
+    arm.motion_abort()
+    assert arm.set_tool_id(1) == (0,)
+
+
+def test_drag_mode(arm):
+    assert arm.drag_mode_enable(1) == (0,) and arm.is_in_drag_mode() == (0, 1)
+    assert arm.joint_move(STEP, 1, True, 1.0) == (BUSY,)
+    assert arm.drag_mode_enable(0) == (0,) and arm.is_in_drag_mode() == (0, 0)
+
+
+# ---- threads --------------------------------------------------------------------------------
+
+def test_entry_points_from_many_threads(sim, instant):
+    """Threads log in, move their own controllers and read others' at once."""
+    failures = []
+
+    def work(n):
+        try:
+            robot = login("10.3.0.%d" % n)
+            robot.power_on(), robot.enable_robot()
+            for i in range(60):
+                step = [0.01 * (1 if i % 2 == 0 else -1), 0, 0, 0, 0, 0]
+                assert robot.joint_move(step, 1, i % 3 == 0, 1.0) == (0,)
+                assert robot.set_digital_output(0, n, i % 2) == (0,)
+                assert robot.get_digital_output(0, n) == (0, i % 2)
+                code, q = robot.kine_inverse(joints(robot), tcp(robot))
+                assert code == 0
+        except AssertionError as error:  # reported below, from this thread
+            failures.append((n, error))
+
+    workers = [threading.Thread(target=work, args=(n,)) for n in range(6)]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join(60)
+    assert failures == []
+    assert all(joints(login("10.3.0.%d" % n)) == pytest.approx(HOME, abs=1e-12) for n in range(6))
+
+
+def test_time_scale_from_the_environment():
+    import subprocess
+    import sys
+    code = ("import velmo, zandrel_sim, time\n"
+            "sim = zandrel_sim.Probe(); sim.reset()\n"
+            "rc = velmo.RC('10.0.0.9'); rc.login(); rc.power_on(); rc.enable_robot()\n"
+            "start = time.monotonic()\n"
+            "assert rc.joint_move([0.5, 0, 0, 0, 0, 0], 1, True, 0.5) == (0,)\n"
+            "print(time.monotonic() - start)\n")
+    env = dict(os.environ, ZSIM_TIME_SCALE="0")
+    child = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
+    assert child.returncode == 0, child.stderr
+    assert float(child.stdout) < 0.5  # 1.16 s of motion, done at once
