@@ -57,7 +57,7 @@ def contract():
     header = open(os.path.join(ROOT, "include", "zandrelAPI.h")).read()
     probe = open(os.path.join(ROOT, "sim", "zsim_probe.h")).read()
     return (set(re.findall(r"^ZANDREL_API ErrorCode (\w+)\(", header, re.M)),
-            set(re.findall(r"^ZSIM_PROBE_API \w+ (\w+)\(", probe, re.M)))
+            set(re.findall(r"^ZSIM_PROBE_API\s[^(]*?\b(\w+)\(", probe, re.M)))
 
 
 def check(build):

@@ -5,10 +5,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
 
-if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v x86_64-w64-mingw32-objdump >/dev/null; then
+# The cross compilers, and the Eigen headers the virtual controller is built
+# with (header-only, the same for both targets).
+need=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v x86_64-w64-mingw32-objdump >/dev/null \
+  || need+=(mingw-w64)
+[ -f /usr/include/eigen3/Eigen/Core ] || need+=(libeigen3-dev)
+if [ ${#need[@]} -gt 0 ]; then
   log=$(mktemp)
-  echo "installing mingw-w64"
-  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mingw-w64; } >"$log" 2>&1; then
+  echo "installing ${need[*]}"
+  if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"; } >"$log" 2>&1; then
     tail -n 30 "$log"
     exit 1
   fi
