@@ -1,11 +1,16 @@
 """Shared by the virtual controller's tests: the arm as documented in
-docs/virtual-controller.md (an independent numpy model of it), the error
-codes, fixtures and small helpers."""
+docs/virtual-controller.md (an independent model of it), the error codes,
+fixtures and small helpers.
+
+Plain Python on purpose: numpy and SciPy are left to the tests that need a
+reference implementation (test_sim_kinematics.py), so that the other tests
+also run where those packages cannot be loaded (under LeakSanitizer they
+report their own import-time allocations)."""
 
 import math
+import os
 import time
 
-import numpy as np
 import pytest
 
 import velmo
@@ -33,41 +38,86 @@ FAULT_ACTIVE, SHUT_DOWN, ABORTED, SINGULARITY, SERVO_INACTIVE, SPEED_LIMIT = 12,
 ADDRESS = "127.0.0.1"  # the conftest's rc fixture logs in here
 
 
+def matmul(a, b):
+    return [[sum(a[i][k] * b[k][j] for k in range(len(b))) for j in range(len(b[0]))] for i in range(len(a))]
+
+
+def eye(n):
+    return [[1.0 if i == j else 0.0 for j in range(n)] for i in range(n)]
+
+
 def link(a, alpha, d, q):
     ct, st, ca, sa = math.cos(q), math.sin(q), math.cos(alpha), math.sin(alpha)
-    return np.array([[ct, -st * ca, st * sa, a * ct],
-                     [st, ct * ca, -ct * sa, a * st],
-                     [0, sa, ca, d],
-                     [0, 0, 0, 1.0]])
+    return [[ct, -st * ca, st * sa, a * ct],
+            [st, ct * ca, -ct * sa, a * st],
+            [0.0, sa, ca, d],
+            [0.0, 0.0, 0.0, 1.0]]
 
 
 def flange(q):
-    """The flange in the base frame, a 4x4 matrix."""
-    t = np.eye(4)
+    """The flange in the base frame, a 4x4 matrix (rows)."""
+    t = eye(4)
     for (a, alpha, d), angle in zip(DH, q):
-        t = t @ link(a, alpha, d, angle)
+        t = matmul(t, link(a, alpha, d, angle))
     return t
 
 
 def rpy_matrix(rx, ry, rz):
     cx, sx, cy, sy, cz, sz = math.cos(rx), math.sin(rx), math.cos(ry), math.sin(ry), math.cos(rz), math.sin(rz)
-    rot_x = np.array([[1, 0, 0], [0, cx, -sx], [0, sx, cx]])
-    rot_y = np.array([[cy, 0, sy], [0, 1, 0], [-sy, 0, cy]])
-    rot_z = np.array([[cz, -sz, 0], [sz, cz, 0], [0, 0, 1]])
-    return rot_z @ rot_y @ rot_x
+    rot_x = [[1, 0, 0], [0, cx, -sx], [0, sx, cx]]
+    rot_y = [[cy, 0, sy], [0, 1, 0], [-sy, 0, cy]]
+    rot_z = [[cz, -sz, 0], [sz, cz, 0], [0, 0, 1]]
+    return matmul(matmul(rot_z, rot_y), rot_x)
 
 
 def pose_matrix(pose):
-    t = np.eye(4)
-    t[:3, :3] = rpy_matrix(*pose[3:])
-    t[:3, 3] = pose[:3]
-    return t
+    r = rpy_matrix(*pose[3:])
+    return [r[0] + [pose[0]], r[1] + [pose[1]], r[2] + [pose[2]], [0.0, 0.0, 0.0, 1.0]]
+
+
+def rigid_inverse(m):
+    """The inverse of a 4x4 rotation-and-translation matrix."""
+    rt = [[m[j][i] for j in range(3)] for i in range(3)]
+    t = [-sum(rt[i][k] * m[k][3] for k in range(3)) for i in range(3)]
+    return [rt[0] + [t[0]], rt[1] + [t[1]], rt[2] + [t[2]], [0.0, 0.0, 0.0, 1.0]]
+
+
+def rotation(m):
+    return [row[:3] for row in m[:3]]
+
+
+def largest_difference(a, b):
+    """Largest absolute difference between two equally shaped nested lists."""
+    if isinstance(a, (list, tuple)):
+        return max(largest_difference(x, y) for x, y in zip(a, b))
+    return abs(a - b)
+
+
+def close(a, b, tol):
+    return largest_difference(a, b) <= tol
+
+
+def sub(a, b):
+    return [x - y for x, y in zip(a, b)]
+
+
+def dot(a, b):
+    return sum(x * y for x, y in zip(a, b))
+
+
+def norm(v):
+    return math.sqrt(dot(v, v))
 
 
 def same_pose(a, b, mm=1e-6, rad=1e-9):
     """Two [x, y, z, rx, ry, rz] poses name the same frame."""
     ma, mb = pose_matrix(a), pose_matrix(b)
-    return np.abs(ma[:3, 3] - mb[:3, 3]).max() < mm and np.abs(ma[:3, :3] - mb[:3, :3]).max() < rad
+    return close([r[3] for r in ma[:3]], [r[3] for r in mb[:3]], mm) and close(rotation(ma), rotation(mb), rad)
+
+
+def under_sanitizer():
+    """True when this process runs with the address sanitizer preloaded."""
+    return "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def random_joints(rng, margin=0.2):

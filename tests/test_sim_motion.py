@@ -7,12 +7,12 @@ import math
 import threading
 import time
 
-import numpy as np
 import pytest
 
 from simkit import (ABORTED, BUSY, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, INVALID_ARGUMENT,
-                    JOINT_LIMIT, NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, arm,
-                    instant, joints, pose_matrix, same_pose, tcp, trapezoid_time, wait_until)
+                    JOINT_LIMIT, NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, arm, close,
+                    dot, instant, joints, matmul, norm, pose_matrix, rotation, same_pose, sub, tcp,
+                    trapezoid_time, wait_until)
 
 __all__ = ["arm", "instant"]  # fixtures
 
@@ -127,31 +127,31 @@ def sample_while_moving(robot, start_move, poll=0.002):
 
 def test_a_linear_move_follows_a_straight_line(arm, sim):
     sim.set_time_scale(2)
-    start = np.array(tcp(arm)[:3])
+    start = tcp(arm)[:3]
     target = down(arm, 120)
     target[1] += 90
     samples = sample_while_moving(arm, lambda: arm.linear_move(target, 0, False, 300))
     assert len(samples) > 5
-    direction = (np.array(target[:3]) - start) / np.linalg.norm(np.array(target[:3]) - start)
+    direction = [v / norm(sub(target[:3], start)) for v in sub(target[:3], start)]
     for pose in samples:
-        offset = np.array(pose[:3]) - start
-        assert np.linalg.norm(offset - offset.dot(direction) * direction) < 1e-6
-        assert np.allclose(pose_matrix(pose)[:3, :3], pose_matrix(samples[0])[:3, :3], atol=1e-9)
-    along = [np.array(p[:3]).dot(direction) for p in samples]
+        offset = sub(pose[:3], start)
+        assert norm(sub(offset, [dot(offset, direction) * v for v in direction])) < 1e-6
+        assert close(rotation(pose_matrix(pose)), rotation(pose_matrix(samples[0])), 1e-9)
+    along = [dot(p[:3], direction) for p in samples]
     assert along == sorted(along)
 
 
 def test_a_circular_move_stays_on_its_circle(arm, sim):
     sim.set_time_scale(2)
-    start = np.array(tcp(arm)[:3])
+    start = tcp(arm)[:3]
     end, mid = arc(arm, radius=50)
-    center = start + np.array([0, 50.0, 0])  # the circle through the three points
+    center = [start[0], start[1] + 50.0, start[2]]  # the circle through the three points
     samples = sample_while_moving(arm, lambda: arm.circular_move(end, mid, 0, False, 150, 600, 0))
     assert len(samples) > 5
     for pose in samples:
-        assert np.linalg.norm(np.array(pose[:3]) - center) == pytest.approx(50.0, abs=1e-6)
+        assert norm(sub(pose[:3], center)) == pytest.approx(50.0, abs=1e-6)
         assert pose[2] == pytest.approx(start[2], abs=1e-6)
-    passed_mid = min(np.linalg.norm(np.array(p[:3]) - np.array(mid[:3])) for p in samples)
+    passed_mid = min(norm(sub(p[:3], mid[:3])) for p in samples)
     assert passed_mid < 10
 
 
@@ -280,13 +280,15 @@ def test_stepped_jogs(arm, instant, coord, axis, step):
         return
     m = pose_matrix(before)
     if coord == 0 and axis < 3:
-        m[axis, 3] += step
+        m[axis][3] += step
     elif coord == 0:
-        rz = np.array([[math.cos(step), -math.sin(step), 0], [math.sin(step), math.cos(step), 0], [0, 0, 1]])
-        m[:3, :3] = rz @ m[:3, :3]
+        rz = [[math.cos(step), -math.sin(step), 0], [math.sin(step), math.cos(step), 0], [0, 0, 1]]
+        turned = matmul(rz, rotation(m))
+        m = [turned[i] + [m[i][3]] for i in range(3)] + [m[3]]
     else:
-        m[:3, 3] += m[:3, axis] * step
-    assert np.allclose(pose_matrix(tcp(arm)), m, atol=1e-6)
+        for i in range(3):
+            m[i][3] += m[i][axis] * step
+    assert close(pose_matrix(tcp(arm)), m, 1e-6)
 
 
 def test_jog_to_an_absolute_joint_position(arm, instant):

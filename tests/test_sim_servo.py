@@ -5,11 +5,10 @@ joint low-pass filter, and what is refused."""
 import math
 import time
 
-import numpy as np
 import pytest
 
 from simkit import (BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, SERVO_ACTIVE,
-                    SERVO_INACTIVE, SPEED_LIMIT, UPPER, arm, instant, joints, pose_matrix, tcp,
+                    SERVO_INACTIVE, SPEED_LIMIT, UPPER, arm, close, instant, joints, pose_matrix, tcp,
                     wait_until)
 
 __all__ = ["arm", "instant"]  # fixtures
@@ -86,10 +85,10 @@ def test_relative_and_cartesian_set_points(arm, instant):
     target = list(here)
     target[2] += 5.0
     assert arm.servo_p_extend(target, 0, 3) == (0,)
-    assert np.allclose(pose_matrix(tcp(arm)), pose_matrix(target), atol=1e-6)
+    assert close(pose_matrix(tcp(arm)), pose_matrix(target), 1e-6)
     assert arm.servo_p([0, 4.0, 0, 0, 0, 0], 1) == (0,)
     target[1] += 4.0
-    assert np.allclose(pose_matrix(tcp(arm)), pose_matrix(target), atol=1e-6)
+    assert close(pose_matrix(tcp(arm)), pose_matrix(target), 1e-6)
 
 
 @pytest.mark.parametrize("offset, steps, code", [
