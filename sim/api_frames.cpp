@@ -136,13 +136,33 @@ ErrorCode get_user_frame_data(const RobotHandle *handle, int32_t id, CartPose *u
     return read(handle, &Controller::user_frames, id, user_frame);
 }
 
-/* ---- payload: stand-ins for now ------------------------------------------------ */
+/* ---- payload ---------------------------------------------------------------------- */
 
+/* The load the arm carries: 0..10 kg (kMaxPayload), centroid in mm in the
+ * flange frame. Reported back, and what the force sensor's payload
+ * identification finds (api_force.cpp). */
 ErrorCode set_payload(const RobotHandle *handle, const PayloadData *payload)
 {
-    return zsim::call(__func__, handle, payload);
+    zsim::Call c(__func__, handle, payload);
+    if (c.overridden())
+        return c.code();
+    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
+        if (!payload || !zsim::valid_payload(*payload))
+            return zsim::kInvalidArgument;
+        rc.payload = *payload;
+        return zsim::kOk;
+    });
 }
+
 ErrorCode get_payload(const RobotHandle *handle, PayloadData *payload)
 {
-    return zsim::call(__func__, handle, payload);
+    zsim::Call c(__func__, handle, payload);
+    if (c.overridden())
+        return c.code();
+    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
+        if (!payload)
+            return zsim::kInvalidArgument;
+        *payload = rc.payload;
+        return zsim::kOk;
+    });
 }

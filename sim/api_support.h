@@ -41,7 +41,7 @@ inline ErrorCode ready_to_move(const Controller &c)
         return kFaultActive;
     if (c.servo_mode)
         return kServoActive;
-    if (c.drag)
+    if (c.drag || c.owner)
         return kBusy;
     return kOk;
 }

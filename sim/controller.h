@@ -15,8 +15,11 @@
 #define ZSIM_CONTROLLER_H
 
 #include "errors.h"
+#include "force.h"
 #include "io.h"
 #include "kinematics.h"
+#include "program_format.h"
+#include "recording.h"
 #include "zandrelAPI.h"
 
 #include <array>
@@ -97,7 +100,18 @@ struct Controller {
     int user_frame_id = 0;
     IoBank io;
     ServoSettings servo;
-    std::int32_t collision_level = 0;
+    std::int32_t collision_level = 3;
+    PayloadData payload{};
+
+    /* programs, recording, force control, link settings (api_programs.cpp,
+     * api_trajectory.cpp, api_force.cpp, api_settings.cpp) */
+    ProgramSlot program;
+    Recorder recorder;
+    ForceControl force;
+    LinkSettings link;
+    /* A queued program or payload identification that owns the arm: other
+     * motion is refused (kBusy) until it has left the queue. */
+    const Segment *owner = nullptr;
 
     /* motion (motion.cpp) */
     std::deque<QueuedSegment> queue;

@@ -30,6 +30,11 @@ const char *default_message(ErrorCode code) noexcept
     case kSingularity: return "path too close to a singularity";
     case kServoInactive: return "servo mode is not active";
     case kSpeedLimit: return "joint speed limit";
+    case kBadFileName: return "bad file name";
+    case kFileExists: return "a file of that name exists";
+    case kProgramLine: return "program error: not a valid command";
+    case kWrongState: return "not possible in the present state";
+    case kFileAccess: return "a file could not be read or written";
     case kInternal: return "internal error";
     default: return "unknown error";
     }

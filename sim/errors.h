@@ -33,6 +33,11 @@ constexpr ErrorCode kAborted = 14;          /* motion_abort, disable, power off 
 constexpr ErrorCode kSingularity = 15;      /* a Cartesian path needs more than a joint's maximum speed */
 constexpr ErrorCode kServoInactive = 16;    /* a servo set-point while servo mode is off */
 constexpr ErrorCode kSpeedLimit = 17;       /* a servo set-point that needs more than a joint's maximum speed */
+constexpr ErrorCode kBadFileName = 18;      /* empty, too long, or not a plain name inside the controller's folder */
+constexpr ErrorCode kFileExists = 19;       /* a file of the new name exists already */
+constexpr ErrorCode kProgramLine = 20;      /* a program line that is not a valid command */
+constexpr ErrorCode kWrongState = 21;       /* not possible now (no program loaded, not paused, sensor off, ...) */
+constexpr ErrorCode kFileAccess = 22;       /* a file could not be read or written */
 constexpr ErrorCode kInternal = 99;         /* the library failed inside (out of memory) */
 
 /* The documented message of a code; "unknown error" for codes not in the table. */

@@ -4,6 +4,7 @@
  * One mutex guards all of it. It is never held while a callback runs or while
  * an injected delay passes, so callbacks may call back into the library.
  */
+#include "debug_log.h"
 #include "probe.h"
 #include "zsim_probe.h"
 
@@ -249,6 +250,8 @@ void Call::start(const char *function, std::string *line, bool encoded) noexcept
         code_ = kCoreFailure;
         return;
     }
+    if (line && debug_log::active())
+        debug_log::write(*line);
     const bool injected_any = g_injected.load(std::memory_order_acquire);
     if (!line && !injected_any)
         return; /* nothing to record, nothing to apply */

@@ -3,6 +3,7 @@
  * controller's share of zsim_reset.
  */
 #include "controller.h"
+#include "debug_log.h"
 #include "events.h"
 #include "motion.h"
 #include "probe.h"
@@ -37,6 +38,7 @@ void zsim::controller_reset() noexcept
     } catch (...) {
     }
     drop_pending_events();
+    debug_log::reset();
 }
 
 extern "C" {

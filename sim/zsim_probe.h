@@ -97,6 +97,19 @@ ZSIM_PROBE_API int zsim_set_analog_input(const char *address, int iotype, int in
  * shut-down controller or a code of 0. */
 ZSIM_PROBE_API int zsim_trigger_fault(const char *address, int code);
 
+/* ---- files and settings ------------------------------------------------------- */
+
+/* The folder the controller keeps its files in (ZSIM_HOME, else the per-user
+ * default; docs/virtual-controller-files.md) as NUL-terminated text cut to
+ * size-1 bytes. Returns the text's full length, or -1 on failure. */
+ZSIM_PROBE_API int zsim_home(char *buf, int size);
+
+/* What the controller at `address` keeps and no library getter reports
+ * (force control, link settings, payload, the recorder, the program, the
+ * library's debug log) as one JSON object, cut to size-1 bytes. Returns the
+ * full length, or -1 for an unknown address. */
+ZSIM_PROBE_API int zsim_settings(const char *address, char *buf, int size);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -1,7 +1,23 @@
+import os
+
 import pytest
 
 import velmo
 import zandrel_sim
+
+
+@pytest.fixture(scope="session", autouse=True)
+def controller_home(tmp_path_factory):
+    """The virtual controller keeps its files (programs, trajectories) in a
+    folder of the test session, never in the user's own (ZSIM_HOME is read at
+    each use)."""
+    saved = os.environ.get("ZSIM_HOME")
+    os.environ["ZSIM_HOME"] = str(tmp_path_factory.mktemp("zsim-home"))
+    yield
+    if saved is None:
+        del os.environ["ZSIM_HOME"]
+    else:
+        os.environ["ZSIM_HOME"] = saved
 
 
 @pytest.fixture(scope="session")
