@@ -2,7 +2,7 @@
 # CI: the type stubs. Installs velmo (which brings velmo-stubs and
 # zandrel_sim-stubs) and mypy into a fresh venv, checks both stub packages
 # against the imported modules with stubtest, and type-checks examples/ with
-# mypy --strict against them.
+# mypy --strict against them.  Usage: .ci/typing.sh [WHEEL]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -10,7 +10,11 @@ start=$SECONDS
 venv=$root/build/ci-typing
 rm -rf "$venv"
 python3 -m venv "$venv"
-"$venv/bin/pip" install --quiet --disable-pip-version-check "mypy==2.4.1" "$root" 2>&1 \
+# A wheel given as argument (.ci/run passes the one .ci/wheel.sh built), else
+# a build of this checkout.
+package=${1:-$root}
+echo "velmo from $package"
+"$venv/bin/pip" install --quiet --disable-pip-version-check "mypy==2.4.1" "$package" 2>&1 \
   | { grep -v "is ignored: it is neither a file nor a directory" || true; }
 [ "${PIPESTATUS[0]}" -eq 0 ]
 site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["platlib"])')
