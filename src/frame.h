@@ -119,6 +119,17 @@ struct Arg<R *> {
 
 /* ---- parsing ------------------------------------------------------------- */
 
+/* The fast path (fast_args.cpp) decodes the common argument shapes - exact
+ * floats and ints, in exact tuples and lists, by position or keyword - without
+ * the interpreter's parser. It returns false, with nothing raised, for every
+ * call it does not take; the parser then decides as it always did. Built in
+ * unless VELMO_FAST_PATH is 0 (CMake option VELMO_FAST_PATH=OFF). */
+#ifndef VELMO_FAST_PATH
+#define VELMO_FAST_PATH 1
+#endif
+bool parse_fast(PyObject *args, PyObject *kwds, const char *format, const char *const *keywords,
+                void *const *targets, size_t count);
+
 /* How a method takes its arguments. A null format parses nothing. */
 struct Parse {
     PyObject *args = nullptr;
@@ -136,6 +147,14 @@ struct Parse {
     {
         if (format == nullptr)
             return true;
+#if VELMO_FAST_PATH
+        /* The format says each target's type, as it does for the parser. */
+        std::array<void *, sizeof...(T)> slots = std::apply(
+            [](T *...target) { return std::array<void *, sizeof...(T)>{static_cast<void *>(target)...}; },
+            targets);
+        if (parse_fast(args, kwds, format, keywords, slots.data(), slots.size()))
+            return true;
+#endif
         return std::apply(
             [this](T *...target) {
                 if (keywords == nullptr)
