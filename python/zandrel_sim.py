@@ -14,6 +14,25 @@ their error handling::
     sim.inject("power_on", 17)          # the next power_on fails with code 17
     assert rc.power_on() == (17,)
     assert sim.journal()[-1] == {"fn": "power_on", "args": [1]}
+
+What a test can do with it:
+
+- read what the script did: ``journal()`` (every call as ``{"fn": name,
+  "args": [...]}``, out-parameters as ``"out"``), ``calls(name)``, ``count()``;
+- decide what the next call of a function does: ``inject(name, code)`` (its
+  result), ``inject_out(name, index, data)`` (bytes written into an
+  out-parameter), ``inject_callback`` and ``inject_delay``;
+- exercise error handling: ``raise_error(code, mode)`` calls the script's
+  error handler as the library would, ``trigger_fault(address, code)`` stops
+  the arm in an error state and reports it from the library's event thread;
+- drive the simulation: ``set_time_scale`` (0 finishes every motion inside
+  the call that starts it), ``set_digital_input``, ``set_analog_input``;
+- look at what the controller keeps: ``home()`` (the folder of its programs
+  and trajectories, ``ZSIM_HOME``) and ``settings(address)`` (force control,
+  payload, link settings, recorder, program, debug log).
+
+Injections always win over the simulation: an injected code or out bytes
+make the call return at once. ``reset()`` forgets everything.
 """
 
 import ctypes
@@ -25,13 +44,44 @@ from typing import Any, Dict, List, Optional
 __all__ = ["Probe", "library_path"]
 
 
+_NAME = "zandrelAPI.dll" if sys.platform == "win32" else "libzandrelAPI.so"
+
+
+def _loaded_path() -> Optional[str]:
+    """The zandrelAPI library this process has loaded, if the system says."""
+    if sys.platform == "win32":
+        kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+        kernel32.GetModuleHandleW.restype = ctypes.c_void_p
+        kernel32.GetModuleHandleW.argtypes = [ctypes.c_wchar_p]
+        kernel32.GetModuleFileNameW.argtypes = [ctypes.c_void_p, ctypes.c_wchar_p, ctypes.c_uint32]
+        module = kernel32.GetModuleHandleW(_NAME)
+        if not module:
+            return None
+        buffer = ctypes.create_unicode_buffer(32768)
+        length = kernel32.GetModuleFileNameW(module, buffer, len(buffer))
+        return buffer.value if length else None
+    try:
+        with open("/proc/self/maps", encoding="utf-8", errors="replace") as maps:
+            for line in maps:
+                path = line.split(None, 5)[-1].strip() if line.count(" ") >= 5 else ""
+                if os.path.basename(path) == _NAME:
+                    return path
+    except OSError:
+        pass
+    return None
+
+
 def library_path() -> str:
-    """The virtual controller that velmo loads: the one next to the module."""
+    """The virtual controller that velmo uses: the zandrelAPI library the
+    process has loaded (importing velmo loads it), else the one installed
+    next to the module."""
     import velmo
 
+    loaded = _loaded_path()
+    if loaded:
+        return loaded
     folder = os.path.dirname(os.path.abspath(velmo.__file__))
-    name = "zandrelAPI.dll" if sys.platform == "win32" else "libzandrelAPI.so"
-    return os.path.join(folder, name)
+    return os.path.join(folder, _NAME)
 
 
 class Probe:
@@ -39,8 +89,12 @@ class Probe:
 
     def __init__(self, path: Optional[str] = None) -> None:
         # Loading the same path again gives the instance velmo already uses.
-        self.lib = ctypes.CDLL(path or library_path())
+        where = path or library_path()
+        self.lib = ctypes.CDLL(where)
         lib = self.lib
+        if not hasattr(lib, "zsim_reset"):
+            raise OSError(f"{where} is not the virtual controller (it has no probe): "
+                          "zandrel_sim works only with the library installed with velmo")
         lib.zsim_reset.restype = None
         lib.zsim_journal_clear.restype = None
         lib.zsim_journal_enable.argtypes = [ctypes.c_int]
@@ -56,6 +110,8 @@ class Probe:
         lib.zsim_set_digital_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_home.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_settings.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
 
     def reset(self) -> None:
         """Forget the journal, all injections and all controller state."""
@@ -88,7 +144,7 @@ class Probe:
 
     def journal(self) -> List[Dict[str, Any]]:
         """Every kept entry, oldest first, as {"fn": name, "args": [...]}."""
-        entries = []
+        entries: List[Dict[str, Any]] = []
         index = 0
         while True:
             text = self.entry(index)
@@ -144,6 +200,35 @@ class Probe:
         """Stop the arm at `address` in an error state with `code`; its error
         handler receives `code` from the library's event thread."""
         self._refused(self.lib.zsim_trigger_fault(address.encode(), code), f"fault {code} on {address!r}")
+
+    # ---- files and settings -------------------------------------------------------
+
+    def home(self) -> str:
+        """The folder the virtual controller keeps its files in: programs/
+        (what program_load reads) and trajectories/ (recorded trajectories).
+        It is ZSIM_HOME from the environment when set, else a per-user
+        folder; the controller reads ZSIM_HOME at each use."""
+        size = int(self.lib.zsim_home(None, 0))
+        if size < 0:
+            raise OSError("the virtual controller could not name its folder")
+        buffer = ctypes.create_string_buffer(size + 1)
+        self.lib.zsim_home(buffer, size + 1)
+        return os.fsdecode(buffer.value)
+
+    def settings(self, address: str) -> Dict[str, Any]:
+        """What the controller at `address` keeps that no RC getter reports,
+        as a dict: collision level, payload, link settings, torque control and
+        feed-forward, the force sensor, admittance and compliance, the
+        recorder, the program, and the library's debug log. The keys are
+        listed in docs/virtual-controller-files.md."""
+        key = address.encode()
+        size = int(self.lib.zsim_settings(key, None, 0))
+        if size < 0:
+            raise ValueError(f"the virtual controller has no controller at {address!r}")
+        buffer = ctypes.create_string_buffer(size + 1)
+        self.lib.zsim_settings(key, buffer, size + 1)
+        settings: Dict[str, Any] = json.loads(buffer.value.decode("utf-8", "surrogateescape"))
+        return settings
 
     @staticmethod
     def _refused(result: int, what: str) -> None:

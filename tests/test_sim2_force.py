@@ -1,0 +1,287 @@
+"""Payload, torque control, the force/torque sensor and its payload
+identification, admittance and compliance: what is checked, kept and
+reported, and what needs what."""
+
+import math
+
+import pytest
+
+from sim2kit import WRONG_STATE, value
+from simkit import (ADDRESS, BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, NOT_ENABLED, NOT_POWERED,
+                    UPPER, arm, instant, joints, wait_until)
+
+__all__ = ["arm", "instant"]  # fixtures
+
+IDENTIFY_POSE = [0.2, 1.2, -1.1, -1.5, -1.4, 0.3]
+ZERO_PAYLOAD = (0.0, (0.0, 0.0, 0.0))
+
+
+def settings(sim):
+    return sim.settings(ADDRESS)
+
+
+@pytest.fixture
+def sensor(arm):
+    """An enabled arm with its force sensor chosen and on."""
+    assert arm.set_torsenosr_brand(3) == (0,)
+    assert arm.set_torque_sensor_mode(1) == (0,)
+    return arm
+
+
+# ---- payload ---------------------------------------------------------------------------------
+
+def test_payload_is_kept_and_reported(rc):
+    assert rc.get_payload() == (0, ZERO_PAYLOAD)
+    assert rc.set_payload(2.5, (10.0, -5.0, 40.0)) == (0,)
+    assert rc.get_payload() == (0, (2.5, (10.0, -5.0, 40.0)))
+
+
+@pytest.mark.parametrize("mass, centroid", [(-0.1, (0, 0, 0)), (10.001, (0, 0, 0)), (math.nan, (0, 0, 0)),
+                                            (1.0, (0, math.inf, 0)), (1.0, (0, 0, math.nan))])
+def test_payload_out_of_range_is_refused(rc, mass, centroid):
+    rc.set_payload(1.0, (1, 2, 3))
+    assert rc.set_payload(mass, centroid) == (INVALID_ARGUMENT,)
+    assert rc.get_payload() == (0, (1.0, (1.0, 2.0, 3.0)))
+
+
+def test_payload_limits_are_inclusive(rc):
+    for mass in (0.0, 10.0):
+        assert rc.set_payload(mass, (0, 0, 0)) == (0,)
+
+
+# ---- torque control ----------------------------------------------------------------------------
+
+@pytest.mark.parametrize("steps, code", [([], NOT_POWERED), (["power_on"], NOT_ENABLED)])
+def test_torque_control_needs_an_enabled_arm(rc, sim, steps, code):
+    for step in steps:
+        getattr(rc, step)()
+    assert rc.torque_control_enable(1) == (code,)
+    assert rc.torque_control_enable(0) == (0,)
+    assert settings(sim)["torque_control"] == 0
+
+
+def test_feed_forward_needs_torque_control_and_is_kept(arm, sim):
+    torques = [10.0, -20.5, 5.0, 1.0, -2.0, 0.5]
+    assert arm.torque_feedforward(torques, 1) == (WRONG_STATE,)
+    assert arm.torque_control_enable(1) == (0,)
+    assert arm.torque_feedforward(torques, 1) == (0,)
+    kept = settings(sim)
+    assert (kept["torque_control"], kept["feedforward"]) == (1, {"torques": torques, "gravity": 1})
+
+
+@pytest.mark.parametrize("torques, flag", [
+    ([301, 0, 0, 0, 0, 0], 0), ([0, 0, 0, 0, 0, -51], 0), ([0, 0, math.nan, 0, 0, 0], 0),
+    ([0] * 6, 2), ([0] * 6, -1)])
+def test_feed_forward_out_of_range_is_refused(arm, sim, torques, flag):
+    arm.torque_control_enable(1)
+    assert arm.torque_feedforward(torques, flag) == (INVALID_ARGUMENT,)
+    assert settings(sim)["feedforward"]["torques"] == [0] * 6
+
+
+@pytest.mark.parametrize("call, args", [("torque_control_enable", (2,)), ("set_torque_sensor_mode", (-1,)),
+                                        ("enable_admittance_ctrl", (5,))])
+def test_switches_take_0_or_1(arm, call, args):
+    assert getattr(arm, call)(*args) == (INVALID_ARGUMENT,)
+
+
+# ---- the sensor --------------------------------------------------------------------------------
+
+def test_brand_and_mode(rc, sim):
+    assert rc.get_torsenosr_brand() == (0, 0)
+    assert rc.set_torque_sensor_mode(1) == (WRONG_STATE,)  # no sensor chosen
+    for bad in (-1, 11):
+        assert rc.set_torsenosr_brand(bad) == (INVALID_ARGUMENT,)
+    assert rc.set_torsenosr_brand(10) == (0,)
+    assert rc.set_torque_sensor_mode(1) == (0,)
+    assert rc.set_torsenosr_brand(4) == (WRONG_STATE,)  # not while it is on
+    assert (rc.get_torsenosr_brand(), settings(sim)["sensor"]["on"]) == ((0, 10), 1)
+    assert rc.set_torque_sensor_mode(0) == (0,)
+    assert rc.set_torsenosr_brand(0) == (0,)
+    assert rc.get_torsenosr_brand() == (0, 0)
+
+
+@pytest.mark.parametrize("link, reported", [
+    ((0, "192.168.1.5", 8080), (0, "192.168.1.5", 8080)),
+    ((2, "10.0.0.255", 1), (2, "10.0.0.255", 1)),
+    ((1, "ignored", -4), (1, "", 0)),
+])
+def test_sensor_link_is_kept(rc, sim, link, reported):
+    assert rc.get_torque_sensor_comm() == (0, 0, "", 0)
+    assert rc.set_torque_sensor_comm(*link) == (0,)
+    assert rc.get_torque_sensor_comm() == (0, *reported)
+    kept = settings(sim)["sensor"]["link"]
+    assert (kept["type"], kept["address"], kept["port"]) == reported
+
+
+@pytest.mark.parametrize("link", [
+    (3, "10.0.0.1", 80), (-1, "10.0.0.1", 80), (0, "10.0.0.1", 0), (2, "10.0.0.1", 65536),
+    (0, "10.0.0", 80), (0, "10.0.0.1.2", 80), (0, "256.0.0.1", 80), (0, "01.0.0.1", 80),
+    (0, "a.b.c.d", 80), (0, "", 80), (0, "10..0.1", 80), (0, "1.2.3.4 ", 80)])
+def test_bad_sensor_links_are_refused(rc, link):
+    rc.set_torque_sensor_comm(0, "10.9.9.9", 502)
+    assert rc.set_torque_sensor_comm(*link) == (INVALID_ARGUMENT,)
+    assert rc.get_torque_sensor_comm() == (0, 0, "10.9.9.9", 502)
+
+
+def test_the_link_cannot_change_while_the_sensor_is_on(sensor):
+    assert sensor.set_torque_sensor_comm(0, "10.0.0.2", 80) == (WRONG_STATE,)
+
+
+def test_sensor_tool_payload(rc):
+    assert rc.get_torq_sensor_tool_payload() == (0, (0.0, 0.0, 0.0, 0.0))
+    assert rc.set_torq_sensor_tool_payload(1.25, (0, 0, 50)) == (0,)
+    assert rc.get_torq_sensor_tool_payload() == (0, (1.25, 0.0, 0.0, 50.0))
+    assert rc.set_torq_sensor_tool_payload(11, (0, 0, 0)) == (INVALID_ARGUMENT,)
+    assert rc.get_payload() == (0, ZERO_PAYLOAD)  # the arm's own payload is another thing
+
+
+# ---- payload identification --------------------------------------------------------------------
+
+def test_identification_finds_the_payload_the_arm_carries(sensor, instant):
+    sensor.set_payload(3.5, (1.0, 2.0, 60.0))
+    assert sensor.get_torq_sensor_identify_staus() == (0, 0)
+    assert sensor.get_torq_sensor_payload_identify_result() == (0, (0.0, 0.0, 0.0, 0.0))
+    assert sensor.start_torq_sensor_payload_identify(IDENTIFY_POSE) == (0,)
+    assert sensor.get_torq_sensor_identify_staus() == (0, 2)
+    assert sensor.get_torq_sensor_payload_identify_result() == (0, (3.5, 1.0, 2.0, 60.0))
+    assert joints(sensor) == pytest.approx(IDENTIFY_POSE, abs=1e-12)
+    sensor.set_payload(1.0, (0, 0, 0))  # the result stays until the next identification
+    assert sensor.get_torq_sensor_payload_identify_result() == (0, (3.5, 1.0, 2.0, 60.0))
+
+
+def test_identification_owns_the_arm_while_it_runs(sensor, sim):
+    sim.set_time_scale(1)
+    assert sensor.start_torq_sensor_payload_identify(IDENTIFY_POSE) == (0,)
+    assert sensor.get_torq_sensor_identify_staus() == (0, 1)
+    assert sensor.get_torq_sensor_payload_identify_result() == (BUSY, (0.0, 0.0, 0.0, 0.0))
+    assert sensor.joint_move(HOME, 0, False, 1.0) == (BUSY,)
+    assert sensor.start_torq_sensor_payload_identify(IDENTIFY_POSE) == (BUSY,)
+    sim.set_time_scale(0)
+    assert sensor.get_torq_sensor_identify_staus() == (0, 2)
+    assert sensor.joint_move(HOME, 0, True, 1.0) == (0,)
+
+
+def test_identification_ended_early_has_no_result(sensor, sim):
+    sensor.set_payload(2.0, (0, 0, 0))
+    sim.set_time_scale(1)
+    sensor.start_torq_sensor_payload_identify(IDENTIFY_POSE)
+    assert wait_until(lambda: joints(sensor) != HOME)
+    assert sensor.motion_abort() == (0,)
+    assert sensor.get_torq_sensor_identify_staus() == (0, 0)
+    assert sensor.get_torq_sensor_payload_identify_result() == (0, (0.0, 0.0, 0.0, 0.0))
+
+
+@pytest.mark.parametrize("prepare, pose, code", [
+    (lambda r: r.set_torque_sensor_mode(0), IDENTIFY_POSE, WRONG_STATE),
+    (lambda r: r.disable_robot(), IDENTIFY_POSE, NOT_ENABLED),
+    (lambda r: None, [0, 0, 0, 0, 0, UPPER[5] + 0.5], JOINT_LIMIT),
+    (lambda r: None, [0, 0, math.nan, 0, 0, 0], INVALID_ARGUMENT),
+])
+def test_identification_needs(sensor, instant, prepare, pose, code):
+    prepare(sensor)
+    assert sensor.start_torq_sensor_payload_identify(pose) == (code,)
+    assert sensor.get_torq_sensor_identify_staus() == (0, 0)
+    assert joints(sensor) == HOME
+
+
+# ---- admittance and compliance -----------------------------------------------------------------
+
+def test_admittance_configuration_per_axis(rc):
+    assert rc.get_admit_ctrl_config() == (0, ((0.0,) * 5,) * 6)
+    assert rc.set_admit_ctrl_config(2, 1, 20.0, -5.0, 1, 0.5) == (0,)
+    assert rc.set_admit_ctrl_config(5, 0, 0.0, 0.0, 0, 0.0) == (0,)
+    code, axes = rc.get_admit_ctrl_config()
+    assert code == 0
+    assert axes[2] == (1.0, 20.0, -5.0, 0.5, 1.0)  # (opt, ftUser, ftConstant, ftReboundFK, ftNnormalTrack)
+    assert [a for i, a in enumerate(axes) if i != 2] == [(0.0,) * 5] * 5
+
+
+@pytest.mark.parametrize("args", [(6, 1, 1, 0, 0, 0), (-1, 1, 1, 0, 0, 0), (0, 2, 1, 0, 0, 0),
+                                  (0, 1, -1, 0, 0, 0), (0, 1, math.inf, 0, 0, 0), (0, 1, 1, math.nan, 0, 0),
+                                  (0, 1, 1, 0, 2, 0), (0, 1, 1, 0, 0, -0.5)])
+def test_bad_admittance_configuration_is_refused(rc, args):
+    assert rc.set_admit_ctrl_config(*args) == (INVALID_ARGUMENT,)
+    assert rc.get_admit_ctrl_config() == (0, ((0.0,) * 5,) * 6)
+
+
+def test_admittance_needs_the_sensor_and_a_compliant_axis(arm, sim):
+    assert arm.enable_admittance_ctrl(1) == (WRONG_STATE,)
+    arm.set_torsenosr_brand(1)
+    arm.set_torque_sensor_mode(1)
+    assert arm.enable_admittance_ctrl(1) == (WRONG_STATE,)  # no axis with opt 1
+    arm.set_admit_ctrl_config(0, 1, 10, 0, 0, 0)
+    assert arm.enable_admittance_ctrl(1) == (0,)
+    assert settings(sim)["admittance"]["on"] == 1
+    assert arm.enable_admittance_ctrl(0) == (0,)
+    assert settings(sim)["admittance"]["on"] == 0
+
+
+def test_admittance_needs_an_enabled_arm(rc):
+    rc.set_torsenosr_brand(1)
+    rc.set_torque_sensor_mode(1)
+    rc.set_admit_ctrl_config(0, 1, 10, 0, 0, 0)
+    assert rc.enable_admittance_ctrl(1) == (NOT_POWERED,)
+
+
+def test_compliance_type(rc):
+    assert rc.get_compliant_type() == (0, 0, 0)
+    assert rc.set_compliant_type(1, 0) == (0,)
+    assert rc.set_compliant_type(1, 1) == (WRONG_STATE,)  # a compliance type needs the sensor
+    rc.set_torsenosr_brand(2)
+    rc.set_torque_sensor_mode(1)
+    assert rc.set_compliant_type(0, 2) == (0,)
+    assert rc.get_compliant_type() == (0, 0, 2)
+    for bad in [(2, 0), (0, 3), (-1, 0), (0, -1)]:
+        assert rc.set_compliant_type(*bad) == (INVALID_ARGUMENT,)
+    assert rc.get_compliant_type() == (0, 0, 2)
+
+
+def test_velocity_compliance_and_condition_are_kept(rc, sim):
+    assert rc.set_vel_compliant_ctrl(2, 1.0, 0.75, 0.5, 0.25) == (0,)
+    assert rc.set_compliance_condition(20, 20, 30, 1.5, 1.5, 2) == (0,)
+    kept = settings(sim)["compliance"]
+    assert kept["velocity"] == [2, 1.0, 0.75, 0.5, 0.25]
+    assert kept["condition"] == [20, 20, 30, 1.5, 1.5, 2]
+
+
+@pytest.mark.parametrize("call, args", [
+    ("set_vel_compliant_ctrl", (0, 1, 1, 1, 1)), ("set_vel_compliant_ctrl", (4, 1, 1, 1, 1)),
+    ("set_vel_compliant_ctrl", (1, 0, 1, 1, 1)), ("set_vel_compliant_ctrl", (1, 1, 1, 1, 1.01)),
+    ("set_vel_compliant_ctrl", (1, 1, math.nan, 1, 1)),
+    ("set_compliance_condition", (0, 1, 1, 1, 1, 1)), ("set_compliance_condition", (1, 1, 1, 1, 1, -1)),
+    ("set_compliance_condition", (1, 1, math.inf, 1, 1, 1)),
+])
+def test_bad_compliance_settings_are_refused(rc, sim, call, args):
+    before = settings(sim)["compliance"]
+    assert getattr(rc, call)(*args) == (INVALID_ARGUMENT,)
+    assert settings(sim)["compliance"] == before
+
+
+def test_disable_force_control_ends_it_and_keeps_the_configuration(sensor, sim):
+    sensor.set_admit_ctrl_config(1, 1, 15, 2, 1, 0.25)
+    sensor.enable_admittance_ctrl(1)
+    sensor.set_compliant_type(1, 1)
+    sensor.set_vel_compliant_ctrl(1, 0.5, 0.5, 0.5, 0.5)
+    sensor.torque_control_enable(1)
+    assert sensor.disable_force_control() == (0,)
+    kept = settings(sim)
+    assert (kept["admittance"]["on"], kept["compliance"]["type"], kept["torque_control"]) == (0, 0, 0)
+    assert sensor.get_compliant_type() == (0, 1, 0)
+    assert value(sensor.get_admit_ctrl_config())[1] == (1.0, 15.0, 2.0, 0.25, 1.0)
+    assert kept["compliance"]["velocity"] == [1, 0.5, 0.5, 0.5, 0.5]
+    assert kept["sensor"]["on"] == 1
+
+
+def test_force_settings_belong_to_their_controller(sim):
+    import velmo
+
+    one = velmo.RC("10.3.0.1")
+    one.login()
+    two = velmo.RC("10.3.0.2")
+    two.login()
+    one.set_torsenosr_brand(7)
+    one.set_payload(4.0, (0, 0, 0))
+    assert two.get_torsenosr_brand() == (0, 0)
+    assert two.get_payload() == (0, ZERO_PAYLOAD)
+    assert sim.settings("10.3.0.1")["sensor"]["brand"] == 7
+

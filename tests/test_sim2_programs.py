@@ -1,0 +1,270 @@
+"""Controller programs: the text format, running on the motion thread,
+pause, resume and abort, the line and state reported, and what stops a
+program."""
+
+import pytest
+
+from sim2kit import (BAD_FILE_NAME, IDLE, PAUSED, PROGRAM_LINE, RUNNING, STOPPED_BY_ERROR,
+                     WRONG_STATE, Events, home, value, write_program)
+from simkit import (ADDRESS, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, HOME, IO_RANGE, JOINT_LIMIT,
+                    NOT_ENABLED, UNREACHABLE, UPPER, arm, instant, joints, same_pose, tcp, wait_until)
+
+__all__ = ["arm", "home", "instant"]  # fixtures
+
+Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
+
+
+def words(values):
+    return " ".join(repr(float(v)) for v in values)
+
+
+def state(robot):
+    return value(robot.get_program_state())
+
+
+def line(robot):
+    return value(robot.get_current_line())
+
+
+def dout(robot, index):
+    return value(robot.get_digital_output(0, index))
+
+
+def test_a_program_runs_its_commands_in_order(arm, instant, home):
+    pose = value(arm.kine_forward(Q1))
+    below = list(pose)
+    below[2] -= 50
+    write_program(home, "cell 1.prg", [
+        "# pick", "",
+        f"movj {words(Q1)} 1.0",
+        "dout 0 3 1   # gripper",
+        "wait 0.25",
+        f"movl {words(below)} 100 400",
+        "   ",
+        "dout 0 3 0",
+        "dout 2 7 1",
+    ])
+    assert arm.set_digital_output(0, 3, 0) == (0,)
+    assert arm.program_load("cell 1.prg") == (0,)
+    assert arm.get_loaded_program() == (0, "cell 1.prg")
+    assert (state(arm), line(arm)) == (IDLE, 0)
+    assert arm.program_run() == (0,)  # time scale 0: the whole program has run
+    assert (state(arm), line(arm)) == (IDLE, 9)
+    assert same_pose(tcp(arm), below, mm=1e-6, rad=1e-6)
+    assert (dout(arm, 3), value(arm.get_digital_output(2, 7))) == (0, 1)
+    assert arm.is_in_pos() == (0, 1)
+
+
+def test_every_run_starts_at_the_first_line(arm, instant, home):
+    write_program(home, "count", [f"movj {words(HOME)} 1", f"movj {words(Q1)} 1"])
+    arm.program_load("count")
+    for _ in range(2):
+        assert arm.program_run() == (0,)
+        assert joints(arm) == pytest.approx(Q1, abs=1e-12) and line(arm) == 2
+        assert arm.joint_move(HOME, 0, True, 1.0) == (0,)
+
+
+def test_loading_replaces_the_program_and_resets_the_line(arm, instant, home):
+    write_program(home, "a", ["dout 0 1 1"])
+    write_program(home, "b", ["wait 0", "dout 0 2 1"])
+    arm.program_load("a")
+    arm.program_run()
+    assert line(arm) == 1
+    assert arm.program_load("b") == (0,)
+    assert (arm.get_loaded_program(), line(arm)) == ((0, "b"), 0)
+    arm.program_run()
+    assert (dout(arm, 1), dout(arm, 2), line(arm)) == (1, 1, 2)
+
+
+@pytest.mark.parametrize("name, code", [("missing", FILE_NOT_FOUND), ("../programs/a", BAD_FILE_NAME)])
+def test_a_failed_load_keeps_the_loaded_program(arm, home, name, code):
+    write_program(home, "a", ["dout 0 1 1"])
+    arm.program_load("a")
+    assert arm.program_load(name) == (code,)
+    assert arm.get_loaded_program() == (0, "a")
+
+
+def test_nothing_loaded(rc):
+    assert rc.get_loaded_program() == (0, "")
+    assert (state(rc), line(rc)) == (IDLE, 0)
+    assert rc.program_run() == (WRONG_STATE,)
+
+
+@pytest.mark.parametrize("call", ["program_pause", "program_resume"])
+def test_pause_and_resume_need_a_running_or_paused_program(arm, instant, home, call):
+    write_program(home, "a", ["dout 0 1 1"])
+    arm.program_load("a")
+    assert getattr(arm, call)() == (WRONG_STATE,)
+    arm.program_run()
+    assert getattr(arm, call)() == (WRONG_STATE,)
+
+
+@pytest.mark.parametrize("prepare, code", [
+    (lambda r, sim: r.disable_robot(), NOT_ENABLED),
+    (lambda r, sim: sim.trigger_fault(ADDRESS, 33), FAULT_ACTIVE),
+    (lambda r, sim: r.joint_move(Q1, 0, False, 0.1), BUSY),
+    (lambda r, sim: r.servo_move_enable(1), 9),
+])
+def test_run_needs_an_arm_ready_and_at_rest(arm, sim, home, prepare, code):
+    sim.set_time_scale(1)
+    write_program(home, "a", ["dout 0 1 1"])
+    arm.program_load("a")
+    prepare(arm, sim)
+    assert arm.program_run() == (code,)
+    assert (state(arm), dout(arm, 1)) == (IDLE, 0)
+    arm.motion_abort()
+
+
+@pytest.fixture
+def parked(arm, sim, home):
+    """A program running at real time, parked on a long wait at line 2."""
+    sim.set_time_scale(1)
+    write_program(home, "parked", ["dout 0 0 1", "wait 5000", "dout 0 1 1"])
+    assert arm.program_load("parked") == (0,)
+    assert arm.program_run() == (0,)
+    assert wait_until(lambda: line(arm) == 2)
+    assert state(arm) == RUNNING
+    return arm
+
+
+def test_pause_holds_and_resume_goes_on(parked, sim):
+    assert parked.program_pause() == (0,)
+    assert state(parked) == PAUSED
+    sim.set_time_scale(0)  # would finish a running program at once
+    assert (state(parked), line(parked), dout(parked, 1)) == (PAUSED, 2, 0)
+    assert parked.is_in_pos() == (0, 0)
+    assert parked.program_resume() == (0,)
+    assert (state(parked), line(parked), dout(parked, 1)) == (IDLE, 3, 1)
+
+
+@pytest.mark.parametrize("pause", [False, True])
+def test_the_program_owns_the_arm(parked, home, pause):
+    if pause:
+        parked.program_pause()
+    write_program(home, "other", ["dout 0 5 1"])
+    refused = {
+        "joint_move": parked.joint_move(Q1, 0, False, 1.0),
+        "linear_move": parked.linear_move(tcp(parked), 0, False, 10),
+        "jog": parked.jog(0, 2, 1, 0.1, 0),
+        "servo_move_enable": parked.servo_move_enable(1),
+        "drag_mode_enable": parked.drag_mode_enable(1),
+        "program_run": parked.program_run(),
+        "program_load": parked.program_load("other"),
+        "set_tool_id": parked.set_tool_id(1),
+    }
+    assert refused == {name: (BUSY,) for name in refused}
+    assert parked.get_loaded_program() == (0, "parked")
+
+
+@pytest.mark.parametrize("stop", ["program_abort", "motion_abort", "disable_robot", "power_off"])
+def test_ending_a_program(parked, sim, stop):
+    assert getattr(parked, stop)() == (0,)
+    sim.set_time_scale(0)
+    assert (state(parked), line(parked), dout(parked, 1)) == (IDLE, 2, 0)
+    assert parked.get_robot_status()[1][0] == 0  # no error state
+    assert parked.program_abort() == (0,)  # nothing left to end
+
+
+def test_pause_in_a_move_holds_the_arm_where_it_is(arm, sim, home):
+    sim.set_time_scale(1)
+    target = list(HOME)
+    target[0] += 1.0
+    write_program(home, "slow", [f"movj {words(target)} 0.2"])
+    arm.program_load("slow")
+    arm.program_run()
+    assert wait_until(lambda: joints(arm)[0] > HOME[0] + 0.01)
+    arm.program_pause()
+    held = joints(arm)
+    sim.set_time_scale(0)
+    assert joints(arm) == held and HOME[0] < held[0] < target[0]
+    arm.program_resume()
+    assert joints(arm) == pytest.approx(target, abs=1e-12)
+
+
+BAD_LINES = [
+    "jump 1 2",
+    "MOVJ 0 1 2 3 4 5 1",
+    "movj 0 1 2 3 4 5",
+    f"movj {words(HOME)} 0",
+    f"movj {words(HOME)} 1 -2",
+    f"movj {words(HOME)} 1 2 3",
+    "movl 1 2 3 4 5 nan 10",
+    "movl 1 2 3 4 5 6 inf",
+    "dout 0 1 2",
+    "dout 0 x 1",
+    "dout 0 1.5 1",
+    "dout 0 1",
+    "wait -1",
+    "wait",
+    "wait 1 2",
+]
+
+
+@pytest.mark.parametrize("bad", BAD_LINES)
+def test_a_bad_line_stops_the_program_with_an_error_event(arm, instant, home, bad):
+    events = Events(arm)
+    write_program(home, "bad", ["dout 0 0 1", "", bad, "dout 0 1 1"])
+    assert arm.program_load("bad") == (0,)  # lines are checked when they run
+    assert arm.program_run() == (0,)
+    assert events.next() == PROGRAM_LINE
+    assert (state(arm), line(arm)) == (STOPPED_BY_ERROR, 3)
+    assert (dout(arm, 0), dout(arm, 1)) == (1, 0)
+    assert arm.get_robot_status()[1][0] == PROGRAM_LINE
+    assert arm.program_run() == (FAULT_ACTIVE,)
+    assert arm.clear_error() == (0,)
+    assert arm.program_run() == (0,)
+    assert events.next() == PROGRAM_LINE
+
+
+@pytest.mark.parametrize("command, code", [
+    (f"movj {words([0, 0, 0, 0, 0, UPPER[5] + 0.1])} 1", JOINT_LIMIT),
+    ("movl 5000 0 0 0 0 0 100", UNREACHABLE),
+    ("dout 5 0 1", IO_RANGE),
+    ("dout 1 2 1", IO_RANGE),
+])
+def test_a_command_that_fails_stops_the_program_with_its_code(arm, instant, home, command, code):
+    events = Events(arm)
+    write_program(home, "fails", [f"movj {words(Q1)} 1", command, "dout 0 1 1"])
+    arm.program_load("fails")
+    arm.program_run()
+    assert events.next() == code
+    assert (state(arm), line(arm), dout(arm, 1)) == (STOPPED_BY_ERROR, 2, 0)
+    assert joints(arm) == pytest.approx(Q1, abs=1e-12)
+
+
+def test_a_fault_during_a_program_stops_it_in_error(parked, sim):
+    events = Events(parked)
+    sim.trigger_fault(ADDRESS, 41)
+    assert events.next() == 41
+    assert (state(parked), line(parked)) == (STOPPED_BY_ERROR, 2)
+
+
+def test_programs_belong_to_their_controller(sim, home):
+    import velmo
+
+    write_program(home, "a", ["dout 0 1 1"])
+    one = velmo.RC("10.1.0.1")
+    one.login()
+    two = velmo.RC("10.1.0.2")
+    two.login()
+    assert one.program_load("a") == (0,)
+    assert two.get_loaded_program() == (0, "")
+
+
+def test_lines_of_a_long_program_are_counted_from_one(arm, instant, home):
+    count = 3000
+    write_program(home, "long", [f"dout 0 {n % 16} {n % 2}" for n in range(count)])
+    arm.program_load("long")
+    arm.program_run()
+    assert (state(arm), line(arm)) == (IDLE, count)
+    assert [dout(arm, n) for n in range(16)] == [n % 2 for n in range(16)]  # the last write to each
+
+
+def test_injections_win_over_programs(arm, sim, home):
+    write_program(home, "a", ["dout 0 1 1"])
+    sim.inject("program_load", 0)
+    assert arm.program_load("a") == (0,)
+    assert arm.get_loaded_program() == (0, "")
+    sim.inject_out("get_program_state", 0, (7).to_bytes(4, "little"))
+    assert arm.get_program_state() == (0, 7)
+    assert state(arm) == IDLE

@@ -1,0 +1,245 @@
+"""Trajectory recording: the configuration, sampling at the configured
+intervals, the saved file, the list of files, rename and remove, and the
+replay program."""
+
+import math
+
+import pytest
+
+from sim2kit import BAD_FILE_NAME, FILE_ACCESS, FILE_EXISTS, IDLE, home, value, write_program
+from simkit import (BUSY, FILE_NOT_FOUND, HOME, INVALID_ARGUMENT, arm, flange, instant, joints,
+                    matmul, pose_matrix, same_pose, tcp)
+
+__all__ = ["arm", "home", "instant"]  # fixtures
+
+DEFAULT_CONFIG = (1.0, 0.01, 100.0, 500.0)
+Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
+
+
+def read_trajectory(path):
+    """(config, frames, samples) of a trajectory file, read as documented."""
+    lines = path.read_text().splitlines()
+    assert lines[0] == "zandrel-trajectory 1"
+    key, *config = lines[1].split(" ")
+    assert key == "config"
+    key, *frames = lines[2].split(" ")
+    assert key == "frames"
+    samples = [[float(w) for w in line.split(" ")] for line in lines[3:]]
+    assert all(len(s) == 13 for s in samples)
+    return [float(c) for c in config], [int(f) for f in frames], samples
+
+
+def turn_angle(a, b):
+    """The angle between the rotations of two 4x4 matrices (lists of rows)."""
+    trace = sum(a[k][i] * b[k][i] for i in range(3) for k in range(3))
+    return math.acos(max(-1.0, min(1.0, (trace - 1) / 2)))
+
+
+def close(a, b, tol):
+    return all(abs(x - y) <= tol for ra, rb in zip(a, b) for x, y in zip(ra, rb))
+
+
+def record(robot, name, moves):
+    assert robot.set_traj_sample_mode(1, name) == (0,)
+    for move in moves:
+        assert move(robot) == (0,)
+    assert robot.set_traj_sample_mode(0, name) == (0,)
+
+
+def down(robot, mm):
+    pose = tcp(robot)
+    pose[2] -= mm
+    return pose
+
+
+def test_configuration_defaults_and_round_trip(rc):
+    assert rc.get_traj_config() == (0, DEFAULT_CONFIG)
+    assert rc.set_traj_config((2.5, 0.125, 50.0, 250.0)) == (0,)
+    assert rc.get_traj_config() == (0, (2.5, 0.125, 50.0, 250.0))
+
+
+@pytest.mark.parametrize("position", range(4))
+@pytest.mark.parametrize("bad", [0.0, -1.0, math.nan, math.inf])
+def test_configuration_values_must_be_positive_and_finite(rc, position, bad):
+    config = [2.0, 0.5, 10.0, 20.0]
+    config[position] = bad
+    assert rc.set_traj_config(config) == (INVALID_ARGUMENT,)
+    assert rc.get_traj_config() == (0, DEFAULT_CONFIG)
+
+
+def test_sampling_status_and_one_recording_at_a_time(rc, home):
+    assert rc.get_traj_sample_status() == (0, 0)
+    assert rc.set_traj_sample_mode(0, "nothing") == (0,)  # not sampling: nothing to save
+    assert rc.set_traj_sample_mode(1, "first") == (0,)
+    assert rc.get_traj_sample_status() == (0, 1)
+    assert rc.set_traj_sample_mode(1, "second") == (BUSY,)
+    assert rc.set_traj_config((2, 2, 2, 2)) == (BUSY,)
+    assert rc.set_traj_sample_mode(0, "ignored") == (0,)
+    assert rc.get_traj_sample_status() == (0, 0)
+    assert sorted(p.name for p in (home / "trajectories").iterdir()) == ["first"]
+
+
+def test_a_straight_move_is_sampled_at_the_distance_interval(arm, instant, home):
+    interval, speed = 5.0, 100.0
+    arm.set_traj_config((interval, 10.0, 100, 500))
+    start = tcp(arm)
+    target = down(arm, 100)
+    record(arm, "line", [lambda r: r.linear_move(target, 0, True, speed)])
+    config, frames, samples = read_trajectory(home / "trajectories" / "line")
+    assert config == [interval, 10.0, 100.0, 500.0] and frames == [0, 0]
+    poses = [s[1:7] for s in samples]
+    assert same_pose(poses[0], start) and same_pose(poses[-1], target, mm=1e-6, rad=1e-6)
+    steps = [math.dist(a[:3], b[:3]) for a, b in zip(poses, poses[1:])]
+    per_cycle = speed * 0.008
+    assert all(interval <= step <= interval + per_cycle + 1e-9 for step in steps[:-1])
+    assert 0 < steps[-1] <= interval + per_cycle
+    assert all(p[:2] == pytest.approx(start[:2], abs=1e-6) for p in poses)  # on the vertical line
+    times = [s[0] for s in samples]
+    assert times[0] == 0 and all(b > a for a, b in zip(times, times[1:]))
+
+
+def test_samples_hold_joints_and_the_pose_they_give(arm, instant, home):
+    arm.set_tool_data(2, [0, 0, 80, 0, 0, 0.3], "probe")
+    arm.set_tool_id(2)
+    arm.set_traj_config((20.0, 0.05, 100, 500))
+    record(arm, "joints", [lambda r: r.joint_move(Q1, 0, True, 1.0)])
+    _, frames, samples = read_trajectory(home / "trajectories" / "joints")
+    assert frames == [2, 0] and len(samples) > 3
+    tool = pose_matrix([0, 0, 80, 0, 0, 0.3])
+    for s in samples:
+        assert close(pose_matrix(s[1:7]), matmul(flange(s[7:]), tool), 1e-6)
+    assert samples[-1][7:] == pytest.approx(Q1, abs=1e-12)
+
+
+def test_a_turn_in_place_is_sampled_at_the_angle_interval(arm, instant, home):
+    step = 0.05
+    arm.set_traj_config((1000.0, step, 100, 500))
+    turned = tcp(arm)
+    turned[5] += 0.6
+    record(arm, "turn", [lambda r: r.linear_move(turned, 0, True, 100)])
+    _, _, samples = read_trajectory(home / "trajectories" / "turn")
+    matrices = [pose_matrix(s[1:7]) for s in samples]
+    angles = [turn_angle(a, b) for a, b in zip(matrices, matrices[1:])]
+    assert len(angles) >= int(0.6 / step) - 1
+    assert all(a >= step - 1e-9 for a in angles[:-1])
+
+
+def test_an_idle_recording_has_the_one_sample_where_the_arm_stands(arm, home):
+    record(arm, "still", [])
+    _, _, samples = read_trajectory(home / "trajectories" / "still")
+    assert len(samples) == 1 and samples[0][7:] == HOME
+
+
+def test_a_new_recording_replaces_a_file_of_the_same_name(arm, instant, home):
+    record(arm, "again", [lambda r: r.joint_move(Q1, 0, True, 1.0)])
+    record(arm, "again", [])
+    _, _, samples = read_trajectory(home / "trajectories" / "again")
+    assert len(samples) == 1 and samples[0][7:] == pytest.approx(Q1)
+
+
+def test_files_are_listed_sorted_renamed_and_removed(rc, home):
+    for name in ["b", "a c", "Z"]:
+        record(rc, name, [])
+    folder = home / "trajectories"
+    (folder / ".part").write_text("")     # not a valid name: not listed
+    (folder / "sub").mkdir()              # not a file: not listed
+    assert rc.get_exist_traj_file_name() == (0, ["Z", "a c", "b"])
+    assert rc.rename_traj_file_name("b", "a c") == (FILE_EXISTS,)
+    assert rc.rename_traj_file_name("nope", "x") == (FILE_NOT_FOUND,)
+    assert rc.rename_traj_file_name("b", "c") == (0,)
+    assert rc.remove_traj_file("Z") == (0,)
+    assert rc.remove_traj_file("Z") == (FILE_NOT_FOUND,)
+    assert rc.remove_traj_file("sub") == (FILE_NOT_FOUND,)
+    assert rc.get_exist_traj_file_name() == (0, ["a c", "c"])
+    assert read_trajectory(folder / "c")[2][0][7:] == HOME
+
+
+def test_an_absent_folder_lists_nothing_and_is_not_made(rc, home):
+    assert rc.get_exist_traj_file_name() == (0, [])
+    assert not (home / "trajectories").exists()
+
+
+def test_the_list_holds_at_most_8192_names(rc, home):
+    folder = home / "trajectories"
+    folder.mkdir()
+    names = sorted(f"t{n:05d}" for n in range(8200))
+    for name in names:
+        (folder / name).write_text("")
+    code, listed = rc.get_exist_traj_file_name()
+    assert code == 0 and listed == names[:8192]
+
+
+def test_the_replay_program_retraces_the_recording(arm, instant, home):
+    arm.set_traj_config((10.0, 0.1, 250.0, 800.0))
+    arm.joint_move(Q1, 0, True, 1.0)
+    start = tcp(arm)
+    corner = down(arm, 60)
+    end = list(corner)
+    end[1] += 80
+    record(arm, "path", [lambda r: r.linear_move(corner, 0, True, 100),
+                         lambda r: r.linear_move(end, 0, True, 100)])
+    assert arm.generate_traj_exe_file("path") == (0,)
+    _, _, samples = read_trajectory(home / "trajectories" / "path")
+    commands = [l.split() for l in (home / "programs" / "path").read_text().splitlines()
+                if l.strip() and not l.startswith("#")]
+    assert commands[0][0] == "movj" and [float(w) for w in commands[0][1:7]] == samples[0][7:]
+    assert [c[0] for c in commands[1:]] == ["movl"] * (len(samples) - 1)
+    assert all([float(w) for w in c[1:7]] == s[1:7] and c[7:] == ["250", "800"]
+               for c, s in zip(commands[1:], samples[1:]))
+
+    arm.joint_move(HOME, 0, True, 1.0)
+    assert arm.program_load("path") == (0,)
+    assert arm.program_run() == (0,)
+    assert value(arm.get_program_state()) == IDLE
+    assert same_pose(tcp(arm), end, mm=1e-6, rad=1e-6)
+    assert joints(arm) == pytest.approx(samples[-1][7:], abs=1e-6)
+    assert start != end
+
+
+def test_generating_replaces_a_program_of_that_name(arm, home):
+    write_program(home, "same", ["dout 0 1 1"])
+    record(arm, "same", [])
+    assert arm.generate_traj_exe_file("same") == (0,)
+    assert "dout" not in (home / "programs" / "same").read_text()
+
+
+@pytest.mark.parametrize("content", [
+    "", "zandrel-trajectory 2\n", "zandrel-trajectory 1\nconfig 1 1 1\nframes 0 0\n",
+    "zandrel-trajectory 1\nconfig 1 1 1 1\nframes 0 0\n",                         # no sample
+    "zandrel-trajectory 1\nconfig 1 1 1 1\nframes 0 0\n0 1 2 3 4 5 6 7 8 9 10 11\n",
+    "zandrel-trajectory 1\nconfig 1 1 0 1\nframes 0 0\n" + " ".join(["0"] * 13) + "\n",
+    "zandrel-trajectory 1\nconfig 1 1 1 1\nframes 0 0\n" + " ".join(["x"] * 13) + "\n",
+])
+def test_a_malformed_trajectory_gives_no_program(rc, home, content):
+    folder = home / "trajectories"
+    folder.mkdir()
+    (folder / "broken").write_text(content)
+    assert rc.generate_traj_exe_file("broken") == (FILE_ACCESS,)
+    assert not (home / "programs" / "broken").exists()
+
+
+def test_generating_from_a_missing_trajectory(rc, home):
+    assert rc.generate_traj_exe_file("none") == (FILE_NOT_FOUND,)
+    assert rc.get_last_error()[1][0] == FILE_NOT_FOUND
+
+
+def test_recording_belongs_to_its_controller_and_reset_drops_it(sim, home):
+    import velmo
+
+    one = velmo.RC("10.2.0.1")
+    one.login()
+    two = velmo.RC("10.2.0.2")
+    two.login()
+    assert one.set_traj_sample_mode(1, "mine") == (0,)
+    assert two.get_traj_sample_status() == (0, 0)
+    sim.reset()
+    again = velmo.RC("10.2.0.1")
+    again.login()
+    assert again.get_traj_sample_status() == (0, 0)
+    assert again.set_traj_sample_mode(0, "mine") == (0,)
+    assert not (home / "trajectories").exists()
+
+
+def test_a_bad_name_starts_nothing(rc, home):
+    assert rc.set_traj_sample_mode(1, "../up") == (BAD_FILE_NAME,)
+    assert rc.get_traj_sample_status() == (0, 0)

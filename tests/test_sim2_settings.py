@@ -1,0 +1,203 @@
+"""Settings and diagnostics: collision level, debug log, link settings,
+version, controller addresses, and the probe's view of them."""
+
+import json
+import math
+import struct
+import time
+from importlib import metadata
+
+import pytest
+
+import velmo
+from sim2kit import FILE_ACCESS
+from simkit import ADDRESS, FILE_NOT_FOUND, INVALID_ARGUMENT
+
+F32_MAX = 3.4028234663852886e38
+
+
+def f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def test_collision_level(rc):
+    assert rc.get_collision_level() == (0, 3)
+    for level in range(6):
+        assert rc.set_collision_level(level) == (0,)
+        assert rc.get_collision_level() == (0, level)
+    for bad in (-1, 6, 2 ** 31 - 1):
+        assert rc.set_collision_level(bad) == (INVALID_ARGUMENT,)
+    assert rc.get_collision_level() == (0, 5)
+
+
+@pytest.mark.parametrize("call, args, key, kept", [
+    ("set_network_exception_handle", (250.5, 1), "network_exception", {"milliseconds": 250.5, "reaction": 1}),
+    ("set_network_exception_handle", (60000, 0), "network_exception", {"milliseconds": 60000, "reaction": 0}),
+    ("set_network_exception_handle", (100.1, 2), "network_exception", {"milliseconds": f32(100.1), "reaction": 2}),
+    ("set_status_data_update_time_interval", (8,), "status_interval_ms", 8),
+    ("set_status_data_update_time_interval", (1000,), "status_interval_ms", 1000),
+    ("set_status_data_update_time_interval", (8.5,), "status_interval_ms", 8.5),
+])
+def test_link_settings_are_kept(rc, sim, call, args, key, kept):
+    assert getattr(rc, call)(*args) == (0,)
+    assert sim.settings(ADDRESS)[key] == kept
+
+
+@pytest.mark.parametrize("call, args", [
+    ("set_network_exception_handle", (0, 0)), ("set_network_exception_handle", (-5, 0)),
+    ("set_network_exception_handle", (60000.01, 0)), ("set_network_exception_handle", (math.nan, 0)),
+    ("set_network_exception_handle", (100, 3)), ("set_network_exception_handle", (100, -1)),
+    ("set_network_exception_handle", (F32_MAX * 2, 0)),
+    ("set_status_data_update_time_interval", (7.99,)), ("set_status_data_update_time_interval", (1000.5,)),
+    ("set_status_data_update_time_interval", (math.inf,)),
+])
+def test_link_settings_out_of_range_are_refused(rc, sim, call, args):
+    before = sim.settings(ADDRESS)
+    assert getattr(rc, call)(*args) == (INVALID_ARGUMENT,)
+    assert sim.settings(ADDRESS) == before
+
+
+def test_link_settings_start_at_their_defaults(rc, sim):
+    kept = sim.settings(ADDRESS)
+    assert kept["network_exception"] == {"milliseconds": 1000, "reaction": 0}
+    assert kept["status_interval_ms"] == 8
+
+
+def test_version_names_the_package():
+    robot = velmo.RC("127.0.0.1")
+    robot.login()
+    assert robot.get_sdk_version() == (0, "velmo virtual controller " + metadata.version("velmo"))
+
+
+def test_controller_addresses(sim):
+    robot = velmo.RC("127.0.0.1")
+    assert robot.login() == (0,)
+    assert robot.get_controller_ip() == (0, "127.0.0.1")
+    for address in ["10.0.0.9", "10.0.0.10", "10.0.0.9", "cell-a"]:
+        velmo.RC(address).login()
+    assert robot.get_controller_ip() == (0, "10.0.0.10;10.0.0.9;127.0.0.1;cell-a")
+    assert robot.shut_down() == (0,)  # a controller that is off is still known
+    assert robot.get_controller_ip() == (0, "10.0.0.10;10.0.0.9;127.0.0.1;cell-a")
+    sim.reset()
+    assert robot.get_controller_ip() == (0, "")
+
+
+def test_addresses_are_cut_after_the_last_whole_one_that_fits(sim):
+    addresses = [f"host-{n:03d}.cell.example" for n in range(200)]  # 22 bytes each
+    for address in addresses:
+        velmo.RC(address).login()
+    code, text = velmo.RC(addresses[0]).get_controller_ip()
+    assert code == 0 and len(text) <= 2999
+    kept = text.split(";")
+    assert kept == addresses[:len(kept)] and len(text) + 1 + 22 > 2999
+
+
+# ---- the debug log -------------------------------------------------------------------------
+
+def log_entries(path):
+    return [json.loads(line) for line in path.read_text().splitlines()]
+
+
+def test_debug_mode_logs_every_call_to_the_chosen_file(rc, sim, tmp_path):
+    log = tmp_path / "calls.log"
+    assert rc.set_SDK_filepath(str(log)) == (0,)
+    assert not log.exists()  # made when there is something to log
+    before = time.time()
+    assert rc.set_debug_mode(1) == (0,)
+    rc.power_on()
+    rc.get_joint_position()
+    velmo.RC("10.4.0.1").login()          # any controller's calls: the log is the library's
+    assert rc.set_debug_mode(0) == (0,)
+    rc.power_off()
+    after = time.time()
+    entries = log_entries(log)
+    journal = sim.journal()  # set_SDK_filepath, set_debug_mode(1), ..., set_debug_mode(0), power_off
+    assert [j["fn"] for j in journal[2:]] == ["power_on", "get_joint_position", "create_handler",
+                                              "set_debug_mode", "power_off"]
+    assert [{"fn": e["fn"], "args": e["args"]} for e in entries] == journal[2:-1]
+    stamps = [e["t"] for e in entries]
+    assert before - 1 <= stamps[0] and stamps == sorted(stamps) and stamps[-1] <= after + 1
+    assert sim.settings(ADDRESS)["debug"] == {"on": 0, "file": str(log)}
+
+
+def test_a_log_is_appended_to(rc, tmp_path):
+    log = tmp_path / "calls.log"
+    log.write_text('{"t": 0, "fn": "earlier", "args": []}\n')
+    rc.set_SDK_filepath(str(log))
+    rc.set_debug_mode(1)
+    rc.get_rapidrate()
+    rc.set_debug_mode(0)
+    assert [e["fn"] for e in log_entries(log)] == ["earlier", "get_rapidrate", "set_debug_mode"]
+
+
+def test_without_a_file_debug_mode_logs_nowhere_until_one_is_named(rc, sim, tmp_path, home_listing):
+    assert rc.set_debug_mode(1) == (0,)
+    rc.get_rapidrate()
+    assert home_listing() == []
+    log = tmp_path / "late.log"
+    assert rc.set_SDK_filepath(str(log)) == (0,)
+    rc.get_rapidrate()
+    assert [e["fn"] for e in log_entries(log)] == ["get_rapidrate"]
+    assert sim.settings(ADDRESS)["debug"]["on"] == 1
+
+
+def test_switching_files_while_logging(rc, tmp_path):
+    first, second = tmp_path / "one.log", tmp_path / "two.log"
+    rc.set_SDK_filepath(str(first))
+    rc.set_debug_mode(1)
+    rc.get_rapidrate()
+    rc.set_SDK_filepath(str(second))
+    rc.get_tool_id()
+    assert [e["fn"] for e in log_entries(first)] == ["get_rapidrate", "set_SDK_filepath"]
+    assert [e["fn"] for e in log_entries(second)] == ["get_tool_id"]
+
+
+@pytest.mark.parametrize("where, code", [("missing/dir/x.log", FILE_NOT_FOUND), (".", FILE_ACCESS),
+                                         ("", INVALID_ARGUMENT)])
+def test_bad_log_files_are_refused(rc, sim, tmp_path, where, code):
+    rc.set_SDK_filepath(str(tmp_path / "good.log"))
+    path = str(tmp_path / where) if where else ""
+    assert rc.set_SDK_filepath(path) == (code,)
+    assert sim.settings(ADDRESS)["debug"]["file"] == str(tmp_path / "good.log")
+
+
+def test_reset_ends_debug_mode(rc, sim, tmp_path):
+    log = tmp_path / "calls.log"
+    rc.set_SDK_filepath(str(log))
+    rc.set_debug_mode(1)
+    sim.reset()
+    robot = velmo.RC("127.0.0.1")
+    robot.login()
+    assert sim.settings(ADDRESS)["debug"] == {"on": 0, "file": ""}
+    assert [e["fn"] for e in log_entries(log)] == []
+
+
+def test_the_journal_switch_also_silences_the_log(rc, sim, tmp_path):
+    log = tmp_path / "calls.log"
+    rc.set_SDK_filepath(str(log))
+    rc.set_debug_mode(1)
+    sim.journal_enable(False)
+    rc.get_rapidrate()
+    sim.journal_enable(True)
+    rc.get_tool_id()
+    assert [e["fn"] for e in log_entries(log)] == ["get_tool_id"]
+
+
+@pytest.fixture
+def home_listing(monkeypatch, tmp_path):
+    folder = tmp_path / "zsim-home"
+    monkeypatch.setenv("ZSIM_HOME", str(folder))
+    return lambda: sorted(p.name for p in folder.rglob("*")) if folder.exists() else []
+
+
+# ---- the probe's view ----------------------------------------------------------------------
+
+def test_settings_of_an_unknown_controller(sim):
+    with pytest.raises(ValueError):
+        sim.settings("10.99.99.99")
+
+
+def test_settings_list_every_documented_key(rc, sim):
+    assert set(sim.settings(ADDRESS)) == {
+        "collision_level", "payload", "network_exception", "status_interval_ms", "torque_control",
+        "feedforward", "sensor", "admittance", "compliance", "recording", "program", "debug"}
