@@ -91,7 +91,7 @@ void step(Controller &c)
     Joints q = c.joints;
     const StepResult result = front.segment->step(c, dt, q);
     c.joints = q;
-    recording::observe(c);
+    recording::observe(c, result.state == StepResult::kDone);
     if (result.error != kOk) {
         motion::fail(c, result.error);
         return;

@@ -93,7 +93,7 @@ void start(Controller &c, const std::string &name)
     take(c);
 }
 
-void observe(Controller &c)
+void observe(Controller &c, bool ended)
 {
     Recorder &r = c.recorder;
     if (!r.active)
@@ -102,7 +102,8 @@ void observe(Controller &c)
     const Pose here = c.tcp_in_base(c.joints);
     const double moved = (here.translation() - r.last.translation()).norm();
     const double turned = Eigen::Quaterniond(here.linear()).angularDistance(Eigen::Quaterniond(r.last.linear()));
-    if (moved >= r.taken.config.xyz_interval || turned >= r.taken.config.rpy_interval)
+    if (moved >= r.taken.config.xyz_interval || turned >= r.taken.config.rpy_interval ||
+        (ended && r.taken.samples.back().q != c.joints))
         take(c);
 }
 

@@ -3,9 +3,11 @@
  *
  * While sampling, every motion cycle of the controller (motion.cpp) calls
  * observe(): a sample is taken when the TCP has moved at least xyz_interval
- * mm, or turned at least rpy_interval rad, since the last sample. Sampling
- * starts with a sample of where the arm stands; stopping adds one of where it
- * stopped when that differs from the last.
+ * mm, or turned at least rpy_interval rad, since the last sample, and where
+ * each motion (a move, a jog, a program) ends, so that the corners between
+ * moves are kept. Sampling starts with a sample of where the arm stands;
+ * stopping adds one of where it stopped. No two samples in a row hold the
+ * same joints.
  *
  * File (trajectories/<name>), text, one record a line, words separated by
  * one space, numbers in their shortest round-trip form:
@@ -60,8 +62,9 @@ namespace recording {
 
 /* Starts sampling into `name` (the controller's lock held). */
 void start(Controller &c, const std::string &name);
-/* One motion cycle of the controller: samples when due. */
-void observe(Controller &c);
+/* One motion cycle of the controller (`ended`: its motion segment ended in
+ * it): samples when due. */
+void observe(Controller &c, bool ended);
 /* Stops sampling and hands over what was taken. */
 Trajectory stop(Controller &c);
 

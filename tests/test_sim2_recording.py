@@ -98,6 +98,21 @@ def test_a_straight_move_is_sampled_at_the_distance_interval(arm, instant, home)
     assert times[0] == 0 and all(b > a for a, b in zip(times, times[1:]))
 
 
+def test_where_each_motion_ends_is_a_sample(arm, instant, home):
+    arm.set_traj_config((1000.0, 10.0, 100, 500))  # intervals no move reaches
+    start = tcp(arm)
+    corner = down(arm, 40)
+    end = list(corner)
+    end[0] += 30
+    record(arm, "corners", [lambda r: r.linear_move(corner, 0, True, 100),
+                            lambda r: r.linear_move(end, 0, False, 100),
+                            lambda r: r.linear_move(end, 0, True, 100)])  # goes nowhere: no sample
+    _, _, samples = read_trajectory(home / "trajectories" / "corners")
+    assert len(samples) == 3
+    for sample, pose in zip(samples, [start, corner, end]):
+        assert same_pose(sample[1:7], pose, mm=1e-6, rad=1e-6)
+
+
 def test_samples_hold_joints_and_the_pose_they_give(arm, instant, home):
     arm.set_tool_data(2, [0, 0, 80, 0, 0, 0.3], "probe")
     arm.set_tool_id(2)
