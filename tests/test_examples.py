@@ -1,0 +1,118 @@
+"""Every example runs against the virtual controller, in a subprocess, at a
+time scale that keeps it short, and prints what it promises."""
+
+import os
+import pathlib
+import re
+import subprocess
+import sys
+
+import pytest
+
+from simkit import under_sanitizer
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
+SCALES = ["0", "25"]
+
+
+def run(name, home, scale, *args, extra_path=None):
+    env = dict(os.environ, ZSIM_HOME=str(home), ZSIM_TIME_SCALE=scale)
+    if extra_path:
+        env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(extra_path), env.get("PYTHONPATH")]))
+    done = subprocess.run([sys.executable, str(EXAMPLES / name), *map(str, args)], env=env, cwd=home.parent,
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stdout + done.stderr
+    return done.stdout
+
+
+def number(pattern, text):
+    found = re.search(pattern, text)
+    assert found, f"{pattern!r} not in:\n{text}"
+    return float(found.group(1))
+
+
+@pytest.fixture
+def home(tmp_path):
+    return tmp_path / "zsim-home"
+
+
+@pytest.fixture
+def no_matplotlib(tmp_path):
+    """A folder that, first on the path, makes `import matplotlib` fail."""
+    fake = tmp_path / "hide" / "matplotlib"
+    fake.mkdir(parents=True)
+    (fake / "__init__.py").write_text('raise ImportError("hidden for the test")\n')
+    return fake.parent
+
+
+def test_every_example_is_tested():
+    tested = {"quickstart.py", "servo_sine.py", "io_program.py", "record_trajectory.py", "error_handler.py"}
+    assert {p.name for p in EXAMPLES.glob("*.py")} == tested
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_quickstart(home, scale):
+    out = run("quickstart.py", home, scale)
+    assert re.search(r"^logout\s+-> 0$", out, re.M), out
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_servo_sine(home, scale):
+    out = run("servo_sine.py", home, scale, "127.0.0.1", 1.0)
+    assert "streaming 125 set-points at 125 Hz" in out
+    rate = number(r"achieved rate: ([0-9.]+) ", out)
+    worst = number(r"tracking error: max ([0-9.]+) rad", out)
+    rms = number(r"rms ([0-9.]+) rad", out)
+    assert rate > 0 and 0 <= rms <= worst
+    if scale == "0":
+        assert worst == 0  # every set-point is reached inside its call
+    else:
+        assert worst < 2 * 0.4  # set-point and arm both stay within the widest swing
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_io_program(home, scale):
+    out = run("io_program.py", home, scale)
+    program = (home / "programs" / "io_demo.prg").read_text().splitlines()
+    last = max(n for n, text in enumerate(program, 1) if text.split("#")[0].strip())
+    assert f"program ended: state 0 (idle), last line {last}" in out
+    assert "tool input 0 (part present): 1" in out
+    assert "cabinet output 0 (gripper): 0" in out and "cabinet output 5 (placed): 1" in out
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_record_trajectory(home, scale, tmp_path, no_matplotlib):
+    png = tmp_path / "square.png"
+    # numpy and matplotlib report their import-time allocations as leaks under the sanitizers
+    hide = no_matplotlib if under_sanitizer() else None
+    out = run("record_trajectory.py", home, scale, png, extra_path=hide)
+    assert "saved trajectories: ['square']" in out
+    assert number(r"replay ended in state 0, ([0-9.]+) mm from the recorded end", out) < 1e-3
+    assert number(r"(\d+) samples over", out) > 2
+    assert (home / "programs" / "square").is_file()
+    assert list((home / "trajectories").iterdir()) == []  # the example removes its recording
+    try:
+        import matplotlib  # noqa: F401
+    except ImportError:
+        matplotlib = None
+    if hide or matplotlib is None:
+        assert "matplotlib is not installed: skipping the plot" in out and not png.exists()
+    else:
+        assert f"plot written to {png}" in out
+        assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_record_trajectory_without_matplotlib(home, tmp_path, no_matplotlib):
+    png = tmp_path / "square.png"
+    out = run("record_trajectory.py", home, "0", png, extra_path=no_matplotlib)
+    assert 'matplotlib is not installed: skipping the plot (pip install "velmo[plot]")' in out
+    assert "replay ended in state 0" in out and not png.exists()
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_error_handler(home, scale):
+    out = run("error_handler.py", home, scale)
+    assert "error handler received code 7 (joint limit)" in out
+    assert "error state: 7, joint 1 at 270.0 deg" in out
+    assert "a move now gives code 12" in out
+    assert "cleared and back home: True" in out
