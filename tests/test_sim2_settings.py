@@ -3,6 +3,8 @@ version, controller addresses, and the probe's view of them."""
 
 import json
 import math
+import pathlib
+import re
 import struct
 import time
 from importlib import metadata
@@ -197,7 +199,48 @@ def test_settings_of_an_unknown_controller(sim):
         sim.settings("10.99.99.99")
 
 
-def test_settings_list_every_documented_key(rc, sim):
-    assert set(sim.settings(ADDRESS)) == {
-        "collision_level", "payload", "network_exception", "status_interval_ms", "torque_control",
-        "feedforward", "sensor", "admittance", "compliance", "recording", "program", "debug"}
+# ---- the documentation matches -------------------------------------------------------------
+
+DOC = (pathlib.Path(__file__).resolve().parents[1] / "docs" / "virtual-controller-files.md").read_text()
+
+
+def doc_table(heading_text, first_column):
+    """The rows of the tables from `heading_text` to the next section whose
+    first cell matches."""
+    start = DOC.index(heading_text)
+    end = DOC.find("\n## ", start + 1)
+    section = DOC[start:end if end > 0 else None]
+    return re.findall(r"^\| (" + first_column + r") \| (.*?) \|", section, re.M)
+
+
+def test_documented_keys_are_the_settings(rc, sim):
+    keys = [key for key, _ in doc_table("The settings are one JSON object", r"`\w+`")]
+    assert sorted(k.strip("`") for k in keys) == sorted(sim.settings(ADDRESS))
+
+
+def test_documented_messages_are_the_controllers(rc, sim, tmp_path, monkeypatch):
+    sim.set_time_scale(0)
+    home = tmp_path / "home"
+    (home / "programs").mkdir(parents=True)
+    (home / "programs" / "bad").write_text("jump\n")
+    (home / "trajectories").mkdir()
+    for name in ("a", "b"):
+        (home / "trajectories" / name).write_text("not a trajectory\n")
+    monkeypatch.setenv("ZSIM_HOME", str(home))
+    rc.power_on()
+    rc.enable_robot()
+    handler = []
+    rc.set_error_handler(handler.append)
+    provoke = {
+        18: lambda: rc.program_load("../bad"),
+        19: lambda: rc.rename_traj_file_name("a", "b"),
+        20: lambda: (rc.program_load("bad"), rc.program_run()),
+        21: lambda: rc.torque_feedforward([0] * 6, 0),
+        22: lambda: rc.generate_traj_exe_file("a"),
+    }
+    documented = {int(code): message for code, message in doc_table("## Error codes", r"\d+")}
+    assert sorted(documented) == sorted(provoke)
+    for code, cause in provoke.items():
+        rc.clear_error()
+        cause()
+        assert rc.get_last_error() == (0, (code, documented[code]))
