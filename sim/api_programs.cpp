@@ -40,7 +40,7 @@ ErrorCode program_load(const RobotHandle *handle, const char *file)
     zsim::Call c(__func__, handle, file);
     if (c.overridden())
         return c.code();
-    auto program = std::make_shared<zsim::Program>();
+    std::shared_ptr<const zsim::Program> program;
     return zsim::with_files(
         handle,
         [&] {
@@ -50,7 +50,7 @@ ErrorCode program_load(const RobotHandle *handle, const char *file)
             const ErrorCode read =
                 zsim::files::read_file(zsim::files::path_of(zsim::files::Folder::kPrograms, file), text);
             if (read == zsim::kOk)
-                *program = zsim::parse_program(file, text);
+                program = std::make_shared<const zsim::Program>(zsim::parse_program(file, text));
             return read;
         },
         [&](Controller &rc, Lock &, ErrorCode read) {
