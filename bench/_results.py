@@ -12,9 +12,10 @@ RESULTS = os.path.join(HERE, "RESULTS.md")
 HEADER = """# Benchmark results
 
 Written by the scripts in this folder (see README.md); each section is
-replaced by the script that owns it. Times are wall-clock nanoseconds per
-call on a shared virtual machine: compare ratios from one section, not
-absolute numbers across sections.
+replaced by the script that owns it. Times are nanoseconds per call on a
+shared virtual machine (each section names its clock and the load when it
+started): compare ratios within one section, not absolute numbers across
+sections.
 """
 
 
@@ -30,9 +31,9 @@ def cpu_model():
 
 
 def machine():
-    """One line: processor, cores, OS, interpreter."""
-    return "%s, %d cores; %s; Python %s (%s)" % (
-        cpu_model(), os.cpu_count() or 0, platform.platform(),
+    """One line: processor, cores, load, OS, interpreter."""
+    return "%s, %d cores, load average %.1f at the start; %s; Python %s (%s)" % (
+        cpu_model(), os.cpu_count() or 0, os.getloadavg()[0], platform.platform(),
         platform.python_version(), sys.executable)
 
 

@@ -247,7 +247,11 @@ def report(timings, codes, loop_ns, library, label, repeats, cases):
         row += ["%.0f" % lib[0] if lib else "?", str(codes[case])]
         rows.append(row)
 
-    targets = [(name, q[(case, "velmo")][0] / q[(case, ref)][0], limit)
+    def net(case, binding):
+        lib = library.get(LIBRARY_FUNCTION[case])
+        return q[(case, binding)][0] - (lib[0] if lib else 0)
+
+    targets = [(name, q[(case, "velmo")][0] / q[(case, ref)][0], net(case, "velmo") / net(case, ref), limit)
                for name, case, ref, limit in TARGETS if (case, ref) in q]
     lines = ["## Calls: ns per call (%s)" % label, "",
              "%s. %s; %d interleaved repeats, median (25th–75th percentile) ns per call; "
@@ -257,9 +261,9 @@ def report(timings, codes, loop_ns, library, label, repeats, cases):
              "",
              "| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     lines += ["| " + " | ".join(r) + " |" for r in rows]
-    lines += ["", "| target | velmo / reference | limit | |", "|---|---|---|---|"]
-    lines += ["| %s | %.2f | %.1f | %s |" % (name, r, limit, "met" if r <= limit else "MISSED")
-              for name, r, limit in targets]
+    lines += ["", "| target | velmo / reference | limit | | net of the library alone |", "|---|---|---|---|---|"]
+    lines += ["| %s | %.2f | %.1f | %s | %.2f |" % (name, r, limit, "met" if r <= limit else "MISSED", n)
+              for name, r, n, limit in targets]
     return "\n".join(lines)
 
 
