@@ -3,6 +3,7 @@
 import pytest
 
 import velmo
+from test_api_docs import runtime_kind
 
 # name: N (no arguments), V (positional only), VK (positional or keywords)
 TABLE = """
@@ -36,26 +37,6 @@ set_compliance_condition V, set_network_exception_handle V, set_status_data_upda
 EXPECTED = [tuple(item.split()) for item in TABLE.replace("\n", " ").split(",")]
 
 
-def observed_kind(robot, name):
-    """Tell the calling kind from how the interpreter and the method react."""
-    method = getattr(robot, name)
-    try:
-        method(1)
-    except TypeError as error:
-        if "takes no arguments" in str(error):
-            return "N"
-    except Exception:
-        pass
-    try:
-        method(_probe_keyword=1)
-    except TypeError as error:
-        if "takes no keyword arguments" in str(error):
-            return "V"
-    except Exception:
-        pass
-    return "VK"
-
-
 def test_110_methods_in_table_order():
     methods = [name for name, value in vars(velmo.RC).items() if callable(value) and not name.startswith("__")]
     assert len(EXPECTED) == 110
@@ -67,6 +48,6 @@ def test_calling_kind_and_doc(sim, name, kind):
     robot = velmo.RC("10.0.0.1")
     robot.handle = -1  # keeps every method but login and call_func away from the library
     sim.inject("create_handler", 0)
-    assert observed_kind(robot, name) == kind
+    assert runtime_kind(robot, name) == kind
     doc = {"login": "Log in the specified robot", "logout": "Log out the specified robot"}
     assert getattr(velmo.RC, name).__doc__ == doc.get(name, "description")
