@@ -262,7 +262,7 @@ def report(timings, codes, loop_ns, library, label, repeats, cases):
              "| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     lines += ["| " + " | ".join(r) + " |" for r in rows]
     lines += ["", "| target | velmo / reference | limit | | net of the library alone |", "|---|---|---|---|---|"]
-    lines += ["| %s | %.2f | %.1f | %s | %.2f |" % (name, r, limit, "met" if r <= limit else "MISSED", n)
+    lines += ["| %s | %.3f | %.1f | %s | %.3f |" % (name, r, limit, "met" if r <= limit else "MISSED", n)
               for name, r, n, limit in targets]
     return "\n".join(lines)
 
