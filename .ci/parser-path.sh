@@ -11,6 +11,7 @@ python="$root/.venv/bin/python"
 build="$root/build/parser-path"
 stage="$build/stage"
 start=$SECONDS
+mkdir -p "$root/build"
 "$root/.venv/bin/cmake" -S "$root" -B "$build" -G Ninja -DVELMO_FAST_PATH=OFF \
   -DPython_EXECUTABLE="$python" > "$build.log" 2>&1 || { cat "$build.log"; exit 1; }
 "$root/.venv/bin/cmake" --build "$build" >> "$build.log" 2>&1 || { tail -n 60 "$build.log"; exit 1; }
