@@ -21,6 +21,20 @@ ErrorCode with_channel(const RobotHandle *handle, int32_t iotype, zsim::IoKind k
     });
 }
 
+/* Reads one channel of `bank` into *result. */
+template <class Value, class Bank>
+ErrorCode read_channel(const RobotHandle *handle, int32_t iotype, zsim::IoKind kind, int32_t index,
+                       Value *result, Bank zsim::IoBank::*bank)
+{
+    return with_channel(handle, iotype, kind, index,
+                        [result, bank](zsim::IoBank &io, std::size_t t, std::size_t i) {
+                            if (!result)
+                                return zsim::kInvalidArgument;
+                            *result = (io.*bank)[t][i];
+                            return zsim::kOk;
+                        });
+}
+
 } // namespace
 
 ErrorCode set_digital_output(const RobotHandle *handle, int32_t iotype, int32_t index,
@@ -57,13 +71,7 @@ ErrorCode get_digital_input(const RobotHandle *handle, int32_t iotype, int32_t i
     zsim::Call c(__func__, handle, iotype, index, result);
     if (c.overridden())
         return c.code();
-    return with_channel(handle, iotype, zsim::kDigitalIn, index,
-                        [result](zsim::IoBank &io, std::size_t t, std::size_t i) {
-                            if (!result)
-                                return zsim::kInvalidArgument;
-                            *result = io.digital_in[t][i];
-                            return zsim::kOk;
-                        });
+    return read_channel(handle, iotype, zsim::kDigitalIn, index, result, &zsim::IoBank::digital_in);
 }
 
 ErrorCode get_digital_output(const RobotHandle *handle, int32_t iotype, int32_t index,
@@ -72,13 +80,7 @@ ErrorCode get_digital_output(const RobotHandle *handle, int32_t iotype, int32_t 
     zsim::Call c(__func__, handle, iotype, index, result);
     if (c.overridden())
         return c.code();
-    return with_channel(handle, iotype, zsim::kDigitalOut, index,
-                        [result](zsim::IoBank &io, std::size_t t, std::size_t i) {
-                            if (!result)
-                                return zsim::kInvalidArgument;
-                            *result = io.digital_out[t][i];
-                            return zsim::kOk;
-                        });
+    return read_channel(handle, iotype, zsim::kDigitalOut, index, result, &zsim::IoBank::digital_out);
 }
 
 ErrorCode get_analog_input(const RobotHandle *handle, int32_t iotype, int32_t index,
@@ -87,13 +89,7 @@ ErrorCode get_analog_input(const RobotHandle *handle, int32_t iotype, int32_t in
     zsim::Call c(__func__, handle, iotype, index, result);
     if (c.overridden())
         return c.code();
-    return with_channel(handle, iotype, zsim::kAnalogIn, index,
-                        [result](zsim::IoBank &io, std::size_t t, std::size_t i) {
-                            if (!result)
-                                return zsim::kInvalidArgument;
-                            *result = io.analog_in[t][i];
-                            return zsim::kOk;
-                        });
+    return read_channel(handle, iotype, zsim::kAnalogIn, index, result, &zsim::IoBank::analog_in);
 }
 
 ErrorCode get_analog_output(const RobotHandle *handle, int32_t iotype, int32_t index,
@@ -102,13 +98,7 @@ ErrorCode get_analog_output(const RobotHandle *handle, int32_t iotype, int32_t i
     zsim::Call c(__func__, handle, iotype, index, result);
     if (c.overridden())
         return c.code();
-    return with_channel(handle, iotype, zsim::kAnalogOut, index,
-                        [result](zsim::IoBank &io, std::size_t t, std::size_t i) {
-                            if (!result)
-                                return zsim::kInvalidArgument;
-                            *result = io.analog_out[t][i];
-                            return zsim::kOk;
-                        });
+    return read_channel(handle, iotype, zsim::kAnalogOut, index, result, &zsim::IoBank::analog_out);
 }
 
 /* The extension IO module runs whenever its controller is on: always 1. */
