@@ -14,9 +14,9 @@
  * Each format is compiled once into a plan of units, and each keyword list
  * into interned names; both are found by the address of their literal.
  */
+#include "fast_values.h"
 #include "frame.h"
 
-#include <climits>
 #include <cstdint>
 #include <type_traits>
 
@@ -169,38 +169,8 @@ const Plan &plan_of(const char *format)
 
 /* ---- values --------------------------------------------------------------- */
 
-/* Out of line: ints for floats are the rarer case. */
-[[gnu::noinline]] bool int_to_double(PyObject *value, void *target)
-{
-    double d = PyLong_AsDouble(value);
-    if (d == -1.0 && PyErr_Occurred()) { /* too large: the parser raises its OverflowError */
-        PyErr_Clear();
-        return false;
-    }
-    *static_cast<double *>(target) = d;
-    return true;
-}
-
-inline bool to_double(PyObject *value, void *target)
-{
-    if (PyFloat_CheckExact(value)) {
-        *static_cast<double *>(target) = PyFloat_AsDouble(value);
-        return true;
-    }
-    return PyLong_CheckExact(value) && int_to_double(value, target);
-}
-
-inline bool to_int(PyObject *value, void *target)
-{
-    if (!PyLong_CheckExact(value) && !PyBool_Check(value))
-        return false;
-    int overflow = 0;
-    long v = PyLong_AsLongAndOverflow(value, &overflow);
-    if (overflow != 0 || v < INT_MIN || v > INT_MAX)
-        return false;
-    *static_cast<int *>(target) = static_cast<int>(v);
-    return true;
-}
+inline bool to_double(PyObject *value, void *target) { return fast::take(value, static_cast<double *>(target)); }
+inline bool to_int(PyObject *value, void *target) { return fast::take(value, static_cast<int *>(target)); }
 
 /* A group from an exact tuple or list of its length. Items are read by index:
  * nothing here runs code that could change the list. */
@@ -279,6 +249,17 @@ inline bool convert(const Unit &u, PyObject *value, void *const *targets)
 }
 
 } // namespace
+
+bool fast::int_to_double(PyObject *value, double *target)
+{
+    double d = PyLong_AsDouble(value);
+    if (d == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    *target = d;
+    return true;
+}
 
 bool parse_fast(PyObject *args, PyObject *kwds, const char *format, const char *const *keywords,
                 void *const *targets, size_t count)

@@ -61,10 +61,17 @@ inline auto fields(ComplianceCondition &c)
 
 /* ---- one trait per library parameter type ------------------------------- */
 
+/* What a parameter takes from a positional call: nothing (outputs, the
+ * option pointer), one value, a group of values (a record), or something
+ * only the parser decodes (text, other scalar types). */
+enum class Shape { none, value, group, parser_only };
+
 /* Scalars: parsed in place, passed by value. */
 template <class T>
 struct Arg {
     static_assert(std::is_arithmetic<T>::value, "no conversion for this library parameter type");
+    static constexpr Shape shape =
+        std::is_same<T, double>::value || std::is_same<T, int32_t>::value ? Shape::value : Shape::parser_only;
     T value{};
     auto targets() { return std::make_tuple(&value); }
     T pass() const { return value; }
@@ -74,6 +81,7 @@ struct Arg {
 /* An input record: parsed field by field, passed by address. */
 template <class R>
 struct Arg<const R *> {
+    static constexpr Shape shape = Shape::group;
     R value{};
     auto targets() { return fields(value); }
     const R *pass() const { return &value; }
@@ -83,6 +91,7 @@ struct Arg<const R *> {
 /* A text: the interpreter's UTF-8 buffer, borrowed for the call. */
 template <>
 struct Arg<const char *> {
+    static constexpr Shape shape = Shape::parser_only;
     const char *value = nullptr;
     auto targets() { return std::make_tuple(&value); }
     const char *pass() const { return value; }
@@ -92,6 +101,7 @@ struct Arg<const char *> {
 /* The trailing option pointer of the extended moves: always null, never parsed. */
 template <>
 struct Arg<const void *> {
+    static constexpr Shape shape = Shape::none;
     std::tuple<> targets() { return {}; }
     const void *pass() const { return nullptr; }
     std::tuple<> output() { return {}; }
@@ -100,6 +110,7 @@ struct Arg<const void *> {
 /* An input record handed over by value (torque_feedforward). */
 template <>
 struct Arg<JointVector> {
+    static constexpr Shape shape = Shape::group;
     JointVector value{};
     auto targets() { return fields(value); }
     JointVector pass() const { return value; }
@@ -111,6 +122,7 @@ struct Arg<JointVector> {
 template <class R>
 struct Arg<R *> {
     static_assert(!std::is_same<R, char>::value, "text buffers need their size: write the method out");
+    static constexpr Shape shape = Shape::none;
     R value{};
     std::tuple<> targets() { return {}; }
     R *pass() { return &value; }
@@ -168,6 +180,14 @@ struct Parse {
 
 /* Methods that take no arguments, or take and ignore whatever they are given. */
 inline const Parse no_args{};
+
+} // namespace velmo
+
+#if VELMO_FAST_PATH
+#include "positional.h" /* needs Shape and Parse */
+#endif
+
+namespace velmo {
 
 /* ---- Python values ------------------------------------------------------- */
 
@@ -338,9 +358,14 @@ PyObject *forward(PyObject *self, const Parse &parse, ErrorCode (*function)(cons
     if (handle == nullptr)
         return nullptr;
     std::tuple<Arg<P>...> args;
-    auto targets = std::apply([](auto &...arg) { return std::tuple_cat(arg.targets()...); }, args);
-    if (!parse(targets))
-        return nullptr;
+#if VELMO_FAST_PATH
+    if (!fast::take_positional(parse, args))
+#endif
+    {
+        auto targets = std::apply([](auto &...arg) { return std::tuple_cat(arg.targets()...); }, args);
+        if (!parse(targets))
+            return nullptr;
+    }
     ErrorCode code = std::apply([&](auto &...arg) { return function(handle, arg.pass()...); }, args);
     auto outputs = std::apply([](auto &...arg) { return std::tuple_cat(arg.output()...); }, args);
     return finish(code, outputs, result);
