@@ -302,11 +302,19 @@ PyObject *tuple_of(Item... item)
     return tuple;
 }
 
+/* (code,) for a call with no outputs. Tuples are immutable, so the common
+ * codes share one tuple each, made on first use and kept for the life of the
+ * process: a set-point stream allocates nothing per call. */
+PyObject *code_tuple(ErrorCode code);
+
 /* The result tuple: the library's code, then the outputs. */
 template <class... Rest>
 PyObject *result_tuple(ErrorCode code, Rest... rest)
 {
-    return tuple_of(py(code), rest...);
+    if constexpr (sizeof...(Rest) == 0)
+        return code_tuple(code);
+    else
+        return tuple_of(py(code), rest...);
 }
 
 /* Result policies for library functions with out-parameters. `convert` takes

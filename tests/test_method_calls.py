@@ -1,6 +1,8 @@
 """Every forwarding method, one table: what reaches the library, what is
 refused before it, and the handle check that comes first."""
 
+import sys
+
 import pytest
 
 import velmo
@@ -38,6 +40,20 @@ def test_library_codes_come_back_unchanged(rc, sim, row):
     result = getattr(rc, row.name)(*row.args)
     assert type(result) is tuple and result[0] == -17
     assert len(result) == (row.always or 1)
+
+
+@pytest.mark.parametrize("code", [0, 16, 127, 128, -1, 2**31 - 1])
+def test_code_only_results_keep_their_references(rc, sim, code):
+    # The common codes come back as one shared tuple: every call must hand
+    # out a reference of its own, or dropping results would free it.
+    sim.inject("servo_j", code)
+    kept = rc.servo_j((0,) * 6, 0)
+    references = sys.getrefcount(kept)
+    for _ in range(100):
+        sim.inject("servo_j", code)
+        assert rc.servo_j([0.5] * 6, 1) == (code,)
+    assert sys.getrefcount(kept) == references
+    assert kept == (code,) and type(kept) is tuple and type(kept[0]) is int
 
 
 @pytest.mark.parametrize("row", ROWS, ids=ids)
