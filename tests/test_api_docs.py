@@ -8,12 +8,12 @@ import ast
 import copy
 import os
 import re
-from typing import Dict, List, NamedTuple, Optional, Tuple
+from typing import Dict, NamedTuple, Optional, Tuple
 
 import pytest
 
 import velmo
-from methods_table import ROWS
+from methods_table import BY_NAME, ROWS
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 STUB_FILE = os.path.join(ROOT, "velmo-stubs", "__init__.pyi")
@@ -225,6 +225,13 @@ def test_the_same_methods_and_members_everywhere():
     assert STUB_MEMBERS == DOC_MEMBERS
 
 
+def test_the_module_keeps_the_method_tables_order():
+    in_order = [name for name, value in vars(velmo.RC).items() if callable(value) and not name.startswith("__")]
+    assert [name for name in in_order if name in BY_NAME] == [row.name for row in ROWS]
+    assert [name for name in in_order if name not in BY_NAME] == [
+        "login", "logout", "set_error_handler", "call_func", "get_controller_ip"]
+
+
 def test_the_reference_names_the_stubs_types():
     # The reference names them without the stubs' leading underscore.
     assert {name.lstrip("_"): type_text(value, STUB_ALIASES) for name, value in STUB_ALIASES.items()} == {
@@ -239,6 +246,8 @@ def test_kind_and_parameters_agree(name):
     stub, entry = STUBS[name], DOCS[name]
     assert runtime_kind(robot, name) == stub.kind == entry.signature.kind
     assert stub.params == entry.signature.params
+    docs = {"login": "Log in the specified robot", "logout": "Log out the specified robot"}
+    assert getattr(velmo.RC, name).__doc__ == docs.get(name, "description")
 
 
 @pytest.mark.parametrize("name", RUNTIME)
@@ -255,41 +264,18 @@ def test_reference_entry_is_complete_and_its_results_are_the_stubs(name):
 
 # ---- the stubs against the running module -------------------------------------------------------
 
-def named(name: str) -> List[Param]:
-    return [p for p in STUBS[name].params if p.style in ("positional", "keyword")]
-
-
-@pytest.mark.parametrize("name", [n for n in RUNTIME if STUBS[n].kind != "N"])
-def test_stub_parameters_are_what_the_method_accepts(rc, sim, name):
-    method, params, library = getattr(rc, name), named(name), LIBRARY.get(name, name)
-    styles = {p.style for p in STUBS[name].params}
-    if "*" in styles:  # takes arguments and ignores them
-        sim.inject(library, 0)
-        assert method(object(), "x")[0] == 0
-        if "**" in styles:
-            sim.inject(library, 0)
-            assert method(anything=object())[0] == 0
-        return
-    sample = SAMPLES[name]
-    assert len(sample) == len(params), "the stub's parameters are not the sample call's arguments"
-    with pytest.raises(TypeError):
-        method(*sample, 0)
-    required = sum(not p.has_default for p in params)
-    with pytest.raises(TypeError):
-        method(*sample[: required - 1])  # every such method requires an argument
-    if any(p.has_default for p in params):
-        sim.inject(library, 0)
-        method(*sample[:required])
-    keywords = [p.name for p in params if p.style == "keyword"]
-    if keywords:
-        sim.clear()
-        split = len(params) - len(keywords)
-        sim.inject(library, 0)
-        method(*sample)
-        sim.inject(library, 0)
-        method(*sample[:split], **dict(zip(keywords, sample[split:])))
-        by_position, by_keyword = sim.calls(library)
-        assert by_keyword == by_position
+@pytest.mark.parametrize("row", ROWS, ids=[row.name for row in ROWS])
+def test_stub_parameters_are_the_method_tables(row):
+    """test_method_calls.py holds the running methods to the table: its
+    keywords, its sample call's length, the methods that ignore arguments."""
+    params = STUBS[row.name].params
+    assert ("*" in {p.style for p in params}) == row.ignores_args
+    if not row.ignores_args:
+        assert len(params) == len(row.args)
+    if row.keywords:
+        assert tuple(p.name for p in params) == row.keywords
+    # the one argument that may be left out (test_jog_without_position_command_sends_zero)
+    assert [p.name for p in params if p.has_default] == (["pos_cmd"] if row.name == "jog" else [])
 
 
 @pytest.mark.parametrize("name", RUNTIME)
