@@ -40,3 +40,26 @@ def rc(sim):
     assert robot.login() == (0,)
     sim.clear()
     return robot
+
+
+@pytest.fixture
+def instant(sim):
+    """Time scale 0: every motion completes inside the call that starts it."""
+    sim.set_time_scale(0)
+    return sim
+
+
+@pytest.fixture
+def arm(rc):
+    """The rc fixture's robot, powered and enabled."""
+    assert rc.power_on() == (0,) and rc.enable_robot() == (0,)
+    return rc
+
+
+@pytest.fixture
+def home(monkeypatch, tmp_path):
+    """A fresh controller folder (ZSIM_HOME), with programs/ made."""
+    folder = tmp_path / "zsim-home"
+    (folder / "programs").mkdir(parents=True)
+    monkeypatch.setenv("ZSIM_HOME", str(folder))
+    return folder

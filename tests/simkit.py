@@ -1,6 +1,6 @@
 """Shared by the virtual controller's tests: the arm as documented in
-docs/virtual-controller.md (an independent model of it), the error codes,
-fixtures and small helpers.
+docs/virtual-controller.md (an independent model of it), the error codes
+and small helpers. The fixtures (instant, arm, home) are conftest.py's.
 
 Plain Python on purpose: numpy and SciPy are left to the tests that need a
 reference implementation (test_sim_kinematics.py), so that the other tests
@@ -9,9 +9,8 @@ report their own import-time allocations)."""
 
 import math
 import os
+import queue
 import time
-
-import pytest
 
 import velmo
 
@@ -34,6 +33,9 @@ CYCLE = 0.008
 OK, UNKNOWN_HANDLE, INVALID_ARGUMENT, NOT_POWERED, NOT_ENABLED, BUSY = 0, 1, 2, 3, 4, 5
 UNREACHABLE, JOINT_LIMIT, COLLISION, SERVO_ACTIVE, FILE_NOT_FOUND, IO_RANGE = 6, 7, 8, 9, 10, 11
 FAULT_ACTIVE, SHUT_DOWN, ABORTED, SINGULARITY, SERVO_INACTIVE, SPEED_LIMIT = 12, 13, 14, 15, 16, 17
+BAD_FILE_NAME, FILE_EXISTS, PROGRAM_LINE, WRONG_STATE, FILE_ACCESS = 18, 19, 20, 21, 22
+
+IDLE, RUNNING, PAUSED, STOPPED_BY_ERROR = 0, 1, 2, 3  # program states
 
 ADDRESS = "127.0.0.1"  # the conftest's rc fixture logs in here
 
@@ -132,21 +134,7 @@ def trapezoid_time(length, v, a):
     return 2 * v / a + (length - v * v / a) / v
 
 
-# ---- fixtures and helpers -----------------------------------------------------------------
-
-@pytest.fixture
-def instant(sim):
-    """Time scale 0: every motion completes inside the call that starts it."""
-    sim.set_time_scale(0)
-    return sim
-
-
-@pytest.fixture
-def arm(rc):
-    """The rc fixture's robot, powered and enabled."""
-    assert rc.power_on() == (0,) and rc.enable_robot() == (0,)
-    return rc
-
+# ---- helpers ------------------------------------------------------------------------------
 
 def joints(robot):
     code, q = robot.get_joint_position()
@@ -174,3 +162,24 @@ def login(address):
     robot = velmo.RC(address)
     assert robot.login() == (0,)
     return robot
+
+
+def write_program(home, name, lines):
+    (home / "programs" / name).write_text("\n".join(lines) + "\n")
+
+
+def value(result):
+    """The value of a call that must succeed: (0, v) -> v."""
+    assert result[0] == 0, result
+    return result[1]
+
+
+class Events:
+    """An error handler that hands the codes to the test."""
+
+    def __init__(self, robot):
+        self.codes = queue.Queue()
+        robot.set_error_handler(self.codes.put)
+
+    def next(self, timeout=10.0):
+        return self.codes.get(timeout=timeout)

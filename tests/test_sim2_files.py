@@ -7,10 +7,8 @@ import sys
 
 import pytest
 
-from sim2kit import BAD_FILE_NAME, home, write_program
-from simkit import FILE_NOT_FOUND
+from simkit import BAD_FILE_NAME, FILE_NOT_FOUND, write_program
 
-__all__ = ["home"]  # fixture
 
 REPO = pathlib.Path(__file__).resolve().parents[1]
 

@@ -6,11 +6,9 @@ import math
 
 import pytest
 
-from sim2kit import WRONG_STATE, value
-from simkit import (ADDRESS, BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, NOT_ENABLED, NOT_POWERED,
-                    UPPER, arm, instant, joints, wait_until)
+from simkit import (ADDRESS, BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, NOT_ENABLED, NOT_POWERED, UPPER,
+                    WRONG_STATE, joints, value, wait_until)
 
-__all__ = ["arm", "instant"]  # fixtures
 
 IDENTIFY_POSE = [0.2, 1.2, -1.1, -1.5, -1.4, 0.3]
 ZERO_PAYLOAD = (0.0, (0.0, 0.0, 0.0))

@@ -4,12 +4,10 @@ program."""
 
 import pytest
 
-from sim2kit import (BAD_FILE_NAME, IDLE, PAUSED, PROGRAM_LINE, RUNNING, STOPPED_BY_ERROR,
-                     WRONG_STATE, Events, home, value, write_program)
-from simkit import (ADDRESS, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, HOME, IO_RANGE, JOINT_LIMIT,
-                    NOT_ENABLED, UNREACHABLE, UPPER, arm, instant, joints, same_pose, tcp, wait_until)
+from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, HOME, IDLE, IO_RANGE,
+                    JOINT_LIMIT, NOT_ENABLED, PAUSED, PROGRAM_LINE, RUNNING, STOPPED_BY_ERROR, UNREACHABLE,
+                    UPPER, WRONG_STATE, Events, joints, same_pose, tcp, value, wait_until, write_program)
 
-__all__ = ["arm", "home", "instant"]  # fixtures
 
 Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
 

@@ -6,11 +6,10 @@ import math
 
 import pytest
 
-from sim2kit import BAD_FILE_NAME, FILE_ACCESS, FILE_EXISTS, IDLE, home, value, write_program
-from simkit import (BUSY, FILE_NOT_FOUND, HOME, INVALID_ARGUMENT, arm, flange, instant, joints,
-                    matmul, pose_matrix, same_pose, tcp)
+from simkit import (BAD_FILE_NAME, BUSY, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, HOME, IDLE,
+                    INVALID_ARGUMENT, flange, joints, matmul, pose_matrix, same_pose, tcp, value,
+                    write_program)
 
-__all__ = ["arm", "home", "instant"]  # fixtures
 
 DEFAULT_CONFIG = (1.0, 0.01, 100.0, 500.0)
 Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]

@@ -12,8 +12,7 @@ from importlib import metadata
 import pytest
 
 import velmo
-from sim2kit import FILE_ACCESS
-from simkit import ADDRESS, FILE_NOT_FOUND, INVALID_ARGUMENT
+from simkit import ADDRESS, FILE_ACCESS, FILE_NOT_FOUND, INVALID_ARGUMENT
 
 F32_MAX = 3.4028234663852886e38
 

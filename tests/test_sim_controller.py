@@ -8,11 +8,9 @@ import pytest
 
 import velmo
 from simkit import (ADDRESS, BUSY, FILE_NOT_FOUND, HOME, INVALID_ARGUMENT, IO_RANGE, NOT_ENABLED, NOT_POWERED,
-                    SHUT_DOWN, UNKNOWN_HANDLE, arm, close, flange, instant, joints, login, matmul, pose_matrix, rigid_inverse,
-                    tcp,
-                    wait_until)
+                    SHUT_DOWN, UNKNOWN_HANDLE, close, flange, joints, login, matmul, pose_matrix,
+                    rigid_inverse, tcp, wait_until)
 
-__all__ = ["arm", "instant"]  # fixtures
 
 STEP = [0.1, 0, 0, 0, 0, 0]
 

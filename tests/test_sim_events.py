@@ -7,10 +7,9 @@ import time
 
 import pytest
 
-from simkit import (ADDRESS, COLLISION, FAULT_ACTIVE, HOME, JOINT_LIMIT, UPPER, arm, instant, joints,
-                    login, under_sanitizer, wait_until)
+from simkit import (ADDRESS, COLLISION, FAULT_ACTIVE, HOME, JOINT_LIMIT, UPPER, joints, login,
+                    under_sanitizer, wait_until)
 
-__all__ = ["arm", "instant"]  # fixtures
 
 STEP = [0.1, 0, 0, 0, 0, 0]
 

@@ -6,8 +6,8 @@ import random
 
 import pytest
 
-from simkit import (HOME, INVALID_ARGUMENT, LOWER, UNREACHABLE, UPPER, flange, pose_matrix,
-                    random_joints, rpy_matrix, same_pose, tcp, under_sanitizer)
+from simkit import (HOME, INVALID_ARGUMENT, LOWER, UNREACHABLE, UPPER, flange, pose_matrix, random_joints,
+                    rpy_matrix, same_pose, tcp, under_sanitizer)
 
 if under_sanitizer():
     pytest.skip("numpy and SciPy report their own import-time allocations as leaks under "

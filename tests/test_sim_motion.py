@@ -9,12 +9,10 @@ import time
 
 import pytest
 
-from simkit import (ABORTED, BUSY, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, INVALID_ARGUMENT,
-                    JOINT_LIMIT, NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, arm, close,
-                    dot, instant, joints, matmul, norm, pose_matrix, rotation, same_pose, sub, tcp,
-                    trapezoid_time, wait_until)
+from simkit import (ABORTED, BUSY, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, INVALID_ARGUMENT, JOINT_LIMIT,
+                    NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, close, dot, joints, matmul,
+                    norm, pose_matrix, rotation, same_pose, sub, tcp, trapezoid_time, wait_until)
 
-__all__ = ["arm", "instant"]  # fixtures
 
 Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
 MOVES = {

@@ -7,11 +7,8 @@ import time
 
 import pytest
 
-from simkit import (BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, SERVO_ACTIVE,
-                    SERVO_INACTIVE, SPEED_LIMIT, UPPER, arm, close, instant, joints, pose_matrix, tcp,
-                    wait_until)
-
-__all__ = ["arm", "instant"]  # fixtures
+from simkit import (BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, SERVO_ACTIVE, SERVO_INACTIVE,
+                    SPEED_LIMIT, UPPER, close, joints, pose_matrix, tcp, wait_until)
 
 
 def test_servo_mode_refuses_ordinary_motion(arm, instant):
