@@ -60,13 +60,6 @@ def test_library_exports_the_contract_and_the_probe():
     assert ("SONAME", "libzandrelAPI.so") in dynamic_section(LIBRARY)
 
 
-def test_build_tree_keeps_the_deliverable_under_its_own_name():
-    built = glob.glob(os.path.join(os.path.dirname(__file__), "..", "build", "*", "libvelmo.so"))
-    if not built:
-        pytest.skip("no build tree in this checkout (installed from elsewhere)")
-    assert all(os.path.getsize(path) > 0 for path in built)
-
-
 SMOKE = """
 import sys
 sys.path.insert(0, {folder!r})

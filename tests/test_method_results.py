@@ -6,8 +6,6 @@ import struct
 
 import pytest
 
-import velmo
-
 
 def pack(fmt, *values):
     return struct.pack("<" + fmt, *values)

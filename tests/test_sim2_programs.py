@@ -256,13 +256,3 @@ def test_lines_of_a_long_program_are_counted_from_one(arm, instant, home):
     arm.program_run()
     assert (state(arm), line(arm)) == (IDLE, count)
     assert [dout(arm, n) for n in range(16)] == [n % 2 for n in range(16)]  # the last write to each
-
-
-def test_injections_win_over_programs(arm, sim, home):
-    write_program(home, "a", ["dout 0 1 1"])
-    sim.inject("program_load", 0)
-    assert arm.program_load("a") == (0,)
-    assert arm.get_loaded_program() == (0, "")
-    sim.inject_out("get_program_state", 0, (7).to_bytes(4, "little"))
-    assert arm.get_program_state() == (0, 7)
-    assert state(arm) == IDLE

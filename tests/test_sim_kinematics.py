@@ -15,7 +15,6 @@ if under_sanitizer():
                 allow_module_level=True)
 
 import numpy as np  # noqa: E402
-from scipy.optimize import least_squares  # noqa: E402
 from scipy.spatial.transform import Rotation  # noqa: E402
 
 
@@ -59,22 +58,6 @@ def test_any_reference_gives_a_solution_of_the_pose_within_limits(rc, seed):
         assert same_pose(rc.kine_forward(solved)[1], pose, mm=1e-6, rad=1e-8)
 
 
-def numeric_solutions(target, rng, starts=60):
-    """Every configuration a numerical search finds for a flange pose."""
-    found = []
-    for _ in range(starts):
-        guess = [rng.uniform(-math.pi, math.pi) for _ in range(6)]
-        scale = np.array([1, 1, 1, 1e-3])  # rotation entries, then millimetres as metres
-        fit = least_squares(lambda q: ((np.array(flange(q)) - target)[:3, :] * scale).ravel(), guess,
-                            xtol=1e-15, ftol=1e-15, gtol=1e-15)
-        if np.abs(np.array(flange(fit.x)) - target).max() > 1e-7:
-            continue
-        wrapped = [(v + math.pi) % (2 * math.pi) - math.pi for v in fit.x]
-        if all(np.abs(np.array(wrapped) - f).max() > 1e-5 for f in found):
-            found.append(np.array(wrapped))
-    return found
-
-
 def inside_limits(q, ref):
     """q moved by whole turns to the value nearest ref, inside the limits (or None)."""
     out = []
@@ -88,21 +71,6 @@ def inside_limits(q, ref):
             return None
         out.append(v)
     return out
-
-
-@pytest.mark.parametrize("seed", range(3))
-def test_closed_form_finds_every_solution_a_numeric_search_finds(rc, seed):
-    rng = random.Random(300 + seed)
-    q0 = random_joints(rng, margin=0.4)
-    _, pose = rc.kine_forward(q0)
-    solutions = numeric_solutions(np.array(flange(q0)), rng)
-    assert 2 <= len(solutions) <= 8
-    for s in solutions:
-        expected = inside_limits(s, list(s))
-        if expected is None:
-            continue  # beyond a joint limit: not a solution the arm may take
-        code, solved = rc.kine_inverse(expected, pose)
-        assert code == 0 and solved == pytest.approx(expected, abs=1e-6)
 
 
 @pytest.mark.parametrize("seed", range(3))

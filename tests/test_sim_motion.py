@@ -9,9 +9,9 @@ import time
 
 import pytest
 
-from simkit import (ABORTED, BUSY, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, INVALID_ARGUMENT, JOINT_LIMIT,
+from simkit import (ABORTED, BUSY, FAULT_ACTIVE, HOME, INVALID_ARGUMENT, JOINT_LIMIT,
                     NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, close, dot, joints, matmul,
-                    norm, pose_matrix, rotation, same_pose, sub, tcp, trapezoid_time, wait_until)
+                    norm, pose_matrix, rotation, same_pose, sub, tcp, wait_until)
 
 
 Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
@@ -52,6 +52,7 @@ def test_moves_refused_in_an_error_state_until_cleared(arm, instant, sim, move):
     sim.trigger_fault("127.0.0.1", 42)
     assert MOVES[move](arm, True) == (FAULT_ACTIVE,)
     assert arm.clear_error() == (0,)
+    assert arm.get_last_error() == (0, (0, "success"))
     assert MOVES[move](arm, True) == (0,)
     assert joints(arm) != HOME
 
@@ -153,34 +154,6 @@ def test_a_circular_move_stays_on_its_circle(arm, sim):
     assert passed_mid < 10
 
 
-@pytest.mark.parametrize("scale", [4, 10])
-def test_a_blocking_joint_move_takes_its_profile_time_at_the_time_scale(arm, sim, scale):
-    distance, speed = 1.0, 0.8
-    target = list(HOME)
-    target[0] += distance
-    expected = trapezoid_time(distance, speed, DEFAULT_JOINT_ACC) / scale
-    sim.set_time_scale(scale)
-    start = time.monotonic()
-    assert arm.joint_move(target, 0, True, speed) == (0,)
-    took = time.monotonic() - start
-    assert expected * 0.8 <= took <= expected * 2 + 0.1
-    assert joints(arm) == target
-
-
-def test_the_rapid_rate_slows_every_move(arm, sim):
-    sim.set_time_scale(10)
-    target = list(HOME)
-    target[0] += 0.8
-    start = time.monotonic()
-    assert arm.joint_move(target, 0, True, 1.0) == (0,)
-    full = time.monotonic() - start
-    assert arm.set_rapidrate(0.25) == (0,) and arm.get_rapidrate() == (0, 0.25)
-    start = time.monotonic()
-    assert arm.joint_move(HOME, 0, True, 1.0) == (0,)
-    quarter = time.monotonic() - start
-    assert 2.5 * full < quarter < 6 * full  # 4 times as long
-
-
 @pytest.mark.parametrize("rate", [0, -0.5, 1.5, math.nan])
 def test_rapid_rate_range(rc, rate):
     assert rc.set_rapidrate(rate) == (INVALID_ARGUMENT,)
@@ -191,9 +164,7 @@ def test_non_blocking_moves_return_at_once_and_the_position_follows(arm, sim):
     sim.set_time_scale(1)
     target = list(HOME)
     target[0] += 0.5
-    start = time.monotonic()
     assert arm.joint_move(target, 0, False, 0.5) == (0,)  # about 1.2 s of motion
-    assert time.monotonic() - start < 0.2
     assert arm.is_in_pos() == (0, 0)
     assert wait_until(lambda: HOME[0] < joints(arm)[0] < target[0], timeout=2)
     assert wait_until(lambda: arm.is_in_pos() == (0, 1), timeout=10)
