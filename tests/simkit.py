@@ -148,6 +148,13 @@ def tcp(robot):
     return pose
 
 
+def down(robot, mm):
+    """The robot's TCP pose, `mm` lower."""
+    pose = tcp(robot)
+    pose[2] -= mm
+    return pose
+
+
 def wait_until(predicate, timeout=10.0, period=0.002):
     """Polls until predicate() is true; False after `timeout` seconds."""
     end = time.monotonic() + timeout
@@ -162,6 +169,28 @@ def login(address):
     robot = velmo.RC(address)
     assert robot.login() == (0,)
     return robot
+
+
+def record(robot, name, moves):
+    """Records the moves (each a call on the robot) as trajectory `name`."""
+    assert robot.set_traj_sample_mode(1, name) == (0,)
+    for move in moves:
+        assert move(robot) == (0,)
+    assert robot.set_traj_sample_mode(0, name) == (0,)
+
+
+def read_trajectory(path):
+    """(config, frames, samples) of a trajectory file, read as documented;
+    a sample is [t, x, y, z, rx, ry, rz, q1..q6], t in simulated seconds."""
+    lines = path.read_text().splitlines()
+    assert lines[0] == "zandrel-trajectory 1"
+    key, *config = lines[1].split(" ")
+    assert key == "config"
+    key, *frames = lines[2].split(" ")
+    assert key == "frames"
+    samples = [[float(w) for w in line.split(" ")] for line in lines[3:]]
+    assert all(len(s) == 13 for s in samples)
+    return [float(c) for c in config], [int(f) for f in frames], samples
 
 
 def write_program(home, name, lines):

@@ -7,48 +7,18 @@ import math
 import pytest
 
 from simkit import (BAD_FILE_NAME, BUSY, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, HOME, IDLE,
-                    INVALID_ARGUMENT, flange, joints, matmul, pose_matrix, same_pose, tcp, value,
-                    write_program)
+                    INVALID_ARGUMENT, close, dot, down, flange, joints, matmul, norm, pose_matrix,
+                    read_trajectory, record, rotation, same_pose, sub, tcp, value, write_program)
 
 
 DEFAULT_CONFIG = (1.0, 0.01, 100.0, 500.0)
 Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
 
 
-def read_trajectory(path):
-    """(config, frames, samples) of a trajectory file, read as documented."""
-    lines = path.read_text().splitlines()
-    assert lines[0] == "zandrel-trajectory 1"
-    key, *config = lines[1].split(" ")
-    assert key == "config"
-    key, *frames = lines[2].split(" ")
-    assert key == "frames"
-    samples = [[float(w) for w in line.split(" ")] for line in lines[3:]]
-    assert all(len(s) == 13 for s in samples)
-    return [float(c) for c in config], [int(f) for f in frames], samples
-
-
 def turn_angle(a, b):
     """The angle between the rotations of two 4x4 matrices (lists of rows)."""
     trace = sum(a[k][i] * b[k][i] for i in range(3) for k in range(3))
     return math.acos(max(-1.0, min(1.0, (trace - 1) / 2)))
-
-
-def close(a, b, tol):
-    return all(abs(x - y) <= tol for ra, rb in zip(a, b) for x, y in zip(ra, rb))
-
-
-def record(robot, name, moves):
-    assert robot.set_traj_sample_mode(1, name) == (0,)
-    for move in moves:
-        assert move(robot) == (0,)
-    assert robot.set_traj_sample_mode(0, name) == (0,)
-
-
-def down(robot, mm):
-    pose = tcp(robot)
-    pose[2] -= mm
-    return pose
 
 
 def test_configuration_defaults_and_round_trip(rc):
@@ -78,11 +48,12 @@ def test_sampling_status_and_one_recording_at_a_time(rc, home):
     assert sorted(p.name for p in (home / "trajectories").iterdir()) == ["first"]
 
 
-def test_a_straight_move_is_sampled_at_the_distance_interval(arm, instant, home):
+def test_a_linear_move_is_sampled_at_the_distance_interval_along_its_line(arm, instant, home):
     interval, speed = 5.0, 100.0
     arm.set_traj_config((interval, 10.0, 100, 500))
     start = tcp(arm)
     target = down(arm, 100)
+    target[1] += 75
     record(arm, "line", [lambda r: r.linear_move(target, 0, True, speed)])
     config, frames, samples = read_trajectory(home / "trajectories" / "line")
     assert config == [interval, 10.0, 100.0, 500.0] and frames == [0, 0]
@@ -92,7 +63,13 @@ def test_a_straight_move_is_sampled_at_the_distance_interval(arm, instant, home)
     per_cycle = speed * 0.008
     assert all(interval <= step <= interval + per_cycle + 1e-9 for step in steps[:-1])
     assert 0 < steps[-1] <= interval + per_cycle
-    assert all(p[:2] == pytest.approx(start[:2], abs=1e-6) for p in poses)  # on the vertical line
+    direction = [v / norm(sub(target[:3], start[:3])) for v in sub(target[:3], start[:3])]
+    for pose in poses:  # on the line, the tool kept as it was
+        offset = sub(pose[:3], start[:3])
+        assert norm(sub(offset, [dot(offset, direction) * v for v in direction])) < 1e-6
+        assert close(rotation(pose_matrix(pose)), rotation(pose_matrix(start)), 1e-9)
+    along = [dot(p[:3], direction) for p in poses]
+    assert along == sorted(along)
     times = [s[0] for s in samples]
     assert times[0] == 0 and all(b > a for a, b in zip(times, times[1:]))
 

@@ -5,13 +5,13 @@ non-blocking calls, limits and aborts."""
 import ctypes
 import math
 import threading
-import time
 
 import pytest
 
-from simkit import (ABORTED, BUSY, FAULT_ACTIVE, HOME, INVALID_ARGUMENT, JOINT_LIMIT,
-                    NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, close, dot, joints, matmul,
-                    norm, pose_matrix, rotation, same_pose, sub, tcp, wait_until)
+from simkit import (ABORTED, BUSY, CYCLE, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, INVALID_ARGUMENT,
+                    JOINT_LIMIT, NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, close, down,
+                    joints, matmul, norm, pose_matrix, read_trajectory, record, rotation, same_pose, sub,
+                    tcp, trapezoid_time, wait_until)
 
 
 Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
@@ -21,12 +21,6 @@ MOVES = {
     "circular_move": lambda r, block: r.circular_move(*arc(r), 0, block, 200, 500, 0),
     "jog": lambda r, block: r.jog(0, 1, 1, 0.5, 0.1),
 }
-
-
-def down(robot, mm):
-    target = tcp(robot)
-    target[2] -= mm
-    return target
 
 
 def arc(robot, radius=60.0):
@@ -112,46 +106,38 @@ def test_collinear_circle_points_are_refused(arm, instant):
     assert arm.circular_move(end, mid, 0, True, 100, 500, 0) == (INVALID_ARGUMENT,)
 
 
-def sample_while_moving(robot, start_move, poll=0.002):
-    """Starts a non-blocking move and samples TCP poses until it is in position."""
-    assert start_move() == (0,)
-    samples = []
-    while True:
-        samples.append(tcp(robot))
-        if robot.is_in_pos() == (0, 1):
-            samples.append(tcp(robot))
-            return samples
-        time.sleep(poll)
+def recorded_poses(robot, home, move, interval):
+    """The TCP poses of a move, sampled by the recorder every `interval` mm
+    and where it ends; with the times in simulated seconds."""
+    assert robot.set_traj_config((interval, 10.0, 100, 500)) == (0,)
+    record(robot, "path", [move])
+    samples = read_trajectory(home / "trajectories" / "path")[2]
+    return [s[1:7] for s in samples], [s[0] for s in samples]
 
 
-def test_a_linear_move_follows_a_straight_line(arm, sim):
-    sim.set_time_scale(2)
-    start = tcp(arm)[:3]
-    target = down(arm, 120)
-    target[1] += 90
-    samples = sample_while_moving(arm, lambda: arm.linear_move(target, 0, False, 300))
-    assert len(samples) > 5
-    direction = [v / norm(sub(target[:3], start)) for v in sub(target[:3], start)]
-    for pose in samples:
-        offset = sub(pose[:3], start)
-        assert norm(sub(offset, [dot(offset, direction) * v for v in direction])) < 1e-6
-        assert close(rotation(pose_matrix(pose)), rotation(pose_matrix(samples[0])), 1e-9)
-    along = [dot(p[:3], direction) for p in samples]
-    assert along == sorted(along)
-
-
-def test_a_circular_move_stays_on_its_circle(arm, sim):
-    sim.set_time_scale(2)
+def test_a_circular_move_stays_on_its_circle(arm, instant, home):
     start = tcp(arm)[:3]
     end, mid = arc(arm, radius=50)
     center = [start[0], start[1] + 50.0, start[2]]  # the circle through the three points
-    samples = sample_while_moving(arm, lambda: arm.circular_move(end, mid, 0, False, 150, 600, 0))
-    assert len(samples) > 5
-    for pose in samples:
+    poses, _ = recorded_poses(arm, home, lambda r: r.circular_move(end, mid, 0, True, 150, 600, 0), 2.0)
+    assert len(poses) > 5
+    for pose in poses:
         assert norm(sub(pose[:3], center)) == pytest.approx(50.0, abs=1e-6)
         assert pose[2] == pytest.approx(start[2], abs=1e-6)
-    passed_mid = min(norm(sub(p[:3], mid[:3])) for p in samples)
-    assert passed_mid < 10
+    assert min(norm(sub(p[:3], mid[:3])) for p in poses) < 2.0  # passes the middle point
+
+
+@pytest.mark.parametrize("rate", [1.0, 0.25])
+def test_a_joint_move_takes_its_profile_time_over_the_rapid_rate(arm, instant, home, rate):
+    """Simulated time, as the recorder counts it: one 8 ms cycle per step,
+    whatever the time scale."""
+    target = list(HOME)
+    target[0] += 1.0
+    assert arm.set_rapidrate(rate) == (0,) and arm.get_rapidrate() == (0, rate)
+    _, times = recorded_poses(arm, home, lambda r: r.joint_move(target, 0, True, 0.8), 1e6)
+    assert len(times) == 2  # where it started and where it ended
+    expected = trapezoid_time(1.0, 0.8, DEFAULT_JOINT_ACC) / rate
+    assert times[-1] == pytest.approx(expected, abs=CYCLE)
 
 
 @pytest.mark.parametrize("rate", [0, -0.5, 1.5, math.nan])
