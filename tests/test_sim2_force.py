@@ -34,14 +34,6 @@ def test_payload_is_kept_and_reported(rc):
     assert rc.get_payload() == (0, (2.5, (10.0, -5.0, 40.0)))
 
 
-@pytest.mark.parametrize("mass, centroid", [(-0.1, (0, 0, 0)), (10.001, (0, 0, 0)), (math.nan, (0, 0, 0)),
-                                            (1.0, (0, math.inf, 0)), (1.0, (0, 0, math.nan))])
-def test_payload_out_of_range_is_refused(rc, mass, centroid):
-    rc.set_payload(1.0, (1, 2, 3))
-    assert rc.set_payload(mass, centroid) == (INVALID_ARGUMENT,)
-    assert rc.get_payload() == (0, (1.0, (1.0, 2.0, 3.0)))
-
-
 def test_payload_limits_are_inclusive(rc):
     for mass in (0.0, 10.0):
         assert rc.set_payload(mass, (0, 0, 0)) == (0,)
@@ -67,28 +59,11 @@ def test_feed_forward_needs_torque_control_and_is_kept(arm, sim):
     assert (kept["torque_control"], kept["feedforward"]) == (1, {"torques": torques, "gravity": 1})
 
 
-@pytest.mark.parametrize("torques, flag", [
-    ([301, 0, 0, 0, 0, 0], 0), ([0, 0, 0, 0, 0, -51], 0), ([0, 0, math.nan, 0, 0, 0], 0),
-    ([0] * 6, 2), ([0] * 6, -1)])
-def test_feed_forward_out_of_range_is_refused(arm, sim, torques, flag):
-    arm.torque_control_enable(1)
-    assert arm.torque_feedforward(torques, flag) == (INVALID_ARGUMENT,)
-    assert settings(sim)["feedforward"]["torques"] == [0] * 6
-
-
-@pytest.mark.parametrize("call, args", [("torque_control_enable", (2,)), ("set_torque_sensor_mode", (-1,)),
-                                        ("enable_admittance_ctrl", (5,))])
-def test_switches_take_0_or_1(arm, call, args):
-    assert getattr(arm, call)(*args) == (INVALID_ARGUMENT,)
-
-
 # ---- the sensor --------------------------------------------------------------------------------
 
 def test_brand_and_mode(rc, sim):
     assert rc.get_torsenosr_brand() == (0, 0)
     assert rc.set_torque_sensor_mode(1) == (WRONG_STATE,)  # no sensor chosen
-    for bad in (-1, 11):
-        assert rc.set_torsenosr_brand(bad) == (INVALID_ARGUMENT,)
     assert rc.set_torsenosr_brand(10) == (0,)
     assert rc.set_torque_sensor_mode(1) == (0,)
     assert rc.set_torsenosr_brand(4) == (WRONG_STATE,)  # not while it is on
@@ -111,16 +86,6 @@ def test_sensor_link_is_kept(rc, sim, link, reported):
     assert (kept["type"], kept["address"], kept["port"]) == reported
 
 
-@pytest.mark.parametrize("link", [
-    (3, "10.0.0.1", 80), (-1, "10.0.0.1", 80), (0, "10.0.0.1", 0), (2, "10.0.0.1", 65536),
-    (0, "10.0.0", 80), (0, "10.0.0.1.2", 80), (0, "256.0.0.1", 80), (0, "01.0.0.1", 80),
-    (0, "a.b.c.d", 80), (0, "", 80), (0, "10..0.1", 80), (0, "1.2.3.4 ", 80)])
-def test_bad_sensor_links_are_refused(rc, link):
-    rc.set_torque_sensor_comm(0, "10.9.9.9", 502)
-    assert rc.set_torque_sensor_comm(*link) == (INVALID_ARGUMENT,)
-    assert rc.get_torque_sensor_comm() == (0, 0, "10.9.9.9", 502)
-
-
 def test_the_link_cannot_change_while_the_sensor_is_on(sensor):
     assert sensor.set_torque_sensor_comm(0, "10.0.0.2", 80) == (WRONG_STATE,)
 
@@ -129,7 +94,6 @@ def test_sensor_tool_payload(rc):
     assert rc.get_torq_sensor_tool_payload() == (0, (0.0, 0.0, 0.0, 0.0))
     assert rc.set_torq_sensor_tool_payload(1.25, (0, 0, 50)) == (0,)
     assert rc.get_torq_sensor_tool_payload() == (0, (1.25, 0.0, 0.0, 50.0))
-    assert rc.set_torq_sensor_tool_payload(11, (0, 0, 0)) == (INVALID_ARGUMENT,)
     assert rc.get_payload() == (0, ZERO_PAYLOAD)  # the arm's own payload is another thing
 
 
@@ -194,14 +158,6 @@ def test_admittance_configuration_per_axis(rc):
     assert [a for i, a in enumerate(axes) if i != 2] == [(0.0,) * 5] * 5
 
 
-@pytest.mark.parametrize("args", [(6, 1, 1, 0, 0, 0), (-1, 1, 1, 0, 0, 0), (0, 2, 1, 0, 0, 0),
-                                  (0, 1, -1, 0, 0, 0), (0, 1, math.inf, 0, 0, 0), (0, 1, 1, math.nan, 0, 0),
-                                  (0, 1, 1, 0, 2, 0), (0, 1, 1, 0, 0, -0.5)])
-def test_bad_admittance_configuration_is_refused(rc, args):
-    assert rc.set_admit_ctrl_config(*args) == (INVALID_ARGUMENT,)
-    assert rc.get_admit_ctrl_config() == (0, ((0.0,) * 5,) * 6)
-
-
 def test_admittance_needs_the_sensor_and_a_compliant_axis(arm, sim):
     assert arm.enable_admittance_ctrl(1) == (WRONG_STATE,)
     arm.set_torsenosr_brand(1)
@@ -229,9 +185,6 @@ def test_compliance_type(rc):
     rc.set_torque_sensor_mode(1)
     assert rc.set_compliant_type(0, 2) == (0,)
     assert rc.get_compliant_type() == (0, 0, 2)
-    for bad in [(2, 0), (0, 3), (-1, 0), (0, -1)]:
-        assert rc.set_compliant_type(*bad) == (INVALID_ARGUMENT,)
-    assert rc.get_compliant_type() == (0, 0, 2)
 
 
 def test_velocity_compliance_and_condition_are_kept(rc, sim):
@@ -240,19 +193,6 @@ def test_velocity_compliance_and_condition_are_kept(rc, sim):
     kept = settings(sim)["compliance"]
     assert kept["velocity"] == [2, 1.0, 0.75, 0.5, 0.25]
     assert kept["condition"] == [20, 20, 30, 1.5, 1.5, 2]
-
-
-@pytest.mark.parametrize("call, args", [
-    ("set_vel_compliant_ctrl", (0, 1, 1, 1, 1)), ("set_vel_compliant_ctrl", (4, 1, 1, 1, 1)),
-    ("set_vel_compliant_ctrl", (1, 0, 1, 1, 1)), ("set_vel_compliant_ctrl", (1, 1, 1, 1, 1.01)),
-    ("set_vel_compliant_ctrl", (1, 1, math.nan, 1, 1)),
-    ("set_compliance_condition", (0, 1, 1, 1, 1, 1)), ("set_compliance_condition", (1, 1, 1, 1, 1, -1)),
-    ("set_compliance_condition", (1, 1, math.inf, 1, 1, 1)),
-])
-def test_bad_compliance_settings_are_refused(rc, sim, call, args):
-    before = settings(sim)["compliance"]
-    assert getattr(rc, call)(*args) == (INVALID_ARGUMENT,)
-    assert settings(sim)["compliance"] == before
 
 
 def test_disable_force_control_ends_it_and_keeps_the_configuration(sensor, sim):
@@ -282,4 +222,3 @@ def test_force_settings_belong_to_their_controller(sim):
     assert two.get_torsenosr_brand() == (0, 0)
     assert two.get_payload() == (0, ZERO_PAYLOAD)
     assert sim.settings("10.3.0.1")["sensor"]["brand"] == 7
-

@@ -7,7 +7,7 @@ import math
 import pytest
 
 from simkit import (BAD_FILE_NAME, BUSY, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, HOME, IDLE,
-                    INVALID_ARGUMENT, close, dot, down, flange, joints, matmul, norm, pose_matrix,
+                    close, dot, down, flange, joints, matmul, norm, pose_matrix,
                     read_trajectory, record, rotation, same_pose, sub, tcp, value, write_program)
 
 
@@ -25,15 +25,6 @@ def test_configuration_defaults_and_round_trip(rc):
     assert rc.get_traj_config() == (0, DEFAULT_CONFIG)
     assert rc.set_traj_config((2.5, 0.125, 50.0, 250.0)) == (0,)
     assert rc.get_traj_config() == (0, (2.5, 0.125, 50.0, 250.0))
-
-
-@pytest.mark.parametrize("position", range(4))
-@pytest.mark.parametrize("bad", [0.0, -1.0, math.nan, math.inf])
-def test_configuration_values_must_be_positive_and_finite(rc, position, bad):
-    config = [2.0, 0.5, 10.0, 20.0]
-    config[position] = bad
-    assert rc.set_traj_config(config) == (INVALID_ARGUMENT,)
-    assert rc.get_traj_config() == (0, DEFAULT_CONFIG)
 
 
 def test_sampling_status_and_one_recording_at_a_time(rc, home):

@@ -2,23 +2,16 @@
 version, controller addresses, and the probe's view of them."""
 
 import json
-import math
 import pathlib
 import re
-import struct
 import time
 from importlib import metadata
 
 import pytest
 
 import velmo
+from methods_table import f32
 from simkit import ADDRESS, FILE_ACCESS, FILE_NOT_FOUND, INVALID_ARGUMENT
-
-F32_MAX = 3.4028234663852886e38
-
-
-def f32(x):
-    return struct.unpack("f", struct.pack("f", x))[0]
 
 
 def test_collision_level(rc):
@@ -26,9 +19,6 @@ def test_collision_level(rc):
     for level in range(6):
         assert rc.set_collision_level(level) == (0,)
         assert rc.get_collision_level() == (0, level)
-    for bad in (-1, 6, 2 ** 31 - 1):
-        assert rc.set_collision_level(bad) == (INVALID_ARGUMENT,)
-    assert rc.get_collision_level() == (0, 5)
 
 
 @pytest.mark.parametrize("call, args, key, kept", [
@@ -42,20 +32,6 @@ def test_collision_level(rc):
 def test_link_settings_are_kept(rc, sim, call, args, key, kept):
     assert getattr(rc, call)(*args) == (0,)
     assert sim.settings(ADDRESS)[key] == kept
-
-
-@pytest.mark.parametrize("call, args", [
-    ("set_network_exception_handle", (0, 0)), ("set_network_exception_handle", (-5, 0)),
-    ("set_network_exception_handle", (60000.01, 0)), ("set_network_exception_handle", (math.nan, 0)),
-    ("set_network_exception_handle", (100, 3)), ("set_network_exception_handle", (100, -1)),
-    ("set_network_exception_handle", (F32_MAX * 2, 0)),
-    ("set_status_data_update_time_interval", (7.99,)), ("set_status_data_update_time_interval", (1000.5,)),
-    ("set_status_data_update_time_interval", (math.inf,)),
-])
-def test_link_settings_out_of_range_are_refused(rc, sim, call, args):
-    before = sim.settings(ADDRESS)
-    assert getattr(rc, call)(*args) == (INVALID_ARGUMENT,)
-    assert sim.settings(ADDRESS) == before
 
 
 def test_link_settings_start_at_their_defaults(rc, sim):

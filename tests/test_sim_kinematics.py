@@ -6,7 +6,7 @@ import random
 
 import pytest
 
-from simkit import (HOME, INVALID_ARGUMENT, LOWER, UNREACHABLE, UPPER, flange, pose_matrix, random_joints,
+from simkit import (HOME, LOWER, UPPER, flange, pose_matrix, random_joints,
                     rpy_matrix, same_pose, tcp, under_sanitizer)
 
 if under_sanitizer():
@@ -94,24 +94,6 @@ def test_the_nearest_solution_is_chosen(rc, seed):
         assert sum((a - r) ** 2 for a, r in zip(q, ref)) <= best + 1e-9
 
 
-@pytest.mark.parametrize("pose", [
-    [2000.0, 0, 500, math.pi, 0, 0],      # beyond reach
-    [0.0, 0, 152, math.pi, 0, 0],          # inside the base axis (shoulder offset)
-    [0.0, 0, 5000, 0, 0, 0],
-])
-def test_unreachable_poses(rc, pose):
-    assert rc.kine_inverse(HOME, pose) == (UNREACHABLE,)
-
-
-@pytest.mark.parametrize("call, args", [
-    ("kine_forward", ([0, 0, math.nan, 0, 0, 0],)),
-    ("kine_inverse", (HOME, [300, 0, math.inf, 0, 0, 0])),
-    ("kine_inverse", ([math.nan] * 6, [300, 0, 300, 0, 0, 0])),
-])
-def test_non_finite_numbers_are_invalid(rc, call, args):
-    assert getattr(rc, call)(*args) == (INVALID_ARGUMENT,)
-
-
 FRAMES = [
     ([0, 0, 0, 0, 0, 0], [0, 0, 0, 0, 0, 0]),
     ([10, -20, 150, 0, 0, 0], [0, 0, 0, 0, 0, 0]),
@@ -133,19 +115,6 @@ def test_positions_are_in_the_current_tool_and_user_frame(rc, tool, user):
     assert code == 0 and solved == pytest.approx(q, abs=1e-7)
     assert rc.get_tool_data(3) == (0, 3, pytest.approx(tool)) and rc.get_tool_id() == (0, 3)
     assert rc.get_user_frame_data(2) == (0, 2, pytest.approx(user)) and rc.get_user_frame_id() == (0, 2)
-
-
-@pytest.mark.parametrize("call, args", [
-    ("set_tool_data", (0, [0, 0, 100, 0, 0, 0], "flange")),   # id 0 is the flange itself
-    ("set_tool_data", (16, [0, 0, 100, 0, 0, 0], "x")),
-    ("set_tool_data", (1, [0, 0, 100, 0, 0, 0], "n" * 33)),
-    ("set_user_frame_data", (-1, [0] * 6, "x")),
-    ("set_tool_id", (16,)),
-    ("set_user_frame_id", (-1,)),
-    ("get_tool_data", (16,)),
-])
-def test_frame_ids_and_names_are_checked(rc, call, args):
-    assert getattr(rc, call)(*args) == (INVALID_ARGUMENT,)
 
 
 def test_a_32_byte_name_is_accepted(rc):
@@ -202,14 +171,3 @@ def test_a_quaternion_is_normalised_first(rc):
     code, rows = rc.quaternion_to_rot_matrix((2, 0, 0, 2))
     assert code == 0
     assert np.allclose(np.array(rows), Rotation.from_quat([0, 0, 1, 1]).as_matrix(), atol=1e-12)
-
-
-@pytest.mark.parametrize("call, value", [
-    ("rot_matrix_to_rpy", ((1, 0, 0), (0, 0.5, -1), (0.25, 1, 0))),   # not a rotation
-    ("rot_matrix_to_rpy", ((-1, 0, 0), (0, 1, 0), (0, 0, 1))),        # a reflection
-    ("rot_matrix_to_quaternion", ((1, 0, 0), (0, 1, 0), (0, 0, math.nan))),
-    ("quaternion_to_rot_matrix", (0, 0, 0, 0)),
-    ("rpy_to_rot_matrix", (0, math.inf, 0)),
-])
-def test_invalid_orientations(rc, call, value):
-    assert getattr(rc, call)(value) == (INVALID_ARGUMENT,)

@@ -8,7 +8,7 @@ import threading
 
 import pytest
 
-from simkit import (ABORTED, BUSY, CYCLE, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, INVALID_ARGUMENT,
+from simkit import (ABORTED, BUSY, CYCLE, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME,
                     JOINT_LIMIT, NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, close, down,
                     joints, matmul, norm, pose_matrix, read_trajectory, record, rotation, same_pose, sub,
                     tcp, trapezoid_time, wait_until)
@@ -60,22 +60,6 @@ def test_joint_moves_absolute_and_relative(arm, instant):
     assert arm.is_in_pos() == (0, 1)
 
 
-@pytest.mark.parametrize("target, code", [
-    ([UPPER[0] + 0.01, 1.3, -1.2, -1.6, -1.5, 0.2], JOINT_LIMIT),
-    ([0, 0, math.radians(170), 0, 0, 0], JOINT_LIMIT),
-    ([0, 0, math.nan, 0, 0, 0], INVALID_ARGUMENT),
-])
-def test_joint_targets_are_checked_before_moving(arm, instant, target, code):
-    assert arm.joint_move(target, 0, True, 1.0) == (code,)
-    assert joints(arm) == HOME
-
-
-@pytest.mark.parametrize("speed, acc", [(0, 1), (-1, 1), (1, 0), (math.nan, 1), (1, math.inf)])
-def test_speed_and_acceleration_must_be_positive(arm, instant, speed, acc):
-    assert arm.joint_move_extend(Q1, 0, True, speed, acc, 0) == (INVALID_ARGUMENT,)
-    assert arm.linear_move_extend(down(arm, 10), 0, True, speed * 100, acc * 100, 0) == (INVALID_ARGUMENT,)
-
-
 def test_linear_and_circular_moves_end_on_their_targets(arm, instant):
     target = down(arm, 80)
     target[0] += 40
@@ -87,23 +71,6 @@ def test_linear_and_circular_moves_end_on_their_targets(arm, instant):
     assert same_pose(tcp(arm), end, mm=1e-6, rad=1e-9)
     assert arm.linear_move([0, 30, 0, 0, 0, 0], 1, True, 100) == (0,)
     assert same_pose(tcp(arm), [end[0], end[1] + 30] + end[2:], mm=1e-6, rad=1e-9)
-
-
-@pytest.mark.parametrize("target, code", [
-    ([1500.0, 0, 400, math.pi, 0, 0], UNREACHABLE),
-    ([0.0, 0, 2000, math.pi, 0, 0], UNREACHABLE),
-])
-def test_unreachable_cartesian_targets_are_refused(arm, instant, target, code):
-    assert arm.linear_move(target, 0, True, 100) == (code,)
-    assert joints(arm) == HOME
-
-
-def test_collinear_circle_points_are_refused(arm, instant):
-    start = tcp(arm)
-    mid, end = list(start), list(start)
-    mid[0] += 10
-    end[0] += 20
-    assert arm.circular_move(end, mid, 0, True, 100, 500, 0) == (INVALID_ARGUMENT,)
 
 
 def recorded_poses(robot, home, move, interval):
@@ -138,12 +105,6 @@ def test_a_joint_move_takes_its_profile_time_over_the_rapid_rate(arm, instant, h
     assert len(times) == 2  # where it started and where it ended
     expected = trapezoid_time(1.0, 0.8, DEFAULT_JOINT_ACC) / rate
     assert times[-1] == pytest.approx(expected, abs=CYCLE)
-
-
-@pytest.mark.parametrize("rate", [0, -0.5, 1.5, math.nan])
-def test_rapid_rate_range(rc, rate):
-    assert rc.set_rapidrate(rate) == (INVALID_ARGUMENT,)
-    assert rc.get_rapidrate() == (0, 1.0)
 
 
 def test_non_blocking_moves_return_at_once_and_the_position_follows(arm, sim):
@@ -268,12 +229,6 @@ def test_jog_while_moving_is_busy(arm, sim):
     assert arm.jog(0, 2, 1, 0.1, 0) == (0,)
     assert arm.jog(1, 1, 1, 0.1, 0.1) == (BUSY,)
     assert arm.motion_abort() == (0,)
-
-
-@pytest.mark.parametrize("args", [(6, 2, 1, 0.1, 0), (0, 3, 1, 0.1, 0), (0, 2, 3, 0.1, 0),
-                                  (0, 2, 1, 0.0, 0), (0, 0, 2, 1.0, 5.0), (0, 1, 1, 0.1, math.nan)])
-def test_jog_arguments(arm, instant, args):
-    assert arm.jog(*args) == (INVALID_ARGUMENT,)
 
 
 def test_continuous_joint_jog_stops_at_the_limit_with_an_error(arm, instant):

@@ -135,22 +135,6 @@ def test_without_a_filter_a_one_step_set_point_is_reached_in_one_cycle(arm, sim)
     assert joints(arm)[0] == HOME[0] + 0.02
 
 
-FILTERS = [
-    ("servo_move_use_joint_LPF", (0.0,)),
-    ("servo_move_use_joint_LPF", (math.nan,)),
-    ("servo_move_use_joint_NLF", (1, -2.5, 3)),
-    ("servo_move_use_carte_NLF", (1, 2, 3, 4, 0, 6)),
-    ("servo_move_use_joint_MMF", (0, 1.0, 0.5, 0.1)),
-    ("servo_move_use_joint_MMF", (10, -1.0, 0.5, 0.1)),
-    ("servo_speed_foresight", (0, 0.8)),
-]
-
-
-@pytest.mark.parametrize("name, args", FILTERS)
-def test_filter_parameters_are_checked(arm, name, args):
-    assert getattr(arm, name)(*args) == (INVALID_ARGUMENT,)
-
-
 @pytest.mark.parametrize("name, args", [("servo_move_use_none_filter", ()), ("servo_move_use_joint_LPF", (0.5,)),
                                         ("servo_move_use_joint_NLF", (1, 2.5, 3)),
                                         ("servo_move_use_carte_NLF", (1, 2, 3, 4, 5, 6)),
