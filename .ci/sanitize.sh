@@ -2,6 +2,9 @@
 # The whole test suite against both libraries built with AddressSanitizer and
 # UndefinedBehaviorSanitizer. The sanitizer runtimes are preloaded into the
 # interpreter, which uses plain malloc so that ASan sees every Python block.
+# The leak check covers the test process; child interpreters, which exit with
+# library threads still running, keep ASan and UBSan without it
+# (.ci/sanitize_children.py).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 python="$root/.venv/bin/python"
@@ -16,8 +19,8 @@ cp "$build/libzandrelAPI.so" "$root/python/zandrel_sim.py" "$stage/"
 
 runtimes="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"
 cd "$root"
-env LD_PRELOAD="$runtimes" PYTHONMALLOC=malloc PYTHONPATH="$stage" \
+env LD_PRELOAD="$runtimes" PYTHONMALLOC=malloc PYTHONPATH="$stage:$root/.ci" \
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:exitcode=99" \
   LSAN_OPTIONS="suppressions=$root/.ci/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
-  "$python" -m pytest -q -p no:cacheprovider tests "$@"
+  "$python" -m pytest -q -p no:cacheprovider -p sanitize_children tests "$@"
