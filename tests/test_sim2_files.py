@@ -91,13 +91,6 @@ def test_the_default_folder_is_per_user(sim, tmp_path, monkeypatch, env, expecte
     assert sim.home() == expected.format(tmp=tmp_path)
 
 
-def test_the_default_folder_is_outside_the_checkout(sim, monkeypatch):
-    monkeypatch.delenv("ZSIM_HOME")
-    folder = pathlib.Path(sim.home())
-    assert folder.is_absolute()
-    assert REPO not in folder.parents and folder != REPO
-
-
 def test_reading_makes_no_folder(rc, tmp_path, monkeypatch):
     monkeypatch.setenv("ZSIM_HOME", str(tmp_path / "none"))
     assert rc.program_load("p") == (FILE_NOT_FOUND,)

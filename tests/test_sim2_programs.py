@@ -6,7 +6,7 @@ import pytest
 
 from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, HOME, IDLE, IO_RANGE,
                     JOINT_LIMIT, NOT_ENABLED, PAUSED, PROGRAM_LINE, RUNNING, STOPPED_BY_ERROR, UNREACHABLE,
-                    UPPER, WRONG_STATE, Events, joints, same_pose, tcp, value, wait_until, write_program)
+                    UPPER, WRONG_STATE, Events, joints, tcp, value, wait_until, write_program)
 
 
 Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
@@ -26,31 +26,6 @@ def line(robot):
 
 def dout(robot, index):
     return value(robot.get_digital_output(0, index))
-
-
-def test_a_program_runs_its_commands_in_order(arm, instant, home):
-    pose = value(arm.kine_forward(Q1))
-    below = list(pose)
-    below[2] -= 50
-    write_program(home, "cell 1.prg", [
-        "# pick", "",
-        f"movj {words(Q1)} 1.0",
-        "dout 0 3 1   # gripper",
-        "wait 0.25",
-        f"movl {words(below)} 100 400",
-        "   ",
-        "dout 0 3 0",
-        "dout 2 7 1",
-    ])
-    assert arm.set_digital_output(0, 3, 0) == (0,)
-    assert arm.program_load("cell 1.prg") == (0,)
-    assert arm.get_loaded_program() == (0, "cell 1.prg")
-    assert (state(arm), line(arm)) == (IDLE, 0)
-    assert arm.program_run() == (0,)  # time scale 0: the whole program has run
-    assert (state(arm), line(arm)) == (IDLE, 9)
-    assert same_pose(tcp(arm), below, mm=1e-6, rad=1e-6)
-    assert (dout(arm, 3), value(arm.get_digital_output(2, 7))) == (0, 1)
-    assert arm.is_in_pos() == (0, 1)
 
 
 def test_every_run_starts_at_the_first_line(arm, instant, home):
@@ -235,18 +210,6 @@ def test_a_fault_during_a_program_stops_it_in_error(parked, sim):
     sim.trigger_fault(ADDRESS, 41)
     assert events.next() == 41
     assert (state(parked), line(parked)) == (STOPPED_BY_ERROR, 2)
-
-
-def test_programs_belong_to_their_controller(sim, home):
-    import velmo
-
-    write_program(home, "a", ["dout 0 1 1"])
-    one = velmo.RC("10.1.0.1")
-    one.login()
-    two = velmo.RC("10.1.0.2")
-    two.login()
-    assert one.program_load("a") == (0,)
-    assert two.get_loaded_program() == (0, "")
 
 
 def test_lines_of_a_long_program_are_counted_from_one(arm, instant, home):

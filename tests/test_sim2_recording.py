@@ -6,9 +6,9 @@ import math
 
 import pytest
 
-from simkit import (BAD_FILE_NAME, BUSY, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, HOME, IDLE,
-                    close, dot, down, flange, joints, matmul, norm, pose_matrix,
-                    read_trajectory, record, rotation, same_pose, sub, tcp, value, write_program)
+from simkit import (BUSY, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, HOME, IDLE, close, dot, down, flange,
+                    joints, matmul, norm, pose_matrix, read_trajectory, record, rotation, same_pose, sub, tcp,
+                    value, write_program)
 
 
 DEFAULT_CONFIG = (1.0, 0.01, 100.0, 500.0)
@@ -203,25 +203,3 @@ def test_a_malformed_trajectory_gives_no_program(rc, home, content):
 def test_generating_from_a_missing_trajectory(rc, home):
     assert rc.generate_traj_exe_file("none") == (FILE_NOT_FOUND,)
     assert rc.get_last_error()[1][0] == FILE_NOT_FOUND
-
-
-def test_recording_belongs_to_its_controller_and_reset_drops_it(sim, home):
-    import velmo
-
-    one = velmo.RC("10.2.0.1")
-    one.login()
-    two = velmo.RC("10.2.0.2")
-    two.login()
-    assert one.set_traj_sample_mode(1, "mine") == (0,)
-    assert two.get_traj_sample_status() == (0, 0)
-    sim.reset()
-    again = velmo.RC("10.2.0.1")
-    again.login()
-    assert again.get_traj_sample_status() == (0, 0)
-    assert again.set_traj_sample_mode(0, "mine") == (0,)
-    assert not (home / "trajectories").exists()
-
-
-def test_a_bad_name_starts_nothing(rc, home):
-    assert rc.set_traj_sample_mode(1, "../up") == (BAD_FILE_NAME,)
-    assert rc.get_traj_sample_status() == (0, 0)

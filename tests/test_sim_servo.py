@@ -1,9 +1,8 @@
-"""Servo mode of the virtual arm: switching it, set-points streamed at the
-controller's 125 Hz, step counts, relative and Cartesian set-points, the
-joint low-pass filter, and what is refused."""
+"""Servo mode of the virtual arm: switching it, step counts, relative and
+Cartesian set-points, the joint low-pass filter, and what is refused.
+Streaming at 125 Hz is examples/servo_sine.py's (test_examples.py)."""
 
 import math
-import time
 
 import pytest
 
@@ -30,29 +29,6 @@ def test_set_points_need_servo_mode(arm, call):
 def test_servo_mode_needs_an_enabled_arm(rc):
     rc.power_on()
     assert rc.servo_move_enable(1) == (4,)
-
-
-def stream(robot, points, period):
-    """Sends servo_j set-points, one every `period` seconds (0: as fast as possible)."""
-    start = time.monotonic()
-    for n, q in enumerate(points):
-        assert robot.servo_j(q, 0) == (0,)
-        if period:
-            delay = start + (n + 1) * period - time.monotonic()
-            if delay > 0:
-                time.sleep(delay)
-
-
-@pytest.mark.parametrize("scale, period", [(0, 0), (1, 0.008)])
-def test_a_stream_at_125_hz_reaches_its_target(arm, sim, scale, period):
-    sim.set_time_scale(scale)
-    assert arm.servo_move_enable(1) == (0,)
-    target = [q + d for q, d in zip(HOME, [0.4, -0.2, 0.3, 0.1, -0.3, 0.5])]
-    steps = 125  # one second of set-points
-    points = [[h + (t - h) * (n + 1) / steps for h, t in zip(HOME, target)] for n in range(steps)]
-    stream(arm, points, period)
-    assert wait_until(lambda: arm.is_in_pos() == (0, 1), timeout=10)
-    assert joints(arm) == pytest.approx(target, abs=1e-12)
 
 
 def test_step_num_spreads_a_set_point_over_cycles(arm, sim):
