@@ -25,7 +25,6 @@ UPPER = [math.radians(d) for d in LIMITS_DEG]
 MAX_SPEED = [math.radians(d) for d in (180, 180, 180, 225, 225, 225)]
 HOME = [0.0, math.pi / 2, -math.pi / 2, -math.pi / 2, -math.pi / 2, 0.0]
 DEFAULT_JOINT_ACC = math.pi   # rad/s^2
-DEFAULT_LINEAR_ACC = 500.0    # mm/s^2
 CYCLE = 0.008
 
 # ---- the documented error codes -----------------------------------------------------------

@@ -107,15 +107,6 @@ def test_raising_handler_goes_to_the_unraisable_hook_and_the_call_goes_on(rc, si
     assert len(seen) == 2
 
 
-def test_callback_during_a_call_keeps_the_calls_own_result(rc, sim):
-    recorder = Recorder()
-    rc.set_error_handler(recorder)
-    sim.inject_callback("get_joint_position", 21)
-    sim.inject("get_joint_position", 0)
-    assert rc.get_joint_position() == (0, [0.0] * 6)
-    assert recorder.codes == [21]
-
-
 def test_callback_without_a_handler_does_nothing():
     child = run_child(
         "import ctypes, velmo\n"

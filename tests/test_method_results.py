@@ -114,17 +114,6 @@ def test_failing_getters_still_report_cleared_values(rc, sim, name, written, wit
     assert same(method(), without)
 
 
-def test_admittance_config_is_six_tuples_of_five_floats(rc, sim):
-    entries = b"".join(pack("i4xdddi4x", axis, 0.5 * axis, 1.5, -2.0, axis % 2) for axis in range(6))
-    sim.inject_out("get_admit_ctrl_config", 0, entries)
-    code, config = rc.get_admit_ctrl_config()
-    assert code == 0
-    expected = tuple((float(a), 0.5 * a, 1.5, -2.0, float(a % 2)) for a in range(6))
-    assert same(config, expected)
-    sim.inject("get_admit_ctrl_config", 3)
-    assert same(rc.get_admit_ctrl_config(), (3, ((0.0,) * 5,) * 6))
-
-
 def test_sensor_link_type_one_has_no_address_or_port(rc, sim):
     for index, data in enumerate([pack("i", 1), b"10.0.0.9\0", pack("i", 502)]):
         sim.inject_out("get_torque_sensor_comm", index, data)
