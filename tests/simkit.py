@@ -10,6 +10,7 @@ report their own import-time allocations)."""
 import math
 import os
 import queue
+import threading
 import time
 
 import velmo
@@ -202,12 +203,20 @@ def value(result):
     return result[1]
 
 
-class Events:
-    """An error handler that hands the codes to the test."""
+class Handler:
+    """An error handler that keeps the codes it receives and the threads it
+    ran on; next() waits for the next code. Given a robot, it registers itself."""
 
-    def __init__(self, robot):
-        self.codes = queue.Queue()
-        robot.set_error_handler(self.codes.put)
+    def __init__(self, robot=None):
+        self.codes, self.threads = [], []
+        self.arrived = queue.Queue()
+        if robot is not None:
+            robot.set_error_handler(self)
+
+    def __call__(self, code):
+        self.codes.append(code)
+        self.threads.append(threading.get_ident())
+        self.arrived.put(code)
 
     def next(self, timeout=10.0):
-        return self.codes.get(timeout=timeout)
+        return self.arrived.get(timeout=timeout)

@@ -9,27 +9,13 @@ import threading
 import pytest
 
 import velmo
-from simkit import under_sanitizer
+from simkit import Handler, under_sanitizer
 
 NATIVE = ctypes.CDLL(velmo.__file__)  # CDLL releases the GIL around each call
 NATIVE.call_func.argtypes = [ctypes.py_object, ctypes.c_double]
 NATIVE.call_func.restype = ctypes.c_double
 NATIVE.pythonCallBack.argtypes = [ctypes.c_int]
 NATIVE.pythonCallBack.restype = None
-
-
-class Recorder:
-    def __init__(self, expected=1):
-        self.codes = []
-        self.threads = []
-        self.expected = expected
-        self.done = threading.Event()
-
-    def __call__(self, code):
-        self.codes.append(code)
-        self.threads.append(threading.get_ident())
-        if len(self.codes) >= self.expected:
-            self.done.set()
 
 
 def run_child(code):
@@ -39,15 +25,14 @@ def run_child(code):
 # ---- set_error_handler and pythonCallBack -------------------------------------------
 
 def test_handler_receives_codes_on_every_thread_kind(rc, sim):
-    recorder = Recorder(expected=3)
+    recorder = Handler()
     assert rc.set_error_handler(recorder) is None
     assert sim.calls("set_error_handler") == [[rc.handle, "callback"]]
     assert sim.raise_error(11, 0) == 0  # on this thread
     assert sim.raise_error(12, 1) == 0  # on a thread the library joins before returning
     assert recorder.codes == [11, 12]
     assert sim.raise_error(13, 2) == 0  # on a detached thread
-    assert recorder.done.wait(10)
-    assert recorder.codes == [11, 12, 13]
+    assert [recorder.next() for _ in range(3)] == [11, 12, 13]
     here = threading.get_ident()
     assert recorder.threads[0] == here and here not in recorder.threads[1:]
 
@@ -56,7 +41,7 @@ def test_latest_registration_wins_for_every_object(sim):
     first, second = velmo.RC("10.0.0.1"), velmo.RC("10.0.0.2")
     first.login()
     second.login()
-    a, b = Recorder(), Recorder()
+    a, b = Handler(), Handler()
     first.set_error_handler(a)
     second.set_error_handler(b)
     sim.raise_error(5, 0)
@@ -70,7 +55,7 @@ def test_latest_registration_wins_for_every_object(sim):
     (-1, (42,), Exception, "invalid robot control handle"),  # checked first
 ])
 def test_a_refused_registration_keeps_the_old_handler(rc, sim, handle, args, error, message):
-    recorder = Recorder()
+    recorder = Handler()
     rc.set_error_handler(recorder)
     sim.clear()
     if handle is not None:
@@ -83,7 +68,7 @@ def test_a_refused_registration_keeps_the_old_handler(rc, sim, handle, args, err
 
 
 def test_handler_is_stored_even_when_the_library_refuses(rc, sim):
-    recorder = Recorder()
+    recorder = Handler()
     sim.inject("set_error_handler", 9)
     assert rc.set_error_handler(recorder) is None
     sim.raise_error(4, 0)

@@ -6,7 +6,7 @@ import pytest
 
 from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, HOME, IDLE, IO_RANGE,
                     JOINT_LIMIT, NOT_ENABLED, PAUSED, PROGRAM_LINE, RUNNING, STOPPED_BY_ERROR, UNREACHABLE,
-                    UPPER, WRONG_STATE, Events, joints, tcp, value, wait_until, write_program)
+                    UPPER, WRONG_STATE, Handler, joints, tcp, value, wait_until, write_program)
 
 
 Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
@@ -175,7 +175,7 @@ BAD_LINES = [
 
 @pytest.mark.parametrize("bad", BAD_LINES)
 def test_a_bad_line_stops_the_program_with_an_error_event(arm, instant, home, bad):
-    events = Events(arm)
+    events = Handler(arm)
     write_program(home, "bad", ["dout 0 0 1", "", bad, "dout 0 1 1"])
     assert arm.program_load("bad") == (0,)  # lines are checked when they run
     assert arm.program_run() == (0,)
@@ -196,7 +196,7 @@ def test_a_bad_line_stops_the_program_with_an_error_event(arm, instant, home, ba
     ("dout 1 2 1", IO_RANGE),
 ])
 def test_a_command_that_fails_stops_the_program_with_its_code(arm, instant, home, command, code):
-    events = Events(arm)
+    events = Handler(arm)
     write_program(home, "fails", [f"movj {words(Q1)} 1", command, "dout 0 1 1"])
     arm.program_load("fails")
     arm.program_run()
@@ -206,7 +206,7 @@ def test_a_command_that_fails_stops_the_program_with_its_code(arm, instant, home
 
 
 def test_a_fault_during_a_program_stops_it_in_error(parked, sim):
-    events = Events(parked)
+    events = Handler(parked)
     sim.trigger_fault(ADDRESS, 41)
     assert events.next() == 41
     assert (state(parked), line(parked)) == (STOPPED_BY_ERROR, 2)
