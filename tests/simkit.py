@@ -25,6 +25,8 @@ LOWER = [-math.radians(d) for d in LIMITS_DEG]
 UPPER = [math.radians(d) for d in LIMITS_DEG]
 MAX_SPEED = [math.radians(d) for d in (180, 180, 180, 225, 225, 225)]
 HOME = [0.0, math.pi / 2, -math.pi / 2, -math.pi / 2, -math.pi / 2, 0.0]
+Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]  # away from home, inside every limit
+STEP = [0.1, 0, 0, 0, 0, 0]             # a small relative joint move
 DEFAULT_JOINT_ACC = math.pi   # rad/s^2
 CYCLE = 0.008
 

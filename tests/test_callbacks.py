@@ -55,8 +55,7 @@ def test_latest_registration_wins_for_every_object(sim):
     (-1, (42,), Exception, "invalid robot control handle"),  # checked first
 ])
 def test_a_refused_registration_keeps_the_old_handler(rc, sim, handle, args, error, message):
-    recorder = Handler()
-    rc.set_error_handler(recorder)
+    recorder = Handler(rc)
     sim.clear()
     if handle is not None:
         rc.handle = handle

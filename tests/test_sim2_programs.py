@@ -5,11 +5,8 @@ program."""
 import pytest
 
 from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, HOME, IDLE, IO_RANGE,
-                    JOINT_LIMIT, NOT_ENABLED, PAUSED, PROGRAM_LINE, RUNNING, STOPPED_BY_ERROR, UNREACHABLE,
-                    UPPER, WRONG_STATE, Handler, joints, tcp, value, wait_until, write_program)
-
-
-Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
+                    JOINT_LIMIT, NOT_ENABLED, PAUSED, PROGRAM_LINE, Q1, RUNNING, STOPPED_BY_ERROR,
+                    UNREACHABLE, UPPER, WRONG_STATE, Handler, joints, tcp, value, wait_until, write_program)
 
 
 def words(values):

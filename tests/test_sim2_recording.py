@@ -6,13 +6,12 @@ import math
 
 import pytest
 
-from simkit import (BUSY, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, HOME, IDLE, close, dot, down, flange,
+from simkit import (BUSY, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, HOME, IDLE, Q1, close, dot, down, flange,
                     joints, matmul, norm, pose_matrix, read_trajectory, record, rotation, same_pose, sub, tcp,
                     value, write_program)
 
 
 DEFAULT_CONFIG = (1.0, 0.01, 100.0, 500.0)
-Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
 
 
 def turn_angle(a, b):

@@ -6,11 +6,8 @@ import pytest
 
 import velmo
 from simkit import (ADDRESS, BUSY, FILE_NOT_FOUND, HOME, INVALID_ARGUMENT, IO_RANGE, NOT_ENABLED, NOT_POWERED,
-                    SHUT_DOWN, UNKNOWN_HANDLE, close, flange, joints, login, matmul, pose_matrix,
+                    SHUT_DOWN, STEP, UNKNOWN_HANDLE, close, flange, joints, login, matmul, pose_matrix,
                     rigid_inverse, tcp, wait_until, write_program)
-
-
-STEP = [0.1, 0, 0, 0, 0, 0]
 
 
 # ---- connections ------------------------------------------------------------------------

@@ -7,16 +7,12 @@ import time
 
 import pytest
 
-from simkit import ADDRESS, COLLISION, HOME, JOINT_LIMIT, UPPER, Handler, joints, login, wait_until
-
-
-STEP = [0.1, 0, 0, 0, 0, 0]
+from simkit import ADDRESS, COLLISION, HOME, JOINT_LIMIT, STEP, UPPER, Handler, joints, login, wait_until
 
 
 @pytest.mark.parametrize("code", [42, COLLISION, -7])
 def test_a_triggered_fault_reaches_the_handler_from_another_thread(arm, sim, code):
-    handler = Handler()
-    arm.set_error_handler(handler)
+    handler = Handler(arm)
     sim.trigger_fault(ADDRESS, code)
     assert handler.next() == code and handler.codes == [code]
     assert handler.threads[0] != threading.get_ident()
@@ -77,8 +73,7 @@ def test_an_event_arrives_while_another_thread_is_inside_a_blocking_move(sim):
     near_limit[0] = UPPER[0] - 0.05
     sim.set_time_scale(0)
     assert jogger.joint_move(near_limit, 0, True, 1.0) == (0,)
-    handler = Handler()
-    jogger.set_error_handler(handler)
+    handler = Handler(jogger)
     sim.set_time_scale(5)
     target = list(HOME)
     target[1] += 0.6
@@ -118,8 +113,7 @@ def test_a_slow_handler_never_holds_up_the_library(arm, sim):
 
 
 def test_reset_drops_undelivered_events_and_registrations(arm, sim):
-    handler = Handler()
-    arm.set_error_handler(handler)
+    handler = Handler(arm)
     sim.reset()
     login(ADDRESS)
     sim.trigger_fault(ADDRESS, 8)

@@ -8,13 +8,12 @@ import threading
 
 import pytest
 
-from simkit import (ABORTED, BUSY, CYCLE, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME,
-                    JOINT_LIMIT, NOT_ENABLED, NOT_POWERED, SINGULARITY, UNREACHABLE, UPPER, close, down,
-                    joints, matmul, norm, pose_matrix, read_trajectory, record, rotation, same_pose, sub,
-                    tcp, trapezoid_time, wait_until)
+from simkit import (ABORTED, BUSY, CYCLE, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, JOINT_LIMIT, NOT_ENABLED,
+                    NOT_POWERED, Q1, SINGULARITY, UNREACHABLE, UPPER, close, down, joints, matmul, norm,
+                    pose_matrix, read_trajectory, record, rotation, same_pose, sub, tcp, trapezoid_time,
+                    wait_until)
 
 
-Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
 MOVES = {
     "joint_move": lambda r, block: r.joint_move(Q1, 0, block, 1.0),
     "linear_move": lambda r, block: r.linear_move(down(r, 50), 0, block, 200),

@@ -6,10 +6,9 @@ import math
 
 import pytest
 
-from simkit import ADDRESS, INVALID_ARGUMENT, JOINT_LIMIT, UNREACHABLE, UPPER
+from simkit import ADDRESS, INVALID_ARGUMENT, JOINT_LIMIT, Q1, UNREACHABLE, UPPER
 
 NAN, INF = math.nan, math.inf
-Q1 = [0.3, 1.3, -1.2, -1.6, -1.5, 0.2]
 POSE = [0, 0, 100, 0, 0, 0]
 
 CONFIGURED = [
