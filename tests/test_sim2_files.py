@@ -91,12 +91,15 @@ def test_the_default_folder_is_per_user(sim, tmp_path, monkeypatch, env, expecte
     assert sim.home() == expected.format(tmp=tmp_path)
 
 
-def test_reading_makes_no_folder(rc, tmp_path, monkeypatch):
-    monkeypatch.setenv("ZSIM_HOME", str(tmp_path / "none"))
-    assert rc.program_load("p") == (FILE_NOT_FOUND,)
-    assert rc.get_exist_traj_file_name() == (0, [])
-    assert rc.remove_traj_file("p") == (FILE_NOT_FOUND,)
-    assert not (tmp_path / "none").exists()
+def test_reading_makes_no_folder(rc, tmp_path, monkeypatch, home):
+    for folder in (tmp_path / "none", home):  # no folder at all; one without trajectories/
+        monkeypatch.setenv("ZSIM_HOME", str(folder))
+        before = everything_in(tmp_path)
+        assert rc.program_load("p") == (FILE_NOT_FOUND,)
+        assert rc.get_exist_traj_file_name() == (0, [])
+        assert rc.remove_traj_file("p") == (FILE_NOT_FOUND,)
+        assert rc.generate_traj_exe_file("p") == (FILE_NOT_FOUND,)
+        assert everything_in(tmp_path) == before
 
 
 def test_a_folder_of_a_program_name_is_not_a_program(rc, home):

@@ -135,11 +135,6 @@ def test_files_are_listed_sorted_renamed_and_removed(rc, home):
     assert read_trajectory(folder / "c")[2][0][7:] == HOME
 
 
-def test_an_absent_folder_lists_nothing_and_is_not_made(rc, home):
-    assert rc.get_exist_traj_file_name() == (0, [])
-    assert not (home / "trajectories").exists()
-
-
 def test_the_list_holds_at_most_8192_names(rc, home):
     folder = home / "trajectories"
     folder.mkdir()
@@ -197,8 +192,3 @@ def test_a_malformed_trajectory_gives_no_program(rc, home, content):
     (folder / "broken").write_text(content)
     assert rc.generate_traj_exe_file("broken") == (FILE_ACCESS,)
     assert not (home / "programs" / "broken").exists()
-
-
-def test_generating_from_a_missing_trajectory(rc, home):
-    assert rc.generate_traj_exe_file("none") == (FILE_NOT_FOUND,)
-    assert rc.get_last_error()[1][0] == FILE_NOT_FOUND
