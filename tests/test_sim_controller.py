@@ -156,23 +156,18 @@ CHANNELS = {0: (16, 16, 4, 4), 1: (2, 2, 1, 0), 2: (8, 8, 4, 4)}
 
 
 @pytest.mark.parametrize("iotype", sorted(CHANNELS))
-def test_digital_outputs_over_the_whole_map(rc, iotype):
-    count = CHANNELS[iotype][1]
-    for index in range(count):
+def test_outputs_over_the_whole_map(rc, iotype):
+    _, digital, _, analog = CHANNELS[iotype]
+    for index in range(digital):
         assert rc.set_digital_output(iotype, index, index % 2) == (0,)
-    assert [rc.get_digital_output(iotype, i)[1] for i in range(count)] == [i % 2 for i in range(count)]
-    assert rc.set_digital_output(iotype, 0, 5) == (0,) and rc.get_digital_output(iotype, 0) == (0, 1)
-    assert rc.set_digital_output(iotype, count, 1) == (IO_RANGE,)
-    assert rc.get_digital_output(iotype, -1) == (IO_RANGE,)
-
-
-@pytest.mark.parametrize("iotype", sorted(CHANNELS))
-def test_analog_outputs_over_the_whole_map(rc, iotype):
-    count = CHANNELS[iotype][3]
-    for index in range(count):
+    for index in range(analog):
         assert rc.set_analog_output(iotype, index, 1.25 * index - 2) == (0,)
-    assert [rc.get_analog_output(iotype, i)[1] for i in range(count)] == [1.25 * i - 2 for i in range(count)]
-    assert rc.set_analog_output(iotype, count, 1.0) == (IO_RANGE,)
+    assert [rc.get_digital_output(iotype, i)[1] for i in range(digital)] == [i % 2 for i in range(digital)]
+    assert [rc.get_analog_output(iotype, i)[1] for i in range(analog)] == [1.25 * i - 2 for i in range(analog)]
+    assert rc.set_digital_output(iotype, 0, 5) == (0,) and rc.get_digital_output(iotype, 0) == (0, 1)  # on
+    assert rc.set_digital_output(iotype, digital, 1) == (IO_RANGE,)
+    assert rc.set_analog_output(iotype, analog, 1.0) == (IO_RANGE,)
+    assert rc.get_digital_output(iotype, -1) == (IO_RANGE,)
 
 
 @pytest.mark.parametrize("iotype", sorted(CHANNELS))
