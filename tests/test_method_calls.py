@@ -117,7 +117,7 @@ REJECTED = [
 
 
 @pytest.mark.parametrize("name, args, kwargs, error", REJECTED, ids=[r[0] for r in REJECTED])
-def test_specific_rejections(rc, sim, name, args, kwargs, error):
+def test_listed_rejections(rc, sim, name, args, kwargs, error):
     with pytest.raises(error):
         getattr(rc, name)(*args, **kwargs)
     assert sim.journal() == []

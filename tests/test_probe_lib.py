@@ -23,7 +23,8 @@ def doubles(*values):
 
 @pytest.fixture
 def lib(sim):
-    """The library velmo loaded, with no arguments declared: every double is passed as c_double."""
+    """The library velmo loaded. Its functions declare no argument types here,
+    so the tests pass doubles and floats as ctypes objects."""
     return sim.lib
 
 

@@ -9,6 +9,8 @@ import pytest
 from simkit import ADDRESS, INVALID_ARGUMENT, JOINT_LIMIT, Q1, UNREACHABLE, UPPER
 
 NAN, INF = math.nan, math.inf
+FLOAT_MAX = 3.4028234663852886e38  # the largest 32-bit float
+TRAJ_CONFIG = [2.0, 0.5, 10.0, 20.0]
 POSE = [0, 0, 100, 0, 0, 0]
 
 CONFIGURED = [
@@ -17,7 +19,7 @@ CONFIGURED = [
     ("set_rapidrate", (0.5,)),
     ("set_tool_data", (1, [0, 0, 50, 0, 0, 0.5], "probe")),
     ("set_user_frame_data", (1, [100, 0, 0, 0, 0, 0.1], "table")),
-    ("set_traj_config", ((2.0, 0.5, 10.0, 20.0),)),
+    ("set_traj_config", (TRAJ_CONFIG,)),
     ("set_network_exception_handle", (250.5, 1)),
     ("set_status_data_update_time_interval", (16,)),
     ("set_torsenosr_brand", (3,)),
@@ -101,10 +103,10 @@ REFUSED = [
     # settings and the recorder
     *[("set_collision_level", (level,)) for level in (-1, 6, 2 ** 31 - 1)],
     *[("set_network_exception_handle", args) for args in [
-        (0, 0), (-5, 0), (60000.01, 0), (NAN, 0), (100, 3), (100, -1), (3.4028234663852886e38 * 2, 0)]],
+        (0, 0), (-5, 0), (60000.01, 0), (NAN, 0), (100, 3), (100, -1), (FLOAT_MAX * 2, 0)]],
     *[("set_status_data_update_time_interval", (ms,)) for ms in (7.99, 1000.5, INF)],
-    *[("set_traj_config", (tuple(bad if n == position else good for n, good in enumerate([2.0, 0.5, 10.0, 20.0])),))
-      for position in range(4) for bad in (0.0, -1.0, NAN, INF)],
+    *[("set_traj_config", (TRAJ_CONFIG[:n] + [bad] + TRAJ_CONFIG[n + 1:],))
+      for n in range(4) for bad in (0.0, -1.0, NAN, INF)],
 ]
 
 
@@ -115,10 +117,10 @@ def kept(robot, sim):
 
 
 @pytest.mark.parametrize("row", REFUSED, ids=["%s-%d" % (row[0], n) for n, row in enumerate(REFUSED)])
-def test_a_refused_call_changes_nothing(arm, instant, row):
+def test_a_refused_call_changes_nothing(arm, instant, sim, row):
     name, args, code = row if len(row) == 3 else row + (INVALID_ARGUMENT,)
     for setter, values in CONFIGURED:
         assert getattr(arm, setter)(*values) == (0,), setter
-    before = kept(arm, instant)
+    before = kept(arm, sim)
     assert getattr(arm, name)(*args) == (code,)
-    assert kept(arm, instant) == before
+    assert kept(arm, sim) == before
