@@ -79,13 +79,6 @@ def pose_matrix(pose):
     return [r[0] + [pose[0]], r[1] + [pose[1]], r[2] + [pose[2]], [0.0, 0.0, 0.0, 1.0]]
 
 
-def rigid_inverse(m):
-    """The inverse of a 4x4 rotation-and-translation matrix."""
-    rt = [[m[j][i] for j in range(3)] for i in range(3)]
-    t = [-sum(rt[i][k] * m[k][3] for k in range(3)) for i in range(3)]
-    return [rt[0] + [t[0]], rt[1] + [t[1]], rt[2] + [t[2]], [0.0, 0.0, 0.0, 1.0]]
-
-
 def rotation(m):
     return [row[:3] for row in m[:3]]
 
