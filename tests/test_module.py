@@ -18,7 +18,6 @@ def ipaddr_text():
 def test_module_holds_only_the_type():
     public = [name for name in dir(velmo) if not name.startswith("__")]
     assert public == ["RC"]
-    assert velmo.__doc__ == "Example module that creates an extension type."
     assert velmo.RC.__module__ == "velmo" and velmo.RC.__qualname__ == "RC"
 
 
@@ -64,40 +63,27 @@ def test_long_address_is_cut_to_29_bytes(sim):
     assert ipaddr_text() == b"a" * 29
 
 
-def test_login_keeps_what_the_library_wrote(sim):
+# handle before the login (-1: no handle check), what the library does, code and handle after
+@pytest.mark.parametrize("before, injected, code, after", [
+    (0, ("inject_out", "create_handler", 0, (42).to_bytes(4, "little", signed=True)), 0, 42),
+    (9, ("inject", "create_handler", 0), 0, 1),    # the library wrote nothing: velmo's 1 stays
+    (-1, None, 0, 1),
+    (0, ("inject", "create_handler", -3), -3, -1),  # unusable from now on
+])
+def test_login_takes_the_handle_the_library_writes(sim, before, injected, code, after):
     robot = velmo.RC("10.0.0.1")
-    sim.inject_out("create_handler", 0, (42).to_bytes(4, "little", signed=True))
-    assert robot.login() == (0,)
-    assert robot.handle == 42
-    robot.power_on()
-    assert sim.calls("power_on") == [[42]]
-
-
-def test_login_leaves_one_when_the_library_writes_nothing(sim):
-    robot = velmo.RC("10.0.0.1")
-    robot.handle = 9
-    sim.inject("create_handler", 0)
-    assert robot.login() == (0,)
-    assert robot.handle == 1
+    robot.handle = before
+    if injected:
+        getattr(sim, injected[0])(*injected[1:])
+    assert robot.login() == (code,)
+    assert robot.handle == after
     assert sim.calls("create_handler") == [["10.0.0.1", 1]]
-
-
-def test_failed_login_marks_the_handle_unusable(sim):
-    robot = velmo.RC("10.0.0.1")
-    sim.inject("create_handler", -3)
-    assert robot.login() == (-3,)
-    assert robot.handle == -1
-    with pytest.raises(Exception, match=HANDLE_ERROR):
+    if after < 0:
+        with pytest.raises(Exception, match=HANDLE_ERROR):
+            robot.power_on()
+    else:
         robot.power_on()
-    assert sim.calls("power_on") == []
-
-
-def test_login_makes_no_handle_check(sim):
-    robot = velmo.RC("10.0.0.1")
-    robot.handle = -1
-    assert robot.login() == (0,)
-    assert robot.handle > 0
-    assert len(sim.calls("create_handler")) == 1
+    assert sim.calls("power_on") == ([[after]] if after > 0 else [])
 
 
 def test_logout_twice_calls_the_library_twice_with_the_same_handle(rc, sim):
