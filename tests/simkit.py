@@ -121,14 +121,6 @@ def random_joints(rng, margin=0.2):
     return [rng.uniform(lo + margin, hi - margin) for lo, hi in zip(LOWER, UPPER)]
 
 
-def trapezoid_time(length, v, a):
-    if length <= 0:
-        return 0.0
-    if length < v * v / a:
-        return 2 * math.sqrt(length / a)
-    return 2 * v / a + (length - v * v / a) / v
-
-
 # ---- helpers ------------------------------------------------------------------------------
 
 def joints(robot):
