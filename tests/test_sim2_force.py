@@ -11,7 +11,6 @@ from simkit import (ADDRESS, BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, NOT_ENAB
 
 
 IDENTIFY_POSE = [0.2, 1.2, -1.1, -1.5, -1.4, 0.3]
-ZERO_PAYLOAD = (0.0, (0.0, 0.0, 0.0))
 
 
 def settings(sim):
@@ -24,15 +23,6 @@ def sensor(arm):
     assert arm.set_torsenosr_brand(3) == (0,)
     assert arm.set_torque_sensor_mode(1) == (0,)
     return arm
-
-
-# ---- payload ---------------------------------------------------------------------------------
-
-def test_payload_is_kept_and_reported(rc):
-    assert rc.get_payload() == (0, ZERO_PAYLOAD)
-    assert rc.set_payload(2.5, (10.0, -5.0, 40.0)) == (0,)
-    assert rc.get_payload() == (0, (2.5, (10.0, -5.0, 40.0)))
-    assert rc.set_payload(0.0, (0, 0, 0)) == (0,) and rc.set_payload(10.0, (0, 0, 0)) == (0,)  # limits included
 
 
 # ---- torque control ----------------------------------------------------------------------------
@@ -86,13 +76,6 @@ def test_the_link_cannot_change_while_the_sensor_is_on(sensor):
     assert sensor.set_torque_sensor_comm(0, "10.0.0.2", 80) == (WRONG_STATE,)
 
 
-def test_sensor_tool_payload(rc):
-    assert rc.get_torq_sensor_tool_payload() == (0, (0.0, 0.0, 0.0, 0.0))
-    assert rc.set_torq_sensor_tool_payload(1.25, (0, 0, 50)) == (0,)
-    assert rc.get_torq_sensor_tool_payload() == (0, (1.25, 0.0, 0.0, 50.0))
-    assert rc.get_payload() == (0, ZERO_PAYLOAD)  # the arm's own payload is another thing
-
-
 # ---- payload identification --------------------------------------------------------------------
 
 def test_identification_finds_the_payload_the_arm_carries(sensor, instant):
@@ -144,16 +127,6 @@ def test_identification_needs(sensor, instant, prepare, pose, code):
 
 # ---- admittance and compliance -----------------------------------------------------------------
 
-def test_admittance_configuration_per_axis(rc):
-    assert rc.get_admit_ctrl_config() == (0, ((0.0,) * 5,) * 6)
-    assert rc.set_admit_ctrl_config(2, 1, 20.0, -5.0, 1, 0.5) == (0,)
-    assert rc.set_admit_ctrl_config(5, 0, 0.0, 0.0, 0, 0.0) == (0,)
-    code, axes = rc.get_admit_ctrl_config()
-    assert code == 0
-    assert axes[2] == (1.0, 20.0, -5.0, 0.5, 1.0)  # (opt, ftUser, ftConstant, ftReboundFK, ftNnormalTrack)
-    assert [a for i, a in enumerate(axes) if i != 2] == [(0.0,) * 5] * 5
-
-
 def test_admittance_needs_the_sensor_a_compliant_axis_and_an_enabled_arm(arm, sim):
     assert arm.enable_admittance_ctrl(1) == (WRONG_STATE,)
     arm.set_torsenosr_brand(1)
@@ -169,10 +142,8 @@ def test_admittance_needs_the_sensor_a_compliant_axis_and_an_enabled_arm(arm, si
     assert settings(sim)["admittance"]["on"] == 0
 
 
-def test_compliance_type(rc):
-    assert rc.get_compliant_type() == (0, 0, 0)
-    assert rc.set_compliant_type(1, 0) == (0,)
-    assert rc.set_compliant_type(1, 1) == (WRONG_STATE,)  # a compliance type needs the sensor
+def test_a_compliance_type_needs_the_sensor(rc):
+    assert rc.set_compliant_type(1, 1) == (WRONG_STATE,)
     rc.set_torsenosr_brand(2)
     rc.set_torque_sensor_mode(1)
     assert rc.set_compliant_type(0, 2) == (0,)

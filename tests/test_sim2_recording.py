@@ -11,19 +11,10 @@ from simkit import (BUSY, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, HOME, Q1, cl
                     write_program)
 
 
-DEFAULT_CONFIG = (1.0, 0.01, 100.0, 500.0)
-
-
 def turn_angle(a, b):
     """The angle between the rotations of two 4x4 matrices (lists of rows)."""
     trace = sum(a[k][i] * b[k][i] for i in range(3) for k in range(3))
     return math.acos(max(-1.0, min(1.0, (trace - 1) / 2)))
-
-
-def test_configuration_defaults_and_round_trip(rc):
-    assert rc.get_traj_config() == (0, DEFAULT_CONFIG)
-    assert rc.set_traj_config((2.5, 0.125, 50.0, 250.0)) == (0,)
-    assert rc.get_traj_config() == (0, (2.5, 0.125, 50.0, 250.0))
 
 
 def test_sampling_status_and_one_recording_at_a_time(rc, home):

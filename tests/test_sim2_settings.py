@@ -14,11 +14,30 @@ from methods_table import f32
 from simkit import ADDRESS, FILE_ACCESS, FILE_NOT_FOUND, INVALID_ARGUMENT
 
 
-def test_collision_level(rc):
-    assert rc.get_collision_level() == (0, 3)
-    for level in range(6):
-        assert rc.set_collision_level(level) == (0,)
-        assert rc.get_collision_level() == (0, level)
+# getter, its value after login, setter and its arguments, the getter's value after the set
+KEPT = [
+    ("get_collision_level", (3,), "set_collision_level", (0,), (0,)),
+    ("get_collision_level", (3,), "set_collision_level", (5,), (5,)),
+    ("get_payload", ((0.0, (0.0, 0.0, 0.0)),), "set_payload", (2.5, (10, -5, 40)), ((2.5, (10.0, -5.0, 40.0)),)),
+    ("get_payload", ((0.0, (0.0, 0.0, 0.0)),), "set_payload", (10.0, (0, 0, 0)), ((10.0, (0.0, 0.0, 0.0)),)),
+    ("get_torq_sensor_tool_payload", ((0.0,) * 4,), "set_torq_sensor_tool_payload", (1.25, (0, 0, 50)),
+     ((1.25, 0.0, 0.0, 50.0),)),
+    ("get_traj_config", ((1.0, 0.01, 100.0, 500.0),), "set_traj_config", ((2.5, 0.125, 50, 250),),
+     ((2.5, 0.125, 50.0, 250.0),)),
+    ("get_compliant_type", (0, 0), "set_compliant_type", (1, 0), (1, 0)),
+    ("get_admit_ctrl_config", (((0.0,) * 5,) * 6,), "set_admit_ctrl_config", (2, 1, 20.0, -5.0, 1, 0.5),
+     (((0.0,) * 5,) * 2 + ((1.0, 20.0, -5.0, 0.5, 1.0),) + ((0.0,) * 5,) * 3,)),  # opt, ftUser, ftConstant, ...
+]
+AT_LOGIN = {getter: value for getter, value, *_ in KEPT}
+
+
+@pytest.mark.parametrize("getter, at_login, setter, args, after", KEPT, ids=[row[2] for row in KEPT])
+def test_a_setting_is_kept_and_read_back_and_touches_no_other(rc, getter, at_login, setter, args, after):
+    assert getattr(rc, getter)() == (0, *at_login)
+    assert getattr(rc, setter)(*args) == (0,)
+    assert getattr(rc, getter)() == (0, *after)
+    assert {name: getattr(rc, name)() for name in AT_LOGIN if name != getter} == {
+        name: (0, *value) for name, value in AT_LOGIN.items() if name != getter}
 
 
 @pytest.mark.parametrize("call, args, key, kept", [
