@@ -46,10 +46,6 @@ def matmul(a, b):
     return [[sum(a[i][k] * b[k][j] for k in range(len(b))) for j in range(len(b[0]))] for i in range(len(a))]
 
 
-def eye(n):
-    return [[1.0 if i == j else 0.0 for j in range(n)] for i in range(n)]
-
-
 def link(a, alpha, d, q):
     ct, st, ca, sa = math.cos(q), math.sin(q), math.cos(alpha), math.sin(alpha)
     return [[ct, -st * ca, st * sa, a * ct],
@@ -60,7 +56,7 @@ def link(a, alpha, d, q):
 
 def flange(q):
     """The flange in the base frame, a 4x4 matrix (rows)."""
-    t = eye(4)
+    t = [[1.0 if i == j else 0.0 for j in range(4)] for i in range(4)]
     for (a, alpha, d), angle in zip(DH, q):
         t = matmul(t, link(a, alpha, d, angle))
     return t

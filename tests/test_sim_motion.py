@@ -50,8 +50,8 @@ def test_moves_refused_in_an_error_state_until_cleared(arm, instant, sim, move):
 
 
 def test_joint_moves_absolute_and_relative(arm, instant):
-    assert arm.joint_move(Q1, 0, True, 1.0) == (0,)
-    assert joints(arm) == Q1
+    assert arm.joint_move(Q1, 0, False, 0.1) == (0,)  # at time scale 0, done when it returns
+    assert arm.is_in_pos() == (0, 1) and joints(arm) == Q1
     step = [0.1, -0.05, 0.0, 0.2, 0.0, -0.3]
     assert arm.joint_move(step, 1, True, 1.0) == (0,)
     assert joints(arm) == pytest.approx([a + b for a, b in zip(Q1, step)], abs=1e-12)
@@ -104,11 +104,6 @@ def test_a_joint_move_takes_its_profile_time_over_the_rapid_rate(arm, instant, h
     # speeds up to 0.8 rad/s and slows down at DEFAULT_JOINT_ACC, cruising between
     expected = (0.8 / DEFAULT_JOINT_ACC + 1.0 / 0.8) / rate
     assert times[-1] == pytest.approx(expected, abs=CYCLE)
-
-
-def test_at_time_scale_zero_non_blocking_moves_are_done_when_they_return(arm, instant):
-    assert arm.joint_move(Q1, 0, False, 0.1) == (0,)
-    assert arm.is_in_pos() == (0, 1) and joints(arm) == Q1
 
 
 def test_non_blocking_moves_queue_and_relative_ones_follow_the_queue(arm, sim):
