@@ -181,16 +181,22 @@ def test_inputs_come_from_the_probe(rc, sim, iotype):
     assert rc.get_analog_input(iotype, analog) == (IO_RANGE,)
 
 
-# a controller never logged in to, types out of range, then the first channel past each type's inputs
-@pytest.mark.parametrize("address, iotype, digital, analog", [
-    ("10.77.0.1", 0, 0, 0), (ADDRESS, 3, 0, 0), (ADDRESS, -1, 0, 0),
-    (ADDRESS, 0, 16, 4), (ADDRESS, 1, 2, 1), (ADDRESS, 2, 8, 4),
-])
-def test_probe_inputs_need_a_known_controller_type_and_channel(rc, sim, address, iotype, digital, analog):
+PROBE_REFUSALS = [
+    ("set_digital_input", ("10.77.0.1", 0, 0, 1)),  # a controller never logged in to
+    ("set_analog_input", ("10.77.0.1", 0, 0, 1.0)),
+    ("settings", ("10.77.0.1",)),
+    ("trigger_fault", ("10.77.0.1", 5)),
+    ("trigger_fault", (ADDRESS, 0)),  # code 0 is no fault
+    *[("set_digital_input", (ADDRESS, iotype, 0, 1)) for iotype in (3, -1)],
+    *[("set_digital_input", (ADDRESS, iotype, count[0], 1)) for iotype, count in CHANNELS.items()],
+    *[("set_analog_input", (ADDRESS, iotype, count[2], 1.0)) for iotype, count in CHANNELS.items()],
+]
+
+
+@pytest.mark.parametrize("call, args", PROBE_REFUSALS, ids=[f"{c}{a}" for c, a in PROBE_REFUSALS])
+def test_the_probe_refuses_unknown_controllers_types_and_channels(rc, sim, call, args):
     with pytest.raises(ValueError):
-        sim.set_digital_input(address, iotype, digital, 1)
-    with pytest.raises(ValueError):
-        sim.set_analog_input(address, iotype, analog, 1.0)
+        getattr(sim, call)(*args)
 
 
 # ---- the status snapshot --------------------------------------------------------------------
