@@ -51,10 +51,8 @@ ErrorCode destory_handler(const RobotHandle *handle)
 
 ErrorCode power_on(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         rc.powered = true;
         return zsim::kOk;
     });
@@ -62,10 +60,8 @@ ErrorCode power_on(const RobotHandle *handle)
 
 ErrorCode power_off(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         zsim::motion::abort(rc, zsim::kAborted);
         rc.powered = rc.enabled = rc.drag = false;
         return zsim::kOk;
@@ -74,10 +70,8 @@ ErrorCode power_off(const RobotHandle *handle)
 
 ErrorCode shut_down(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         zsim::motion::abort(rc, zsim::kAborted);
         rc.powered = rc.enabled = rc.drag = false;
         rc.shut_down = true;
@@ -87,10 +81,8 @@ ErrorCode shut_down(const RobotHandle *handle)
 
 ErrorCode enable_robot(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         if (!rc.powered)
             return zsim::kNotPowered;
         rc.enabled = true;
@@ -100,10 +92,8 @@ ErrorCode enable_robot(const RobotHandle *handle)
 
 ErrorCode disable_robot(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         zsim::motion::abort(rc, zsim::kAborted);
         rc.enabled = rc.drag = false;
         return zsim::kOk;
@@ -112,10 +102,8 @@ ErrorCode disable_robot(const RobotHandle *handle)
 
 ErrorCode clear_error(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         if (rc.collision)
             return zsim::kCollision; /* a protective stop needs collision_recover */
         rc.fault = rc.last_error = zsim::kOk;
@@ -125,10 +113,8 @@ ErrorCode clear_error(const RobotHandle *handle)
 
 ErrorCode collision_recover(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         if (rc.collision) {
             rc.collision = false;
             if (rc.fault == zsim::kCollision)
@@ -142,10 +128,8 @@ ErrorCode collision_recover(const RobotHandle *handle)
 
 ErrorCode motion_abort(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         zsim::motion::abort(rc, zsim::kAborted);
         return zsim::kOk;
     });
@@ -154,10 +138,8 @@ ErrorCode motion_abort(const RobotHandle *handle)
 ErrorCode set_error_handler(const RobotHandle *handle, CallBackFuncType func)
 {
     zsim::keep_error_callback(func); /* the probe's registration, whatever happens next */
-    zsim::Call c(__func__, handle, func);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [func](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, func);
+    return zsim::on_controller(call, handle, [func](Controller &rc, Lock &) {
         rc.callback = func;
         return zsim::kOk;
     });
@@ -165,10 +147,8 @@ ErrorCode set_error_handler(const RobotHandle *handle, CallBackFuncType func)
 
 ErrorCode get_last_error(const RobotHandle *handle, LastErrorRecord *last_error)
 {
-    zsim::Call c(__func__, handle, last_error);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [last_error](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, last_error);
+    return zsim::on_controller(call, handle, [last_error](Controller &rc, Lock &) {
         if (!last_error)
             return zsim::kInvalidArgument;
         const std::string text = rc.message(rc.last_error);

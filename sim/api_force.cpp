@@ -94,10 +94,8 @@ ErrorCode enabled_arm(const Controller &rc)
 
 ErrorCode torque_control_enable(const RobotHandle *handle, int32_t enable)
 {
-    zsim::Call c(__func__, handle, enable);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [enable](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, enable);
+    return zsim::on_controller(call, handle, [enable](Controller &rc, Lock &) {
         if (!flag(enable))
             return zsim::kInvalidArgument;
         if (enable)
@@ -110,10 +108,8 @@ ErrorCode torque_control_enable(const RobotHandle *handle, int32_t enable)
 
 ErrorCode torque_feedforward(const RobotHandle *handle, JointVector tor_val, int32_t grv_flag)
 {
-    zsim::Call c(__func__, handle, tor_val, grv_flag);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, tor_val, grv_flag);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (!flag(grv_flag))
             return zsim::kInvalidArgument;
         for (std::size_t j = 0; j < 6; ++j)
@@ -129,10 +125,8 @@ ErrorCode torque_feedforward(const RobotHandle *handle, JointVector tor_val, int
 
 ErrorCode set_torsenosr_brand(const RobotHandle *handle, int32_t sensor_brand)
 {
-    zsim::Call c(__func__, handle, sensor_brand);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [sensor_brand](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, sensor_brand);
+    return zsim::on_controller(call, handle, [sensor_brand](Controller &rc, Lock &) {
         if (sensor_brand < 0 || sensor_brand > kMaxBrand)
             return zsim::kInvalidArgument;
         if (rc.force.sensor_on)
@@ -144,10 +138,8 @@ ErrorCode set_torsenosr_brand(const RobotHandle *handle, int32_t sensor_brand)
 
 ErrorCode get_torsenosr_brand(const RobotHandle *handle, int32_t *sensor_brand)
 {
-    zsim::Call c(__func__, handle, sensor_brand);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [sensor_brand](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, sensor_brand);
+    return zsim::on_controller(call, handle, [sensor_brand](Controller &rc, Lock &) {
         if (!sensor_brand)
             return zsim::kInvalidArgument;
         *sensor_brand = rc.force.brand;
@@ -157,10 +149,8 @@ ErrorCode get_torsenosr_brand(const RobotHandle *handle, int32_t *sensor_brand)
 
 ErrorCode set_torque_sensor_mode(const RobotHandle *handle, int32_t sensor_mode)
 {
-    zsim::Call c(__func__, handle, sensor_mode);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [sensor_mode](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, sensor_mode);
+    return zsim::on_controller(call, handle, [sensor_mode](Controller &rc, Lock &) {
         if (!flag(sensor_mode))
             return zsim::kInvalidArgument;
         if (sensor_mode && rc.force.brand == 0)
@@ -173,10 +163,8 @@ ErrorCode set_torque_sensor_mode(const RobotHandle *handle, int32_t sensor_mode)
 ErrorCode set_torque_sensor_comm(const RobotHandle *handle, int32_t type, const char *ip_addr,
                                  int32_t port)
 {
-    zsim::Call c(__func__, handle, type, ip_addr, port);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, type, ip_addr, port);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (type < 0 || type > 2)
             return zsim::kInvalidArgument;
         if (type != 1 && (!ipv4(ip_addr) || port < 1 || port > 65535))
@@ -193,10 +181,8 @@ ErrorCode set_torque_sensor_comm(const RobotHandle *handle, int32_t type, const 
 ErrorCode get_torque_sensor_comm(const RobotHandle *handle, int32_t *type, char *ip_addr,
                                  int32_t *port)
 {
-    zsim::Call c(__func__, handle, type, zsim::out_text(ip_addr, 20), port);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, type, zsim::out_text(ip_addr, 20), port);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (!type || !ip_addr || !port)
             return zsim::kInvalidArgument;
         *type = rc.force.link_type;
@@ -211,10 +197,8 @@ ErrorCode get_torque_sensor_comm(const RobotHandle *handle, int32_t *type, char 
 ErrorCode start_torq_sensor_payload_identify(const RobotHandle *handle,
                                              const JointVector *joint_pos)
 {
-    zsim::Call c(__func__, handle, joint_pos);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [joint_pos](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, joint_pos);
+    return zsim::on_controller(call, handle, [joint_pos](Controller &rc, Lock &) {
         if (!joint_pos)
             return zsim::kInvalidArgument;
         const zsim::Joints pose = zsim::to_joints(*joint_pos);
@@ -239,10 +223,8 @@ ErrorCode start_torq_sensor_payload_identify(const RobotHandle *handle,
 
 ErrorCode get_torq_sensor_identify_staus(const RobotHandle *handle, int32_t *identify_status)
 {
-    zsim::Call c(__func__, handle, identify_status);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [identify_status](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, identify_status);
+    return zsim::on_controller(call, handle, [identify_status](Controller &rc, Lock &) {
         if (!identify_status)
             return zsim::kInvalidArgument;
         *identify_status = zsim::identify_status(rc.force);
@@ -252,10 +234,8 @@ ErrorCode get_torq_sensor_identify_staus(const RobotHandle *handle, int32_t *ide
 
 ErrorCode get_torq_sensor_payload_identify_result(const RobotHandle *handle, PayloadData *payload)
 {
-    zsim::Call c(__func__, handle, payload);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, payload);
+    return zsim::on_controller(call, handle, [payload](Controller &rc, Lock &) {
         if (!payload)
             return zsim::kInvalidArgument;
         if (zsim::identify_status(rc.force) == 1)
@@ -267,10 +247,8 @@ ErrorCode get_torq_sensor_payload_identify_result(const RobotHandle *handle, Pay
 
 ErrorCode set_torq_sensor_tool_payload(const RobotHandle *handle, const PayloadData *payload)
 {
-    zsim::Call c(__func__, handle, payload);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, payload);
+    return zsim::on_controller(call, handle, [payload](Controller &rc, Lock &) {
         if (!payload || !zsim::valid_payload(*payload))
             return zsim::kInvalidArgument;
         rc.force.tool_payload = *payload;
@@ -280,10 +258,8 @@ ErrorCode set_torq_sensor_tool_payload(const RobotHandle *handle, const PayloadD
 
 ErrorCode get_torq_sensor_tool_payload(const RobotHandle *handle, PayloadData *payload)
 {
-    zsim::Call c(__func__, handle, payload);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, payload);
+    return zsim::on_controller(call, handle, [payload](Controller &rc, Lock &) {
         if (!payload)
             return zsim::kInvalidArgument;
         *payload = rc.force.tool_payload;
@@ -297,10 +273,8 @@ ErrorCode set_admit_ctrl_config(const RobotHandle *handle, int32_t axis, int32_t
                                 double ftUser, double ftConstant, int32_t ftNnormalTrack,
                                 double ftReboundFK)
 {
-    zsim::Call c(__func__, handle, axis, opt, ftUser, ftConstant, ftNnormalTrack, ftReboundFK);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, axis, opt, ftUser, ftConstant, ftNnormalTrack, ftReboundFK);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (axis < 0 || axis > 5 || !flag(opt) || !flag(ftNnormalTrack) || !real(ftUser) || ftUser < 0 ||
             !real(ftConstant) || !real(ftReboundFK) || ftReboundFK < 0)
             return zsim::kInvalidArgument;
@@ -316,10 +290,8 @@ ErrorCode set_admit_ctrl_config(const RobotHandle *handle, int32_t axis, int32_t
 
 ErrorCode get_admit_ctrl_config(const RobotHandle *handle, AdmittanceConfig *config)
 {
-    zsim::Call c(__func__, handle, config);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [config](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, config);
+    return zsim::on_controller(call, handle, [config](Controller &rc, Lock &) {
         if (!config)
             return zsim::kInvalidArgument;
         std::memset(config, 0, sizeof *config); /* the padding too */
@@ -337,10 +309,8 @@ ErrorCode get_admit_ctrl_config(const RobotHandle *handle, AdmittanceConfig *con
 
 ErrorCode enable_admittance_ctrl(const RobotHandle *handle, int32_t enable_flag)
 {
-    zsim::Call c(__func__, handle, enable_flag);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [enable_flag](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, enable_flag);
+    return zsim::on_controller(call, handle, [enable_flag](Controller &rc, Lock &) {
         if (!flag(enable_flag))
             return zsim::kInvalidArgument;
         if (enable_flag) {
@@ -360,10 +330,8 @@ ErrorCode enable_admittance_ctrl(const RobotHandle *handle, int32_t enable_flag)
 ErrorCode set_compliant_type(const RobotHandle *handle, int32_t sensor_compensation,
                              int32_t compliance_type)
 {
-    zsim::Call c(__func__, handle, sensor_compensation, compliance_type);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, sensor_compensation, compliance_type);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (!flag(sensor_compensation) || compliance_type < 0 || compliance_type > 2)
             return zsim::kInvalidArgument;
         if (compliance_type != 0 && !rc.force.sensor_on)
@@ -377,10 +345,8 @@ ErrorCode set_compliant_type(const RobotHandle *handle, int32_t sensor_compensat
 ErrorCode get_compliant_type(const RobotHandle *handle, int32_t *sensor_compensation,
                              int32_t *compliance_type)
 {
-    zsim::Call c(__func__, handle, sensor_compensation, compliance_type);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, sensor_compensation, compliance_type);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (!sensor_compensation || !compliance_type)
             return zsim::kInvalidArgument;
         *sensor_compensation = rc.force.sensor_compensation;
@@ -391,10 +357,8 @@ ErrorCode get_compliant_type(const RobotHandle *handle, int32_t *sensor_compensa
 
 ErrorCode disable_force_control(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         rc.force.admittance_on = false;
         rc.force.compliance_type = 0;
         rc.force.torque_control = false;
@@ -404,10 +368,8 @@ ErrorCode disable_force_control(const RobotHandle *handle)
 
 ErrorCode set_vel_compliant_ctrl(const RobotHandle *handle, const VelocityComplianceConfig *vel)
 {
-    zsim::Call c(__func__, handle, vel);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [vel](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, vel);
+    return zsim::on_controller(call, handle, [vel](Controller &rc, Lock &) {
         if (!vel || vel->vc_level < 1 || vel->vc_level > 3)
             return zsim::kInvalidArgument;
         for (double rate : {vel->rate1, vel->rate2, vel->rate3, vel->rate4})
@@ -420,10 +382,8 @@ ErrorCode set_vel_compliant_ctrl(const RobotHandle *handle, const VelocityCompli
 
 ErrorCode set_compliance_condition(const RobotHandle *handle, const ComplianceCondition *ft)
 {
-    zsim::Call c(__func__, handle, ft);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [ft](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, ft);
+    return zsim::on_controller(call, handle, [ft](Controller &rc, Lock &) {
         if (!ft)
             return zsim::kInvalidArgument;
         for (double limit : {ft->fx, ft->fy, ft->fz, ft->tx, ft->ty, ft->tz})

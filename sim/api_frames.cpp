@@ -143,10 +143,8 @@ ErrorCode get_user_frame_data(const RobotHandle *handle, int32_t id, CartPose *u
  * identification finds (api_force.cpp). */
 ErrorCode set_payload(const RobotHandle *handle, const PayloadData *payload)
 {
-    zsim::Call c(__func__, handle, payload);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, payload);
+    return zsim::on_controller(call, handle, [payload](Controller &rc, Lock &) {
         if (!payload || !zsim::valid_payload(*payload))
             return zsim::kInvalidArgument;
         rc.payload = *payload;
@@ -156,10 +154,8 @@ ErrorCode set_payload(const RobotHandle *handle, const PayloadData *payload)
 
 ErrorCode get_payload(const RobotHandle *handle, PayloadData *payload)
 {
-    zsim::Call c(__func__, handle, payload);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, payload);
+    return zsim::on_controller(call, handle, [payload](Controller &rc, Lock &) {
         if (!payload)
             return zsim::kInvalidArgument;
         *payload = rc.payload;

@@ -104,10 +104,8 @@ ErrorCode get_analog_output(const RobotHandle *handle, int32_t iotype, int32_t i
 /* The extension IO module runs whenever its controller is on: always 1. */
 ErrorCode is_extio_running(const RobotHandle *handle, int32_t *is_running)
 {
-    zsim::Call c(__func__, handle, is_running);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [is_running](Controller &, Lock &) {
+    const zsim::Call call(__func__, handle, is_running);
+    return zsim::on_controller(call, handle, [is_running](Controller &, Lock &) {
         if (!is_running)
             return zsim::kInvalidArgument;
         *is_running = 1;

@@ -13,10 +13,8 @@ using zsim::Lock;
 ErrorCode kine_inverse(const RobotHandle *handle, const JointVector *ref_pos,
                        const CartPose *cartesian_pose, JointVector *joint_pos)
 {
-    zsim::Call c(__func__, handle, ref_pos, cartesian_pose, joint_pos);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, ref_pos, cartesian_pose, joint_pos);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (!ref_pos || !cartesian_pose || !joint_pos || !zsim::finite(*cartesian_pose))
             return zsim::kInvalidArgument;
         const Joints ref = zsim::to_joints(*ref_pos);
@@ -33,10 +31,8 @@ ErrorCode kine_inverse(const RobotHandle *handle, const JointVector *ref_pos,
 ErrorCode kine_forward(const RobotHandle *handle, const JointVector *joint_pos,
                        CartPose *cartesian_pose)
 {
-    zsim::Call c(__func__, handle, joint_pos, cartesian_pose);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, joint_pos, cartesian_pose);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (!joint_pos || !cartesian_pose)
             return zsim::kInvalidArgument;
         const Joints q = zsim::to_joints(*joint_pos);
@@ -50,10 +46,8 @@ ErrorCode kine_forward(const RobotHandle *handle, const JointVector *joint_pos,
 ErrorCode rpy_to_rot_matrix(const RobotHandle *handle, const RpyAngles *rpy,
                             RotationMatrix *rot_matrix)
 {
-    zsim::Call c(__func__, handle, rpy, rot_matrix);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &, Lock &) {
+    const zsim::Call call(__func__, handle, rpy, rot_matrix);
+    return zsim::on_controller(call, handle, [&](Controller &, Lock &) {
         if (!rpy || !rot_matrix || !std::isfinite(rpy->rx) || !std::isfinite(rpy->ry) ||
             !std::isfinite(rpy->rz))
             return zsim::kInvalidArgument;
@@ -66,10 +60,8 @@ ErrorCode rpy_to_rot_matrix(const RobotHandle *handle, const RpyAngles *rpy,
 ErrorCode rot_matrix_to_rpy(const RobotHandle *handle, const RotationMatrix *rot_matrix,
                             RpyAngles *rpy)
 {
-    zsim::Call c(__func__, handle, rot_matrix, rpy);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &, Lock &) {
+    const zsim::Call call(__func__, handle, rot_matrix, rpy);
+    return zsim::on_controller(call, handle, [&](Controller &, Lock &) {
         Eigen::Matrix3d r;
         if (!rot_matrix || !rpy || !zsim::as_rotation(*rot_matrix, r))
             return zsim::kInvalidArgument;
@@ -83,10 +75,8 @@ ErrorCode rot_matrix_to_rpy(const RobotHandle *handle, const RotationMatrix *rot
 ErrorCode quaternion_to_rot_matrix(const RobotHandle *handle, const QuaternionValue *quaternion,
                                    RotationMatrix *rot_matrix)
 {
-    zsim::Call c(__func__, handle, quaternion, rot_matrix);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &, Lock &) {
+    const zsim::Call call(__func__, handle, quaternion, rot_matrix);
+    return zsim::on_controller(call, handle, [&](Controller &, Lock &) {
         if (!quaternion || !rot_matrix)
             return zsim::kInvalidArgument;
         Eigen::Quaterniond q(quaternion->s, quaternion->x, quaternion->y, quaternion->z);
@@ -102,10 +92,8 @@ ErrorCode quaternion_to_rot_matrix(const RobotHandle *handle, const QuaternionVa
 ErrorCode rot_matrix_to_quaternion(const RobotHandle *handle, const RotationMatrix *rot_matrix,
                                    QuaternionValue *quaternion)
 {
-    zsim::Call c(__func__, handle, rot_matrix, quaternion);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &, Lock &) {
+    const zsim::Call call(__func__, handle, rot_matrix, quaternion);
+    return zsim::on_controller(call, handle, [&](Controller &, Lock &) {
         Eigen::Matrix3d r;
         if (!rot_matrix || !quaternion || !zsim::as_rotation(*rot_matrix, r))
             return zsim::kInvalidArgument;

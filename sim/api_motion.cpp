@@ -146,10 +146,8 @@ ErrorCode circular_move(const RobotHandle *handle, const CartPose *end_pos,
                         const CartPose *mid_pos, int32_t move_mode, int32_t is_block,
                         double speed, double acc, double tol, const void *option)
 {
-    zsim::Call c(__func__, handle, end_pos, mid_pos, move_mode, is_block, speed, acc, tol, option);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
+    const zsim::Call call(__func__, handle, end_pos, mid_pos, move_mode, is_block, speed, acc, tol, option);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &lock) {
         if (!end_pos || !mid_pos || !valid_mode(move_mode) || !zsim::finite(*end_pos) ||
             !zsim::finite(*mid_pos) || !zsim::positive(speed) || !zsim::positive(acc))
             return zsim::kInvalidArgument;
@@ -184,10 +182,8 @@ ErrorCode circular_move(const RobotHandle *handle, const CartPose *end_pos,
 ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int32_t coord_type,
               double jog_vel, double pos_cmd)
 {
-    zsim::Call c(__func__, handle, aj_num, move_mode, coord_type, jog_vel, pos_cmd);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
+    const zsim::Call call(__func__, handle, aj_num, move_mode, coord_type, jog_vel, pos_cmd);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &lock) {
         if (aj_num < 0 || aj_num > 5 || move_mode < 0 || move_mode > 2 || coord_type < 0 ||
             coord_type > 2 || !std::isfinite(jog_vel) || jog_vel == 0 || !std::isfinite(pos_cmd) ||
             (coord_type == 2 && move_mode == 0))
@@ -251,10 +247,8 @@ ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int3
 /* num: the axis whose jog comes to rest, or -1 for any jog. */
 ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
 {
-    zsim::Call c(__func__, handle, num);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [num](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, num);
+    return zsim::on_controller(call, handle, [num](Controller &rc, Lock &) {
         if (num < -1 || num > 5)
             return zsim::kInvalidArgument;
         if (rc.queue.empty())
@@ -276,10 +270,8 @@ ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
  * under way. Servo streams are not scaled. */
 ErrorCode set_rapidrate(const RobotHandle *handle, double rapid_rate)
 {
-    zsim::Call c(__func__, handle, rapid_rate);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [rapid_rate](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, rapid_rate);
+    return zsim::on_controller(call, handle, [rapid_rate](Controller &rc, Lock &) {
         if (!zsim::positive(rapid_rate) || rapid_rate > 1)
             return zsim::kInvalidArgument;
         rc.rapid_rate = rapid_rate;
@@ -289,10 +281,8 @@ ErrorCode set_rapidrate(const RobotHandle *handle, double rapid_rate)
 
 ErrorCode get_rapidrate(const RobotHandle *handle, double *rapid_rate)
 {
-    zsim::Call c(__func__, handle, rapid_rate);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [rapid_rate](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, rapid_rate);
+    return zsim::on_controller(call, handle, [rapid_rate](Controller &rc, Lock &) {
         if (!rapid_rate)
             return zsim::kInvalidArgument;
         *rapid_rate = rc.rapid_rate;

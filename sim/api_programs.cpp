@@ -66,10 +66,8 @@ ErrorCode program_load(const RobotHandle *handle, const char *file)
 
 ErrorCode get_loaded_program(const RobotHandle *handle, char *file)
 {
-    zsim::Call c(__func__, handle, zsim::out_text(file, 100));
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [file](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, zsim::out_text(file, 100));
+    return zsim::on_controller(call, handle, [file](Controller &rc, Lock &) {
         if (!file)
             return zsim::kInvalidArgument;
         zsim::put_text(file, 100, rc.program.loaded ? rc.program.loaded->name : std::string());
@@ -79,10 +77,8 @@ ErrorCode get_loaded_program(const RobotHandle *handle, char *file)
 
 ErrorCode program_run(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &lock) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &lock) {
         if (!rc.program.loaded)
             return zsim::kWrongState;
         if (program_active(rc))
@@ -102,10 +98,8 @@ ErrorCode program_run(const RobotHandle *handle)
 
 ErrorCode program_pause(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         if (zsim::program_state(rc.program) != zsim::kProgramRunning)
             return zsim::kWrongState;
         rc.program.paused = true;
@@ -115,10 +109,8 @@ ErrorCode program_pause(const RobotHandle *handle)
 
 ErrorCode program_resume(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         if (zsim::program_state(rc.program) != zsim::kProgramPaused)
             return zsim::kWrongState;
         rc.program.paused = false;
@@ -129,10 +121,8 @@ ErrorCode program_resume(const RobotHandle *handle)
 
 ErrorCode program_abort(const RobotHandle *handle)
 {
-    zsim::Call c(__func__, handle);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle);
+    return zsim::on_controller(call, handle, [](Controller &rc, Lock &) {
         if (program_active(rc))
             zsim::motion::abort(rc, zsim::kAborted);
         rc.program.paused = false;
@@ -142,10 +132,8 @@ ErrorCode program_abort(const RobotHandle *handle)
 
 ErrorCode get_current_line(const RobotHandle *handle, int32_t *curr_line)
 {
-    zsim::Call c(__func__, handle, curr_line);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [curr_line](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, curr_line);
+    return zsim::on_controller(call, handle, [curr_line](Controller &rc, Lock &) {
         if (!curr_line)
             return zsim::kInvalidArgument;
         *curr_line = rc.program.line;
@@ -155,10 +143,8 @@ ErrorCode get_current_line(const RobotHandle *handle, int32_t *curr_line)
 
 ErrorCode get_program_state(const RobotHandle *handle, uint32_t *status)
 {
-    zsim::Call c(__func__, handle, status);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [status](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, status);
+    return zsim::on_controller(call, handle, [status](Controller &rc, Lock &) {
         if (!status)
             return zsim::kInvalidArgument;
         *status = zsim::program_state(rc.program);

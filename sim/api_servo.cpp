@@ -88,10 +88,8 @@ bool at_least_zero(double v) { return std::isfinite(v) && v >= 0; }
 
 ErrorCode servo_move_enable(const RobotHandle *handle, int32_t enable)
 {
-    zsim::Call c(__func__, handle, enable);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [enable](Controller &rc, Lock &lock) {
+    const zsim::Call call(__func__, handle, enable);
+    return zsim::on_controller(call, handle, [enable](Controller &rc, Lock &lock) {
         if (!enable) {
             if (rc.servo_mode)
                 zsim::motion::abort(rc, zsim::kOk); /* pending set-points are dropped */

@@ -42,10 +42,8 @@ constexpr std::size_t kIpListBytes = 3000;
 
 ErrorCode get_sdk_version(const RobotHandle *handle, char *version)
 {
-    zsim::Call c(__func__, handle, zsim::out_text(version, kVersionBytes));
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [version](Controller &, Lock &) {
+    const zsim::Call call(__func__, handle, zsim::out_text(version, kVersionBytes));
+    return zsim::on_controller(call, handle, [version](Controller &, Lock &) {
         if (!version)
             return zsim::kInvalidArgument;
         zsim::put_text(version, kVersionBytes, "velmo virtual controller " ZSIM_VERSION);
@@ -55,10 +53,8 @@ ErrorCode get_sdk_version(const RobotHandle *handle, char *version)
 
 ErrorCode set_collision_level(const RobotHandle *handle, int32_t level)
 {
-    zsim::Call c(__func__, handle, level);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [level](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, level);
+    return zsim::on_controller(call, handle, [level](Controller &rc, Lock &) {
         if (level < 0 || level > 5)
             return zsim::kInvalidArgument;
         rc.collision_level = level;
@@ -68,10 +64,8 @@ ErrorCode set_collision_level(const RobotHandle *handle, int32_t level)
 
 ErrorCode get_collision_level(const RobotHandle *handle, int32_t *level)
 {
-    zsim::Call c(__func__, handle, level);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [level](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, level);
+    return zsim::on_controller(call, handle, [level](Controller &rc, Lock &) {
         if (!level)
             return zsim::kInvalidArgument;
         *level = rc.collision_level;
@@ -124,10 +118,8 @@ ErrorCode set_SDK_filepath(const RobotHandle *handle, const char *filepath)
 
 ErrorCode set_network_exception_handle(const RobotHandle *handle, float millisecond, int32_t mnt)
 {
-    zsim::Call c(__func__, handle, millisecond, mnt);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, millisecond, mnt);
+    return zsim::on_controller(call, handle, [&](Controller &rc, Lock &) {
         if (!std::isfinite(millisecond) || millisecond <= 0 || millisecond > 60000 || mnt < 0 || mnt > 2)
             return zsim::kInvalidArgument;
         rc.link.silence_ms = millisecond;
@@ -138,10 +130,8 @@ ErrorCode set_network_exception_handle(const RobotHandle *handle, float millisec
 
 ErrorCode set_status_data_update_time_interval(const RobotHandle *handle, float millisecond)
 {
-    zsim::Call c(__func__, handle, millisecond);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [millisecond](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, millisecond);
+    return zsim::on_controller(call, handle, [millisecond](Controller &rc, Lock &) {
         if (!std::isfinite(millisecond) || millisecond < 8 || millisecond > 1000)
             return zsim::kInvalidArgument;
         rc.link.status_interval_ms = millisecond;

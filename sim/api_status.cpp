@@ -60,10 +60,8 @@ void copy_channels(T (&to)[N], const From &from)
  * (kBusy) while it is on. The virtual arm is never pushed, so it stays put. */
 ErrorCode drag_mode_enable(const RobotHandle *handle, int32_t enable)
 {
-    zsim::Call c(__func__, handle, enable);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [enable](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, enable);
+    return zsim::on_controller(call, handle, [enable](Controller &rc, Lock &) {
         if (!enable) {
             rc.drag = false;
             return zsim::kOk;

@@ -1,15 +1,16 @@
 /*
- * What the entry point files share. Every entry point has this shape:
+ * What the entry point files share. Most entry points have this shape:
  *
  *     ErrorCode get_rapidrate(const RobotHandle *handle, double *rapid_rate)
  *     {
- *         zsim::Call c(__func__, handle, rapid_rate);   // journal and injections
- *         if (c.overridden())
- *             return c.code();                           // the probe decided
- *         return zsim::with_controller(handle, [&](zsim::Controller &rc, zsim::Lock &) {
- *             ...                                        // under the library lock
+ *         const zsim::Call call(__func__, handle, rapid_rate);   // journal and injections
+ *         return zsim::on_controller(call, handle, [&](zsim::Controller &rc, zsim::Lock &) {
+ *             ...                                                 // under the library lock
  *         });
  *     }
+ *
+ * The others open the same way, `if (c.overridden()) return c.code();`, and
+ * then go on through a shared helper of their file.
  *
  * Entry points without behaviour of their own yet stay one-line stand-ins:
  * `return zsim::call(__func__, args...);` (zero the outputs, return 0).
@@ -25,8 +26,19 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace zsim {
+
+/* The probe sees the call first and may decide its result (an injected
+ * code); otherwise body runs on the handle's controller (with_controller). */
+template <class Body>
+ErrorCode on_controller(const Call &call, const RobotHandle *handle, Body &&body) noexcept
+{
+    if (call.overridden())
+        return call.code();
+    return with_controller(handle, std::forward<Body>(body));
+}
 
 /* kOk when the arm may start an ordinary move. */
 inline ErrorCode ready_to_move(const Controller &c)

@@ -36,10 +36,8 @@ bool valid_config(const TrajectoryConfig &c)
 
 ErrorCode set_traj_config(const RobotHandle *handle, const TrajectoryConfig *config)
 {
-    zsim::Call c(__func__, handle, config);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [config](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, config);
+    return zsim::on_controller(call, handle, [config](Controller &rc, Lock &) {
         if (!config || !valid_config(*config))
             return zsim::kInvalidArgument;
         if (rc.recorder.active)
@@ -51,10 +49,8 @@ ErrorCode set_traj_config(const RobotHandle *handle, const TrajectoryConfig *con
 
 ErrorCode get_traj_config(const RobotHandle *handle, TrajectoryConfig *config)
 {
-    zsim::Call c(__func__, handle, config);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [config](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, config);
+    return zsim::on_controller(call, handle, [config](Controller &rc, Lock &) {
         if (!config)
             return zsim::kInvalidArgument;
         *config = rc.recorder.config;
@@ -96,10 +92,8 @@ ErrorCode set_traj_sample_mode(const RobotHandle *handle, int32_t mode, const ch
 
 ErrorCode get_traj_sample_status(const RobotHandle *handle, int64_t *sample_status)
 {
-    zsim::Call c(__func__, handle, sample_status);
-    if (c.overridden())
-        return c.code();
-    return zsim::with_controller(handle, [sample_status](Controller &rc, Lock &) {
+    const zsim::Call call(__func__, handle, sample_status);
+    return zsim::on_controller(call, handle, [sample_status](Controller &rc, Lock &) {
         if (!sample_status)
             return zsim::kInvalidArgument;
         *sample_status = rc.recorder.active ? 1 : 0;
