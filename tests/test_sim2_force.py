@@ -25,37 +25,49 @@ def sensor(arm):
     return arm
 
 
-# ---- torque control ----------------------------------------------------------------------------
+# ---- what needs what -------------------------------------------------------------------------
 
-@pytest.mark.parametrize("steps, code", [([], NOT_POWERED), (["power_on"], NOT_ENABLED)])
-def test_torque_control_needs_an_enabled_arm(rc, sim, steps, code):
-    for step in steps:
-        getattr(rc, step)()
-    assert rc.torque_control_enable(1) == (code,)
-    assert rc.torque_control_enable(0) == (0,)
-    assert settings(sim)["torque_control"] == 0
+ENABLED = [("power_on",), ("enable_robot",)]
+SENSOR_ON = [("set_torsenosr_brand", 3), ("set_torque_sensor_mode", 1)]
+COMPLIANT_AXIS = [("set_admit_ctrl_config", 0, 1, 10, 0, 0, 0)]
+
+# what is done first, then a call refused with its code
+NEEDS = [
+    ([], "torque_control_enable", (1,), NOT_POWERED),
+    ([("power_on",)], "torque_control_enable", (1,), NOT_ENABLED),
+    (ENABLED, "torque_feedforward", ([10.0, -20.5, 5.0, 1.0, -2.0, 0.5], 1), WRONG_STATE),  # torque control off
+    ([], "set_torque_sensor_mode", (1,), WRONG_STATE),  # no sensor chosen
+    (SENSOR_ON, "set_torsenosr_brand", (4,), WRONG_STATE),  # not while the sensor is on
+    (SENSOR_ON, "set_torque_sensor_comm", (0, "10.0.0.2", 80), WRONG_STATE),
+    ([], "set_compliant_type", (1, 1), WRONG_STATE),  # a compliance type needs the sensor
+    (ENABLED + COMPLIANT_AXIS, "enable_admittance_ctrl", (1,), WRONG_STATE),  # ... and so does admittance
+    (ENABLED + SENSOR_ON, "enable_admittance_ctrl", (1,), WRONG_STATE),  # no axis with opt 1
+    (SENSOR_ON + COMPLIANT_AXIS, "enable_admittance_ctrl", (1,), NOT_POWERED),
+]
 
 
-def test_feed_forward_needs_torque_control_and_is_kept(arm, sim):
+@pytest.mark.parametrize("steps, call, args, code", NEEDS, ids=[f"{row[1]}-{n}" for n, row in enumerate(NEEDS)])
+def test_what_force_control_needs(rc, sim, steps, call, args, code):
+    for name, *step_args in steps:
+        assert getattr(rc, name)(*step_args) == (0,), name
+    before = settings(sim)
+    assert getattr(rc, call)(*args) == (code,)
+    assert settings(sim) == before
+
+
+def test_feed_forward_is_kept_under_torque_control(arm, sim):
     torques = [10.0, -20.5, 5.0, 1.0, -2.0, 0.5]
-    assert arm.torque_feedforward(torques, 1) == (WRONG_STATE,)
     assert arm.torque_control_enable(1) == (0,)
     assert arm.torque_feedforward(torques, 1) == (0,)
     kept = settings(sim)
     assert (kept["torque_control"], kept["feedforward"]) == (1, {"torques": torques, "gravity": 1})
 
 
-# ---- the sensor --------------------------------------------------------------------------------
-
-def test_brand_and_mode(rc, sim):
+def test_a_brand_is_chosen_while_the_sensor_is_off(rc, sim):
     assert rc.get_torsenosr_brand() == (0, 0)
-    assert rc.set_torque_sensor_mode(1) == (WRONG_STATE,)  # no sensor chosen
-    assert rc.set_torsenosr_brand(10) == (0,)
-    assert rc.set_torque_sensor_mode(1) == (0,)
-    assert rc.set_torsenosr_brand(4) == (WRONG_STATE,)  # not while it is on
+    assert rc.set_torsenosr_brand(10) == (0,) and rc.set_torque_sensor_mode(1) == (0,)
     assert (rc.get_torsenosr_brand(), settings(sim)["sensor"]["on"]) == ((0, 10), 1)
-    assert rc.set_torque_sensor_mode(0) == (0,)
-    assert rc.set_torsenosr_brand(0) == (0,)
+    assert rc.set_torque_sensor_mode(0) == (0,) and rc.set_torsenosr_brand(0) == (0,)
     assert rc.get_torsenosr_brand() == (0, 0)
 
 
@@ -70,10 +82,6 @@ def test_sensor_link_is_kept(rc, sim, link, reported):
     assert rc.get_torque_sensor_comm() == (0, *reported)
     kept = settings(sim)["sensor"]["link"]
     assert (kept["type"], kept["address"], kept["port"]) == reported
-
-
-def test_the_link_cannot_change_while_the_sensor_is_on(sensor):
-    assert sensor.set_torque_sensor_comm(0, "10.0.0.2", 80) == (WRONG_STATE,)
 
 
 # ---- payload identification --------------------------------------------------------------------
@@ -127,27 +135,14 @@ def test_identification_needs(sensor, instant, prepare, pose, code):
 
 # ---- admittance and compliance -----------------------------------------------------------------
 
-def test_admittance_needs_the_sensor_a_compliant_axis_and_an_enabled_arm(arm, sim):
-    assert arm.enable_admittance_ctrl(1) == (WRONG_STATE,)
-    arm.set_torsenosr_brand(1)
-    arm.set_torque_sensor_mode(1)
-    assert arm.enable_admittance_ctrl(1) == (WRONG_STATE,)  # no axis with opt 1
-    arm.set_admit_ctrl_config(0, 1, 10, 0, 0, 0)
-    arm.power_off()
-    assert arm.enable_admittance_ctrl(1) == (NOT_POWERED,)
-    arm.power_on(), arm.enable_robot()
-    assert arm.enable_admittance_ctrl(1) == (0,)
+def test_admittance_and_a_compliance_type_with_the_sensor_on(sensor, sim):
+    assert sensor.set_admit_ctrl_config(0, 1, 10, 0, 0, 0) == (0,)
+    assert sensor.enable_admittance_ctrl(1) == (0,)
     assert settings(sim)["admittance"]["on"] == 1
-    assert arm.enable_admittance_ctrl(0) == (0,)
+    assert sensor.enable_admittance_ctrl(0) == (0,)
     assert settings(sim)["admittance"]["on"] == 0
-
-
-def test_a_compliance_type_needs_the_sensor(rc):
-    assert rc.set_compliant_type(1, 1) == (WRONG_STATE,)
-    rc.set_torsenosr_brand(2)
-    rc.set_torque_sensor_mode(1)
-    assert rc.set_compliant_type(0, 2) == (0,)
-    assert rc.get_compliant_type() == (0, 0, 2)
+    assert sensor.set_compliant_type(0, 2) == (0,)
+    assert sensor.get_compliant_type() == (0, 0, 2)
 
 
 def test_velocity_compliance_and_condition_are_kept(rc, sim):
