@@ -43,24 +43,17 @@ def test_bad_constructor_arguments_leave_the_address_alone(args, kwargs, error):
     assert ipaddr_text() == b"keep.me"
 
 
-def test_constructor_ignores_keywords(sim):
-    robot = velmo.RC("10.1.1.1", timeout=3)
-    assert robot.login() == (0,)
-    assert sim.calls("create_handler") == [["10.1.1.1", 1]]
-
-
-def test_latest_construction_decides_the_login_address(sim):
-    first = velmo.RC("10.0.0.1")
-    velmo.RC("10.0.0.2")
-    first.login()
-    assert sim.calls("create_handler")[0][0] == "10.0.0.2"
-
-
-def test_long_address_is_cut_to_29_bytes(sim):
-    robot = velmo.RC("a" * 40)
-    robot.login()
-    assert sim.calls("create_handler")[0][0] == "a" * 29
-    assert ipaddr_text() == b"a" * 29
+# the robots made in turn (the first logs in), and the address the library is given
+@pytest.mark.parametrize("made, address", [
+    ([lambda: velmo.RC("10.1.1.1", timeout=3)], "10.1.1.1"),  # keywords are ignored
+    ([lambda: velmo.RC("10.0.0.1"), lambda: velmo.RC("10.0.0.2")], "10.0.0.2"),  # the latest decides
+    ([lambda: velmo.RC("a" * 40)], "a" * 29),  # cut to 29 bytes
+], ids=["keywords", "latest", "long"])
+def test_login_uses_the_address_of_the_latest_construction(sim, made, address):
+    robots = [make() for make in made]
+    assert robots[0].login() == (0,)
+    assert sim.calls("create_handler") == [[address, 1]]
+    assert ipaddr_text() == address.encode()
 
 
 # handle before the login (-1: no handle check), what the library does, code and handle after
