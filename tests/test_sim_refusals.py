@@ -110,17 +110,15 @@ REFUSED = [
 ]
 
 
-def kept(robot, sim):
-    """Everything the controller keeps that a refused call might touch."""
-    return (sim.settings(ADDRESS), robot.get_robot_status(), robot.get_traj_config(),
-            robot.get_tool_data(1), robot.get_user_frame_data(1))
-
-
 @pytest.mark.parametrize("row", REFUSED, ids=["%s-%d" % (row[0], n) for n, row in enumerate(REFUSED)])
 def test_a_refused_call_changes_nothing(arm, instant, sim, row):
     name, args, code = row if len(row) == 3 else row + (INVALID_ARGUMENT,)
     for setter, values in CONFIGURED:
         assert getattr(arm, setter)(*values) == (0,), setter
-    before = kept(arm, sim)
+    def kept():  # everything the controller keeps that a refused call might touch
+        return (sim.settings(ADDRESS), arm.get_robot_status(), arm.get_traj_config(), arm.get_tool_data(1),
+                arm.get_user_frame_data(1))
+
+    before = kept()
     assert getattr(arm, name)(*args) == (code,)
-    assert kept(arm, sim) == before
+    assert kept() == before
