@@ -92,11 +92,7 @@ def test_power_and_enable(rc, instant, steps, state, move):
 def test_an_injected_code_wins_and_the_arm_stays(arm, instant, sim):
     sim.inject("joint_move", 77)
     assert arm.joint_move(STEP, 1, True, 1.0) == (77,)
-    assert joints(arm) == HOME
-    sim.inject_out("get_joint_position", 0, bytes(48))
-    assert joints(arm) == [0.0] * 6
-    assert joints(arm) == HOME
-    assert [c[0] for c in sim.calls("joint_move")] == [arm.handle]
+    assert joints(arm) == HOME  # injected outputs, used once: test_journal_switch.py
 
 
 def test_reset_forgets_controllers_and_restores_the_time_scale(arm, sim):
