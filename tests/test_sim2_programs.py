@@ -25,25 +25,18 @@ def dout(robot, index):
     return value(robot.get_digital_output(0, index))
 
 
-def test_every_run_starts_at_the_first_line(arm, instant, home):
-    write_program(home, "count", [f"movj {words(HOME)} 1", f"movj {words(Q1)} 1"])
-    arm.program_load("count")
+def test_each_run_and_each_load_start_at_the_first_line(arm, instant, home):
+    write_program(home, "a", [f"movj {words(Q1)} 1", "dout 0 1 1"])
+    write_program(home, "b", ["wait 0", "dout 0 2 1"])
+    arm.program_load("a")
     for _ in range(2):
         assert arm.program_run() == (0,)
         assert joints(arm) == pytest.approx(Q1, abs=1e-12) and line(arm) == 2
         assert arm.joint_move(HOME, 0, True, 1.0) == (0,)
-
-
-def test_loading_replaces_the_program_and_resets_the_line(arm, instant, home):
-    write_program(home, "a", ["dout 0 1 1"])
-    write_program(home, "b", ["wait 0", "dout 0 2 1"])
-    arm.program_load("a")
-    arm.program_run()
-    assert line(arm) == 1
     assert arm.program_load("b") == (0,)
     assert (arm.get_loaded_program(), line(arm)) == ((0, "b"), 0)
     arm.program_run()
-    assert (dout(arm, 1), dout(arm, 2), line(arm)) == (1, 1, 2)
+    assert (dout(arm, 2), line(arm)) == (1, 2)
 
 
 @pytest.mark.parametrize("name, code", [("missing", FILE_NOT_FOUND), ("../programs/a", BAD_FILE_NAME)])
