@@ -145,14 +145,6 @@ def test_admittance_and_a_compliance_type_with_the_sensor_on(sensor, sim):
     assert sensor.get_compliant_type() == (0, 0, 2)
 
 
-def test_velocity_compliance_and_condition_are_kept(rc, sim):
-    assert rc.set_vel_compliant_ctrl(2, 1.0, 0.75, 0.5, 0.25) == (0,)
-    assert rc.set_compliance_condition(20, 20, 30, 1.5, 1.5, 2) == (0,)
-    kept = settings(sim)["compliance"]
-    assert kept["velocity"] == [2, 1.0, 0.75, 0.5, 0.25]
-    assert kept["condition"] == [20, 20, 30, 1.5, 1.5, 2]
-
-
 def test_disable_force_control_ends_it_and_keeps_the_configuration(sensor, sim):
     sensor.set_admit_ctrl_config(1, 1, 15, 2, 1, 0.25)
     sensor.enable_admittance_ctrl(1)

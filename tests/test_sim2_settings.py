@@ -47,10 +47,15 @@ def test_a_setting_is_kept_and_read_back_and_touches_no_other(rc, getter, at_log
     ("set_status_data_update_time_interval", (8,), "status_interval_ms", 8),
     ("set_status_data_update_time_interval", (1000,), "status_interval_ms", 1000),
     ("set_status_data_update_time_interval", (8.5,), "status_interval_ms", 8.5),
+    ("set_vel_compliant_ctrl", (2, 1.0, 0.75, 0.5, 0.25), "compliance.velocity", [2, 1.0, 0.75, 0.5, 0.25]),
+    ("set_compliance_condition", (20, 20, 30, 1.5, 1.5, 2), "compliance.condition", [20, 20, 30, 1.5, 1.5, 2]),
 ])
-def test_link_settings_are_kept(rc, sim, call, args, key, kept):
+def test_settings_without_a_getter_are_kept(rc, sim, call, args, key, kept):
     assert getattr(rc, call)(*args) == (0,)
-    assert sim.settings(ADDRESS)[key] == kept
+    found = sim.settings(ADDRESS)
+    for part in key.split("."):
+        found = found[part]
+    assert found == kept
 
 
 def test_link_settings_start_at_their_defaults(rc, sim):
