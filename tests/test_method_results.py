@@ -184,7 +184,8 @@ STATUS_SIZE = 2488
 
 
 def status_record():
-    """A record with distinct values in every read field and noise in every unread byte."""
+    """A record with distinct values in every read field and noise in every unread byte, so a
+    field read from the wrong place shows."""
     rng = random.Random(7)
     record = bytearray(rng.getrandbits(8) for _ in range(STATUS_SIZE))
     expected = {}
@@ -219,18 +220,4 @@ def status_record():
 def test_status_snapshot_reads_every_field_into_its_position(rc, sim):
     record, expected = status_record()
     sim.inject_out("get_robot_status", 0, record)
-    code, status = rc.get_robot_status()
-    assert code == 0
-    assert [len(group) for group in status[10:]] == [65, 65, 65, 65, 10, 10, 10, 65, 6, 6]
-    assert same(status, expected)
-    assert status[14][3] == 21.0 and status[15][3] == 7 and status[7] == 4294967295
-
-
-def test_status_snapshot_ignores_the_unread_bytes(rc, sim):
-    record, expected = status_record()
-    gaps = [(28, 32), (892, 896), (2020, 2024), (2132, STATUS_SIZE)]
-    other = bytearray(record)
-    for start, end in gaps:
-        other[start:end] = bytes(0xA5 ^ b for b in other[start:end])
-    sim.inject_out("get_robot_status", 0, bytes(other))
     assert same(rc.get_robot_status(), (0, expected))
