@@ -124,28 +124,19 @@ def test_debug_mode_logs_every_call_to_the_chosen_file(rc, sim, tmp_path):
     assert sim.settings(ADDRESS)["debug"] == {"on": 0, "file": str(log)}
 
 
-def test_a_log_is_appended_to_until_another_file_is_named(rc, tmp_path):
+def test_the_log_is_appended_to_the_file_named_last(rc, tmp_path, home):
     first, second = tmp_path / "one.log", tmp_path / "two.log"
     first.write_text('{"t": 0, "fn": "earlier", "args": []}\n')
+    assert rc.set_debug_mode(1) == (0,)
+    rc.get_collision_level()  # no file named yet: logged nowhere
+    assert [p.name for p in home.rglob("*")] == ["programs"]
     rc.set_SDK_filepath(str(first))
-    rc.set_debug_mode(1)
     rc.get_rapidrate()
     rc.set_SDK_filepath(str(second))
     rc.get_tool_id()
     rc.set_debug_mode(0)
     assert [e["fn"] for e in log_entries(first)] == ["earlier", "get_rapidrate", "set_SDK_filepath"]
     assert [e["fn"] for e in log_entries(second)] == ["get_tool_id", "set_debug_mode"]
-
-
-def test_without_a_file_debug_mode_logs_nowhere_until_one_is_named(rc, sim, tmp_path, home):
-    assert rc.set_debug_mode(1) == (0,)
-    rc.get_rapidrate()
-    assert [p.name for p in home.rglob("*")] == ["programs"]
-    log = tmp_path / "late.log"
-    assert rc.set_SDK_filepath(str(log)) == (0,)
-    rc.get_rapidrate()
-    assert [e["fn"] for e in log_entries(log)] == ["get_rapidrate"]
-    assert sim.settings(ADDRESS)["debug"]["on"] == 1
 
 
 @pytest.mark.parametrize("where, code", [("missing/dir/x.log", FILE_NOT_FOUND), (".", FILE_ACCESS),
