@@ -127,7 +127,13 @@ def test_motion_abort_ends_a_blocking_move_in_another_thread(arm, sim):
     target = list(HOME)
     target[0] += 2.0
     result = []
-    mover = threading.Thread(target=lambda: result.append(lib_joint_move(sim, arm, target, 0.2)))
+
+    def joint_move():
+        handle = ctypes.c_int32(arm.handle)
+        result.append(sim.lib.joint_move(ctypes.byref(handle), (ctypes.c_double * 6)(*target), 0, 1,
+                                         ctypes.c_double(0.2)))
+
+    mover = threading.Thread(target=joint_move)
     mover.start()
     assert wait_until(lambda: joints(arm)[0] > HOME[0], timeout=5)
     assert arm.motion_abort() == (0,)
@@ -137,12 +143,6 @@ def test_motion_abort_ends_a_blocking_move_in_another_thread(arm, sim):
     assert HOME[0] < stopped < target[0]
     assert arm.is_in_pos() == (0, 1)
     assert arm.get_robot_status()[1][0] == 0  # an abort is no error state
-
-
-def lib_joint_move(sim, robot, target, speed, block=1):
-    handle = ctypes.c_int32(robot.handle)
-    return sim.lib.joint_move(ctypes.byref(handle), (ctypes.c_double * 6)(*target), 0, block,
-                              ctypes.c_double(speed))
 
 
 def test_a_path_out_of_the_workspace_stops_the_arm_with_an_error(arm, instant):
