@@ -149,8 +149,8 @@ CHANNELS = {0: (16, 16, 4, 4), 1: (2, 2, 1, 0), 2: (8, 8, 4, 4)}
 
 
 @pytest.mark.parametrize("iotype", sorted(CHANNELS))
-def test_outputs_over_the_whole_map(rc, iotype):
-    _, digital, _, analog = CHANNELS[iotype]
+def test_io_over_the_whole_map(rc, sim, iotype):
+    digital_in, digital, analog_in, analog = CHANNELS[iotype]
     for index in range(digital):
         assert rc.set_digital_output(iotype, index, index % 2) == (0,)
     for index in range(analog):
@@ -161,18 +161,14 @@ def test_outputs_over_the_whole_map(rc, iotype):
     assert rc.set_digital_output(iotype, digital, 1) == (IO_RANGE,)
     assert rc.set_analog_output(iotype, analog, 1.0) == (IO_RANGE,)
     assert rc.get_digital_output(iotype, -1) == (IO_RANGE,)
-
-
-@pytest.mark.parametrize("iotype", sorted(CHANNELS))
-def test_inputs_come_from_the_probe(rc, sim, iotype):
-    digital, analog = CHANNELS[iotype][0], CHANNELS[iotype][2]
-    sim.set_digital_input(ADDRESS, iotype, digital - 1, 1)
-    sim.set_analog_input(ADDRESS, iotype, analog - 1, 3.5)
-    assert rc.get_digital_input(iotype, digital - 1) == (0, 1)
-    assert rc.get_digital_input(iotype, 0) == (0, digital == 1)
-    assert rc.get_analog_input(iotype, analog - 1) == (0, 3.5)
-    assert rc.get_digital_input(iotype, digital) == (IO_RANGE,)
-    assert rc.get_analog_input(iotype, analog) == (IO_RANGE,)
+    # inputs are the probe's to set
+    sim.set_digital_input(ADDRESS, iotype, digital_in - 1, 1)
+    sim.set_analog_input(ADDRESS, iotype, analog_in - 1, 3.5)
+    assert rc.get_digital_input(iotype, digital_in - 1) == (0, 1)
+    assert rc.get_digital_input(iotype, 0) == (0, digital_in == 1)
+    assert rc.get_analog_input(iotype, analog_in - 1) == (0, 3.5)
+    assert rc.get_digital_input(iotype, digital_in) == (IO_RANGE,)
+    assert rc.get_analog_input(iotype, analog_in) == (IO_RANGE,)
 
 
 PROBE_REFUSALS = [
