@@ -92,6 +92,7 @@ def test_the_default_folder_is_per_user(sim, tmp_path, monkeypatch, env, expecte
 
 
 def test_reading_makes_no_folder(rc, tmp_path, monkeypatch, home):
+    (home / "programs" / "p").mkdir()  # a folder is not a program
     for folder in (tmp_path / "none", home):  # no folder at all; one without trajectories/
         monkeypatch.setenv("ZSIM_HOME", str(folder))
         before = everything_in(tmp_path)
@@ -100,8 +101,3 @@ def test_reading_makes_no_folder(rc, tmp_path, monkeypatch, home):
         assert rc.remove_traj_file("p") == (FILE_NOT_FOUND,)
         assert rc.generate_traj_exe_file("p") == (FILE_NOT_FOUND,)
         assert everything_in(tmp_path) == before
-
-
-def test_a_folder_of_a_program_name_is_not_a_program(rc, home):
-    (home / "programs" / "dir").mkdir()
-    assert rc.program_load("dir") == (FILE_NOT_FOUND,)

@@ -10,7 +10,8 @@ from simkit import (BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, NOT_EN
                     SERVO_INACTIVE, SPEED_LIMIT, UPPER, close, joints, pose_matrix, tcp, wait_until)
 
 
-def test_servo_mode_refuses_ordinary_motion(arm, instant):
+def test_servo_mode_refuses_ordinary_motion_and_set_points_need_it(arm, instant):
+    assert arm.servo_j(joints(arm), 0) == (SERVO_INACTIVE,) and arm.servo_p(tcp(arm), 0) == (SERVO_INACTIVE,)
     assert arm.servo_move_enable(1) == (0,)
     assert arm.get_robot_status()[1][6] == 1
     assert arm.joint_move(HOME, 0, True, 1.0) == (SERVO_ACTIVE,)
@@ -18,12 +19,6 @@ def test_servo_mode_refuses_ordinary_motion(arm, instant):
     assert arm.jog(0, 1, 1, 0.1, 0.1) == (SERVO_ACTIVE,)
     assert arm.servo_move_enable(0) == (0,)
     assert arm.joint_move([0.1, 0, 0, 0, 0, 0], 1, True, 1.0) == (0,)
-
-
-@pytest.mark.parametrize("call", ["servo_j", "servo_p"])
-def test_set_points_need_servo_mode(arm, call):
-    pose = joints(arm) if call == "servo_j" else tcp(arm)
-    assert getattr(arm, call)(pose, 0) == (SERVO_INACTIVE,)
 
 
 def test_servo_mode_needs_an_enabled_arm(rc):
