@@ -92,13 +92,17 @@ def test_logout_twice_calls_the_library_twice_with_the_same_handle(rc, sim):
     assert len(sim.calls("destory_handler")) == 2
 
 
-def test_ip_addr_member():
+def test_members_ip_addr_holds_any_object_and_handle_only_integers():
     robot = velmo.RC("10.0.0.1")
     with pytest.raises(AttributeError):
         robot.ip_addr
     marker = object()
     robot.ip_addr = marker
     assert robot.ip_addr is marker
+    with pytest.raises(TypeError):
+        robot.handle = "1"
+    robot.handle = 7
+    assert robot.handle == 7
 
 
 @pytest.mark.parametrize("kind", ["RC", "subclass"])
@@ -113,11 +117,3 @@ def test_destruction_releases_ip_addr_and_never_calls_the_library(sim, kind):
     del robot
     assert sys.getrefcount(marker) == before
     assert sim.journal() == []
-
-
-def test_handle_member_takes_only_integers():
-    robot = velmo.RC("10.0.0.1")
-    with pytest.raises(TypeError):
-        robot.handle = "1"
-    robot.handle = 7
-    assert robot.handle == 7
