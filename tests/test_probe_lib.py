@@ -33,10 +33,6 @@ def handle(rc):
     return C.byref(C.c_int32(rc.handle))
 
 
-def entry(sim, index=0):
-    return sim.entry(index).encode("utf-8", "surrogateescape")
-
-
 VELOCITY = struct.pack("<i4x4d", 3, 0.5, 1.5, 2.5, 3.5)
 
 # a call (h: the logged-in handle), and its journal line; the handle is 1 after a reset
@@ -78,7 +74,7 @@ def line_id(n):
 @pytest.mark.parametrize("call, line", LINES, ids=[line_id(n) for n in range(len(LINES))])
 def test_journal_line(lib, handle, sim, call, line):
     call(lib, handle)
-    assert entry(sim) == b'{"fn": ' + line + b"}"
+    assert sim.entry(0).encode("utf-8", "surrogateescape") == b'{"fn": ' + line + b"}"
 
 
 @pytest.mark.parametrize("size", [0, 1, 2, 10, "full", "full+1", 4096])
