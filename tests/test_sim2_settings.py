@@ -148,17 +148,6 @@ def test_bad_log_files_are_refused(rc, sim, tmp_path, where, code):
     assert sim.settings(ADDRESS)["debug"]["file"] == str(tmp_path / "good.log")
 
 
-def test_reset_ends_debug_mode(rc, sim, tmp_path):
-    log = tmp_path / "calls.log"
-    rc.set_SDK_filepath(str(log))
-    rc.set_debug_mode(1)
-    sim.reset()
-    robot = velmo.RC("127.0.0.1")
-    robot.login()
-    assert sim.settings(ADDRESS)["debug"] == {"on": 0, "file": ""}
-    assert [e["fn"] for e in log_entries(log)] == []
-
-
 # ---- the documentation matches -------------------------------------------------------------
 
 DOC = (pathlib.Path(__file__).resolve().parents[1] / "docs" / "virtual-controller-files.md").read_text()

@@ -2,11 +2,13 @@
 machine, error codes and messages, IO and the status snapshot; the probe
 still wins."""
 
+import time
+
 import pytest
 
 import velmo
 from simkit import (ADDRESS, BUSY, FILE_NOT_FOUND, HOME, INVALID_ARGUMENT, IO_RANGE, NOT_ENABLED, NOT_POWERED,
-                    SHUT_DOWN, STEP, UNKNOWN_HANDLE, joints, login, tcp, wait_until, write_program)
+                    SHUT_DOWN, STEP, UNKNOWN_HANDLE, Handler, joints, login, tcp, wait_until, write_program)
 
 
 # ---- connections ------------------------------------------------------------------------
@@ -95,17 +97,26 @@ def test_an_injected_code_wins_and_the_arm_stays(arm, instant, sim):
     assert joints(arm) == HOME  # injected outputs, used once: test_journal_switch.py
 
 
-def test_reset_forgets_controllers_and_restores_the_time_scale(arm, sim):
+def test_reset_forgets_controllers_handlers_the_debug_log_and_the_time_scale(arm, sim, tmp_path):
+    log = tmp_path / "calls.log"
+    arm.set_SDK_filepath(str(log))
+    arm.set_debug_mode(1)
+    handler = Handler(arm)
     sim.set_time_scale(0)
     assert arm.joint_move(STEP, 1, False, 1.0) == (0,)
+    logged = log.read_text()
     sim.reset()
     assert arm.get_joint_position() == (UNKNOWN_HANDLE,)
     robot = login(ADDRESS)
     assert robot.handle == 1 and joints(robot) == HOME
+    assert sim.settings(ADDRESS)["debug"] == {"on": 0, "file": ""}
     robot.power_on(), robot.enable_robot()
     assert robot.joint_move([0.5, 0, 0, 0, 0, 0], 1, False, 0.5) == (0,)
     assert robot.is_in_pos() == (0, 0)  # real time again: still moving
     robot.motion_abort()
+    sim.trigger_fault(ADDRESS, 8)
+    time.sleep(0.05)
+    assert handler.codes == [] and log.read_text() == logged
 
 
 # ---- errors and messages --------------------------------------------------------------------

@@ -105,12 +105,3 @@ def test_a_slow_handler_never_holds_up_the_library(arm, sim):
         assert arm.get_last_error()[1][0] == 4
     finally:
         release.set()
-
-
-def test_reset_drops_undelivered_events_and_registrations(arm, sim):
-    handler = Handler(arm)
-    sim.reset()
-    login(ADDRESS)
-    sim.trigger_fault(ADDRESS, 8)
-    time.sleep(0.05)
-    assert handler.codes == []
