@@ -231,26 +231,20 @@ def test_status_fields_follow_the_state(arm, sim, instant):
     assert list(s[19]) == tcp(arm)  # in the tool and user frame: test_sim_kinematics.py
 
 
-def test_status_while_moving_and_in_servo_mode(arm, sim):
+def test_status_and_frames_while_moving_and_in_servo_mode(arm, sim):
     sim.set_time_scale(1)
     assert arm.joint_move([0.5, 0, 0, 0, 0, 0], 1, False, 0.5) == (0,)
     assert arm.joint_move([0.5, 0, 0, 0, 0, 0], 1, False, 0.5) == (0,)
     status = arm.get_robot_status()[1]
     assert status[1] == 0 and status[9] == 2
+    assert arm.set_tool_id(1) == (BUSY,)  # the frames in use stay while moving
+    assert arm.set_tool_data(3, [0, 0, 1, 0, 0, 0], "spare") == (0,)  # not in use
     arm.motion_abort()
+    assert arm.set_tool_id(1) == (0,)
     assert arm.servo_move_enable(1) == (0,)
     status = arm.get_robot_status()[1]
     assert status[6] == 1 and status[9] == 1
     assert wait_until(lambda: arm.get_robot_status()[1][1] == 1, timeout=5)  # waits for set-points
-
-
-def test_frames_in_use_cannot_change_while_moving(arm, sim):
-    sim.set_time_scale(1)
-    assert arm.joint_move([0.5, 0, 0, 0, 0, 0], 1, False, 0.5) == (0,)
-    assert arm.set_tool_id(1) == (BUSY,)
-    assert arm.set_tool_data(3, [0, 0, 1, 0, 0, 0], "spare") == (0,)  # not in use
-    arm.motion_abort()
-    assert arm.set_tool_id(1) == (0,)
 
 
 def test_drag_mode(arm):
