@@ -98,22 +98,14 @@ def test_identification_finds_the_payload_the_arm_carries(sensor, instant):
     assert sensor.get_torq_sensor_payload_identify_result() == (0, (3.5, 1.0, 2.0, 60.0))
 
 
-def test_identification_owns_the_arm_while_it_runs(sensor, sim):
+def test_identification_owns_the_arm_and_an_abort_leaves_no_result(sensor, sim):
+    sensor.set_payload(2.0, (0, 0, 0))
     sim.set_time_scale(1)
     assert sensor.start_torq_sensor_payload_identify(IDENTIFY_POSE) == (0,)
     assert sensor.get_torq_sensor_identify_staus() == (0, 1)
     assert sensor.get_torq_sensor_payload_identify_result() == (BUSY, (0.0, 0.0, 0.0, 0.0))
     assert sensor.joint_move(HOME, 0, False, 1.0) == (BUSY,)
     assert sensor.start_torq_sensor_payload_identify(IDENTIFY_POSE) == (BUSY,)
-    sim.set_time_scale(0)
-    assert sensor.get_torq_sensor_identify_staus() == (0, 2)
-    assert sensor.joint_move(HOME, 0, True, 1.0) == (0,)
-
-
-def test_identification_ended_early_has_no_result(sensor, sim):
-    sensor.set_payload(2.0, (0, 0, 0))
-    sim.set_time_scale(1)
-    sensor.start_torq_sensor_payload_identify(IDENTIFY_POSE)
     assert wait_until(lambda: joints(sensor) != HOME)
     assert sensor.motion_abort() == (0,)
     assert sensor.get_torq_sensor_identify_staus() == (0, 0)
