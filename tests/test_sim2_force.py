@@ -1,6 +1,6 @@
-"""Payload, torque control, the force/torque sensor and its payload
-identification, admittance and compliance: what is checked, kept and
-reported, and what needs what."""
+"""Torque control, the force/torque sensor and its payload identification,
+admittance and compliance: what needs what, and what is kept and reported
+(the plain set-and-read-back values are test_sim2_settings.py's)."""
 
 import math
 

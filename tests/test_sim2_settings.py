@@ -1,5 +1,6 @@
-"""Settings and diagnostics: collision level, debug log, link settings,
-version, controller addresses, and the probe's view of them."""
+"""Settings and diagnostics: what set calls keep and get calls read back,
+link settings, version, controller addresses, the debug log, and the
+documented keys and messages."""
 
 import json
 import pathlib
@@ -25,8 +26,9 @@ KEPT = [
     ("get_traj_config", ((1.0, 0.01, 100.0, 500.0),), "set_traj_config", ((2.5, 0.125, 50, 250),),
      ((2.5, 0.125, 50.0, 250.0),)),
     ("get_compliant_type", (0, 0), "set_compliant_type", (1, 0), (1, 0)),
+    # axis 2 reads back as (opt, ftUser, ftConstant, ftReboundFK, ftNnormalTrack)
     ("get_admit_ctrl_config", (((0.0,) * 5,) * 6,), "set_admit_ctrl_config", (2, 1, 20.0, -5.0, 1, 0.5),
-     (((0.0,) * 5,) * 2 + ((1.0, 20.0, -5.0, 0.5, 1.0),) + ((0.0,) * 5,) * 3,)),  # opt, ftUser, ftConstant, ...
+     (((0.0,) * 5,) * 2 + ((1.0, 20.0, -5.0, 0.5, 1.0),) + ((0.0,) * 5,) * 3,)),
 ]
 AT_LOGIN = {getter: value for getter, value, *_ in KEPT}
 
