@@ -108,13 +108,15 @@ STORMS = {
     under_sanitizer(), reason="CPython ends a thread that asks for the interpreter lock during finalization with "
     "pthread_exit; AddressSanitizer then reports the stack it unwound without unpoisoning"))])
 def test_an_event_storm_at_exit_ends_quietly(storm):
-    child = run_child(
-        "import velmo, zandrel_sim\n"
-        "sim = zandrel_sim.Probe(); sim.reset()\n"
-        "rc = velmo.RC('1.2.3.4'); rc.login()\n"
-        "rc.set_error_handler(lambda code: None)\n" + STORMS[storm] + "print('done')\n")
-    assert child.returncode == 0, child.stderr
-    assert child.stdout == "done\n"
+    # Where the storm stands when the interpreter ends differs from run to run.
+    for _ in range(5):
+        child = run_child(
+            "import velmo, zandrel_sim\n"
+            "sim = zandrel_sim.Probe(); sim.reset()\n"
+            "rc = velmo.RC('1.2.3.4'); rc.login()\n"
+            "rc.set_error_handler(lambda code: None)\n" + STORMS[storm] + "print('done')\n")
+        assert child.returncode == 0, child.stderr
+        assert child.stdout == "done\n"
 
 
 # ---- call_func, the method -------------------------------------------------------------
