@@ -230,7 +230,8 @@ ZANDREL_API ErrorCode program_pause(const RobotHandle *handle);
 ZANDREL_API ErrorCode program_resume(const RobotHandle *handle);
 ZANDREL_API ErrorCode program_abort(const RobotHandle *handle);
 ZANDREL_API ErrorCode program_load(const RobotHandle *handle, const char *file);
-/* file: 100 bytes, receives a NUL-terminated name */
+/* file: ZANDREL_PROGRAM_NAME_SIZE bytes, receives a NUL-terminated name */
+#define ZANDREL_PROGRAM_NAME_SIZE 100
 ZANDREL_API ErrorCode get_loaded_program(const RobotHandle *handle, char *file);
 ZANDREL_API ErrorCode get_current_line(const RobotHandle *handle, int32_t *curr_line);
 ZANDREL_API ErrorCode get_program_state(const RobotHandle *handle, uint32_t *status);
@@ -285,14 +286,17 @@ ZANDREL_API ErrorCode rot_matrix_to_quaternion(const RobotHandle *handle,
 /* ---- settings and diagnostics ----------------------------------------- */
 
 ZANDREL_API ErrorCode set_error_handler(const RobotHandle *handle, CallBackFuncType func);
-/* version: 80 bytes, receives a NUL-terminated text */
+/* version: ZANDREL_SDK_VERSION_SIZE bytes, receives a NUL-terminated text */
+#define ZANDREL_SDK_VERSION_SIZE 80
 ZANDREL_API ErrorCode get_sdk_version(const RobotHandle *handle, char *version);
 ZANDREL_API ErrorCode set_collision_level(const RobotHandle *handle, int32_t level);
 ZANDREL_API ErrorCode get_collision_level(const RobotHandle *handle, int32_t *level);
 ZANDREL_API ErrorCode set_debug_mode(const RobotHandle *handle, int32_t enable);
 ZANDREL_API ErrorCode set_errorcode_file_path(const RobotHandle *handle, const char *path);
 ZANDREL_API ErrorCode get_last_error(const RobotHandle *handle, LastErrorRecord *last_error);
-/* controller_name: NUL-terminated, may be empty; ip_list: 3000 bytes, receives text */
+/* controller_name: NUL-terminated, may be empty; ip_list: ZANDREL_IP_LIST_SIZE
+ * bytes, receives text */
+#define ZANDREL_IP_LIST_SIZE 3000
 ZANDREL_API ErrorCode get_controller_ip(const char *controller_name, char *ip_list);
 ZANDREL_API ErrorCode set_SDK_filepath(const RobotHandle *handle, const char *filepath);
 ZANDREL_API ErrorCode set_network_exception_handle(const RobotHandle *handle, float millisecond,
@@ -324,7 +328,8 @@ ZANDREL_API ErrorCode get_torsenosr_brand(const RobotHandle *handle, int32_t *se
 ZANDREL_API ErrorCode set_torque_sensor_mode(const RobotHandle *handle, int32_t sensor_mode);
 ZANDREL_API ErrorCode set_torque_sensor_comm(const RobotHandle *handle, int32_t type,
                                              const char *ip_addr, int32_t port);
-/* ip_addr: 20 bytes, receives a NUL-terminated text */
+/* ip_addr: ZANDREL_SENSOR_ADDRESS_SIZE bytes, receives a NUL-terminated text */
+#define ZANDREL_SENSOR_ADDRESS_SIZE 20
 ZANDREL_API ErrorCode get_torque_sensor_comm(const RobotHandle *handle, int32_t *type,
                                              char *ip_addr, int32_t *port);
 ZANDREL_API ErrorCode start_torq_sensor_payload_identify(const RobotHandle *handle,

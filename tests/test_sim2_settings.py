@@ -109,7 +109,7 @@ def test_debug_mode_logs_every_call_to_the_chosen_file(rc, sim, tmp_path):
     assert rc.set_debug_mode(1) == (0,)
     rc.power_on()
     sim.journal_enable(False)
-    rc.get_rapidrate()                    # the journal switch silences the log too
+    rc.get_rapidrate()                    # logged: the probe's journal switch is not the log's
     sim.journal_enable(True)
     rc.get_joint_position()
     velmo.RC("10.4.0.1").login()          # any controller's calls: the log is the library's
@@ -120,7 +120,8 @@ def test_debug_mode_logs_every_call_to_the_chosen_file(rc, sim, tmp_path):
     journal = sim.journal()  # set_SDK_filepath, set_debug_mode(1), ..., set_debug_mode(0), power_off
     assert [j["fn"] for j in journal[2:]] == ["power_on", "get_joint_position", "create_handler",
                                               "set_debug_mode", "power_off"]
-    assert [{"fn": e["fn"], "args": e["args"]} for e in entries] == journal[2:-1]
+    logged = journal[2:3] + [{"fn": "get_rapidrate", "args": [rc.handle, "out"]}] + journal[3:-1]
+    assert [{"fn": e["fn"], "args": e["args"]} for e in entries] == logged
     stamps = [e["t"] for e in entries]
     assert before - 1 <= stamps[0] and stamps == sorted(stamps) and stamps[-1] <= after + 1
     assert sim.settings(ADDRESS)["debug"] == {"on": 0, "file": str(log)}

@@ -1,0 +1,153 @@
+/*
+ * Connection and controller state: handles, power, enable, faults and their
+ * recovery, the error callback and the last error.
+ *
+ * State machine of one controller (one per address):
+ *   shut down --create_handler--> off --power_on--> powered --enable_robot--> enabled
+ *   disable_robot: enabled -> powered;  power_off: -> off;  shut_down: -> shut down
+ * Moves need "enabled". An error during motion (joint limit, unreachable
+ * path, singularity, a probe fault) stops the arm and leaves the controller
+ * in its error state until clear_error; a collision (protective stop) until
+ * collision_recover. disable_robot, power_off, shut_down and motion_abort end
+ * every queued motion (blocking callers get kAborted).
+ */
+#include "api_support.h"
+#include "events.h"
+
+#include <algorithm>
+#include <cstring>
+
+using zsim::Controller;
+using zsim::Lock;
+
+namespace zsim {
+namespace api {
+
+ErrorCode create_handler(const char *ip, RobotHandle *handle)
+{
+    if (!ip || !*ip || !handle)
+        return zsim::kInvalidArgument;
+    Lock lock(zsim::library_mutex());
+    *handle = zsim::open_handle(ip);
+    return zsim::kOk;
+}
+
+ErrorCode destory_handler(const RobotHandle *handle)
+{
+    Lock lock(zsim::library_mutex());
+    return handle && zsim::close_handle(*handle) ? zsim::kOk : zsim::kUnknownHandle;
+}
+
+ErrorCode power_on(const RobotHandle *handle)
+{
+    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+        rc.powered = true;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode power_off(const RobotHandle *handle)
+{
+    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+        zsim::motion::abort(rc, zsim::kAborted);
+        rc.powered = rc.enabled = rc.drag = false;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode shut_down(const RobotHandle *handle)
+{
+    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+        zsim::motion::abort(rc, zsim::kAborted);
+        rc.powered = rc.enabled = rc.drag = false;
+        rc.shut_down = true;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode enable_robot(const RobotHandle *handle)
+{
+    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+        if (!rc.powered)
+            return zsim::kNotPowered;
+        rc.enabled = true;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode disable_robot(const RobotHandle *handle)
+{
+    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+        zsim::motion::abort(rc, zsim::kAborted);
+        rc.enabled = rc.drag = false;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode clear_error(const RobotHandle *handle)
+{
+    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+        if (rc.collision)
+            return zsim::kCollision; /* a protective stop needs collision_recover */
+        rc.fault = rc.last_error = zsim::kOk;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode collision_recover(const RobotHandle *handle)
+{
+    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+        if (rc.collision) {
+            rc.collision = false;
+            if (rc.fault == zsim::kCollision)
+                rc.fault = zsim::kOk;
+            if (rc.last_error == zsim::kCollision)
+                rc.last_error = zsim::kOk;
+        }
+        return zsim::kOk;
+    });
+}
+
+ErrorCode motion_abort(const RobotHandle *handle)
+{
+    return zsim::with_controller(handle, [](Controller &rc, Lock &) {
+        zsim::motion::abort(rc, zsim::kAborted);
+        return zsim::kOk;
+    });
+}
+
+ErrorCode set_error_handler(const RobotHandle *handle, CallBackFuncType func)
+{
+    return zsim::with_controller(handle, [func](Controller &rc, Lock &) {
+        rc.callback = func;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode get_last_error(const RobotHandle *handle, LastErrorRecord *last_error)
+{
+    return zsim::with_controller(handle, [last_error](Controller &rc, Lock &) {
+        if (!last_error)
+            return zsim::kInvalidArgument;
+        const std::string text = rc.message(rc.last_error);
+        LastErrorRecord record{};
+        record.code = rc.last_error;
+        std::memcpy(record.message, text.data(), std::min(text.size(), sizeof record.message - 1));
+        *last_error = record;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode set_errorcode_file_path(const RobotHandle *handle, const char *path)
+{
+    zsim::MessageTable table;
+    const ErrorCode read = zsim::read_message_file(path, table); /* file work outside the library lock */
+    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+        if (read == zsim::kOk)
+            rc.messages = std::move(table);
+        return read;
+    });
+}
+
+} // namespace api
+} // namespace zsim

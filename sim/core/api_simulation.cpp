@@ -1,0 +1,102 @@
+/*
+ * The controls a test drives the simulation with (zsim_probe.h), the debug
+ * log's observer hooks and each unit's share of zsim_reset (api.h).
+ */
+#include "api.h"
+#include "controller.h"
+#include "debug_log.h"
+#include "events.h"
+#include "files.h"
+
+#include <cmath>
+
+namespace zsim {
+namespace api {
+
+namespace {
+
+/* body(controller) under the library lock, or -1 for an unknown address. */
+template <class Body>
+int on_address(const char *address, Body &&body)
+{
+    Lock lock(library_mutex());
+    const std::shared_ptr<Controller> c = find_controller(address);
+    if (!c)
+        return -1;
+    return body(*c);
+}
+
+} // namespace
+
+int set_time_scale(double factor)
+{
+    if (!std::isfinite(factor) || factor < 0)
+        return -1;
+    Lock lock(library_mutex());
+    motion::set_time_scale(factor);
+    return 0;
+}
+
+int set_digital_input(const char *address, int iotype, int index, int value)
+{
+    return on_address(address, [&](Controller &c) {
+        if (!io_valid(iotype, kDigitalIn, index))
+            return -1;
+        c.io.digital_in[static_cast<std::size_t>(iotype)][static_cast<std::size_t>(index)] = value != 0;
+        return 0;
+    });
+}
+
+int set_analog_input(const char *address, int iotype, int index, float value)
+{
+    return on_address(address, [&](Controller &c) {
+        if (!io_valid(iotype, kAnalogIn, index) || !std::isfinite(value))
+            return -1;
+        c.io.analog_in[static_cast<std::size_t>(iotype)][static_cast<std::size_t>(index)] = value;
+        return 0;
+    });
+}
+
+int trigger_fault(const char *address, int code)
+{
+    return on_address(address, [&](Controller &c) {
+        if (code == 0 || c.shut_down)
+            return -1;
+        motion::fail(c, code);
+        return 0;
+    });
+}
+
+std::string home() { return files::home().string(); }
+
+void note_error(const RobotHandle *handle, ErrorCode code)
+{
+    if (code == kOk)
+        return;
+    Lock lock(library_mutex());
+    if (const std::shared_ptr<Controller> c = find_controller(handle))
+        c->last_error = code;
+}
+
+bool debug_log_active() { return debug_log::active(); }
+
+void debug_log_write(const std::string &journal_line) { debug_log::write(journal_line); }
+
+void forget_controllers()
+{
+    Lock lock(library_mutex());
+    zsim::forget_controllers();
+}
+
+void reset_time_scale()
+{
+    Lock lock(library_mutex());
+    motion::reset_time_scale();
+}
+
+void drop_pending_events() { zsim::drop_pending_events(); }
+
+void reset_debug_log() { debug_log::reset(); }
+
+} // namespace api
+} // namespace zsim

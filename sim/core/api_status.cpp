@@ -1,0 +1,166 @@
+/*
+ * Positions and state: what a script reads back, and the status snapshot.
+ *
+ * get_robot_status fills (field: meaning):
+ *   status_0   the error state's code, 0 when none
+ *   status_1   1 when in position (no motion queued, or servo mode waiting for set-points)
+ *   status_2   1 when powered
+ *   status_3   1 when enabled
+ *   status_4   rapid rate (0..1]
+ *   status_5   1 during a protective stop (collision)
+ *   status_6   1 while servo mode is on
+ *   status_7   tool id in use
+ *   status_8   user frame id in use
+ *   status_9   motion segments queued (the running one included)
+ *   status_10  cabinet digital outputs (channels from 0; the rest 0)
+ *   status_11  cabinet digital inputs
+ *   status_12  cabinet analog inputs
+ *   status_13  cabinet analog outputs
+ *   status_14  tool digital outputs
+ *   status_15  tool digital inputs
+ *   status_16  tool analog inputs
+ *   status_17  extension digital outputs
+ *   status_18  joint positions, rad
+ *   status_19  TCP pose in the current tool and user frame (mm, rad)
+ * Everything else (the reserved bytes) is 0.
+ */
+#include "api_support.h"
+
+#include <cstring>
+
+using zsim::Controller;
+using zsim::Lock;
+
+namespace {
+
+/* In position: nothing left to do. */
+bool in_position(const Controller &rc) { return rc.queue.empty() || (rc.servo_mode && rc.holding); }
+
+template <class Out, class Fill>
+ErrorCode read_state(const RobotHandle *handle, Out *out, Fill &&fill)
+{
+    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+        if (!out)
+            return zsim::kInvalidArgument;
+        fill(rc, *out);
+        return zsim::kOk;
+    });
+}
+
+template <class T, std::size_t N, class From>
+void copy_channels(T (&to)[N], const From &from)
+{
+    for (std::size_t i = 0; i < N && i < from.size(); ++i)
+        to[i] = static_cast<T>(from[i]);
+}
+
+} // namespace
+
+namespace zsim {
+namespace api {
+
+/* Drag mode (hand guiding): needs an enabled arm at rest; moves are refused
+ * (kBusy) while it is on. The virtual arm is never pushed, so it stays put. */
+ErrorCode drag_mode_enable(const RobotHandle *handle, int32_t enable)
+{
+    return zsim::with_controller(handle, [enable](Controller &rc, Lock &) {
+        if (!enable) {
+            rc.drag = false;
+            return zsim::kOk;
+        }
+        if (!rc.powered)
+            return zsim::kNotPowered;
+        if (!rc.enabled)
+            return zsim::kNotEnabled;
+        if (rc.servo_mode)
+            return zsim::kServoActive;
+        if (rc.moving())
+            return zsim::kBusy;
+        rc.drag = true;
+        return zsim::kOk;
+    });
+}
+
+ErrorCode get_robot_state(const RobotHandle *handle, RobotStateRecord *state)
+{
+    return read_state(handle, state, [](const Controller &rc, RobotStateRecord &s) {
+        s.emergency_stop = 0;
+        s.power_on = rc.powered;
+        s.servo_enabled = rc.enabled;
+    });
+}
+
+ErrorCode get_tcp_position(const RobotHandle *handle, CartPose *tcp_position)
+{
+    return read_state(handle, tcp_position,
+                      [](const Controller &rc, CartPose &p) { p = zsim::to_cart(rc.tcp(rc.joints)); });
+}
+
+ErrorCode get_joint_position(const RobotHandle *handle, JointVector *joint_pos)
+{
+    return read_state(handle, joint_pos,
+                      [](const Controller &rc, JointVector &v) { v = zsim::to_vector(rc.joints); });
+}
+
+ErrorCode is_in_collision(const RobotHandle *handle, int32_t *in_collision)
+{
+    return read_state(handle, in_collision, [](const Controller &rc, int32_t &v) { v = rc.collision; });
+}
+
+ErrorCode is_in_drag_mode(const RobotHandle *handle, int32_t *in_drag)
+{
+    return read_state(handle, in_drag, [](const Controller &rc, int32_t &v) { v = rc.drag; });
+}
+
+/* 1 when a joint stands at one of its limits (within 1e-6 rad). */
+ErrorCode is_on_limit(const RobotHandle *handle, int32_t *on_limit)
+{
+    return read_state(handle, on_limit, [](const Controller &rc, int32_t &v) {
+        v = 0;
+        for (std::size_t j = 0; j < 6; ++j)
+            if (rc.joints[j] <= zsim::arm::kLowerLimit[j] + 1e-6 ||
+                rc.joints[j] >= zsim::arm::kUpperLimit[j] - 1e-6)
+                v = 1;
+    });
+}
+
+ErrorCode is_in_pos(const RobotHandle *handle, int32_t *in_pos)
+{
+    return read_state(handle, in_pos, [](const Controller &rc, int32_t &v) { v = in_position(rc); });
+}
+
+ErrorCode get_robot_status(const RobotHandle *handle, RobotStatusRecord *status)
+{
+    return read_state(handle, status, [](const Controller &rc, RobotStatusRecord &out) {
+        RobotStatusRecord s;
+        std::memset(&s, 0, sizeof s);
+        s.status_0 = rc.fault;
+        s.status_1 = in_position(rc);
+        s.status_2 = rc.powered;
+        s.status_3 = rc.enabled;
+        s.status_4 = rc.rapid_rate;
+        s.status_5 = rc.collision;
+        s.status_6 = rc.servo_mode;
+        s.status_7 = static_cast<uint32_t>(rc.tool_id);
+        s.status_8 = static_cast<uint32_t>(rc.user_frame_id);
+        s.status_9 = static_cast<uint32_t>(rc.queue.size());
+        copy_channels(s.status_10, rc.io.digital_out[zsim::kIoCabinet]);
+        copy_channels(s.status_11, rc.io.digital_in[zsim::kIoCabinet]);
+        copy_channels(s.status_12, rc.io.analog_in[zsim::kIoCabinet]);
+        copy_channels(s.status_13, rc.io.analog_out[zsim::kIoCabinet]);
+        copy_channels(s.status_14, rc.io.digital_out[zsim::kIoTool]);
+        copy_channels(s.status_15, rc.io.digital_in[zsim::kIoTool]);
+        copy_channels(s.status_16, rc.io.analog_in[zsim::kIoTool]);
+        copy_channels(s.status_17, rc.io.digital_out[zsim::kIoExtension]);
+        const CartPose tcp = zsim::to_cart(rc.tcp(rc.joints));
+        const double pose[6] = {tcp.tran.x, tcp.tran.y, tcp.tran.z, tcp.rpy.rx, tcp.rpy.ry, tcp.rpy.rz};
+        for (std::size_t j = 0; j < 6; ++j) {
+            s.status_18[j] = rc.joints[j];
+            s.status_19[j] = pose[j];
+        }
+        out = s;
+    });
+}
+
+} // namespace api
+} // namespace zsim

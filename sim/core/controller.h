@@ -1,0 +1,147 @@
+/*
+ * One virtual controller per address, and the lookup from handles to them.
+ *
+ * A Controller is an arm in motion (ArmMotion, motion.h) with everything the
+ * library sets and reads around it: power, enable and the error state, IO,
+ * frames, the recorder, the program, force control. All of it is guarded by
+ * the library lock (library_lock.h).
+ */
+#ifndef ZSIM_CONTROLLER_H
+#define ZSIM_CONTROLLER_H
+
+#include "errors.h"
+#include "force.h"
+#include "io.h"
+#include "library_lock.h"
+#include "motion.h"
+#include "program_format.h"
+#include "recording.h"
+#include "zandrelAPI.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zsim {
+
+/* A tool (flange to TCP) or user frame (base to user), as stored. */
+constexpr int kFrameSlots = 16;          /* ids 0..15; id 0 is the identity, not settable */
+constexpr std::size_t kFrameNameBytes = 32;
+
+struct NamedFrame {
+    CartPose data{};
+    Pose pose = Pose::Identity();
+    std::string name;
+};
+
+struct Controller final : ArmMotion {
+    explicit Controller(std::string addr) : address(std::move(addr)) { add_observer(&recorder); }
+
+    const std::string address;
+
+    /* ---- guarded by library_mutex() ---- */
+    bool shut_down = false;
+    bool powered = false;
+    bool enabled = false;
+    bool drag = false;
+    ErrorCode fault = kOk;   /* non-zero: in an error state (the code that caused it) */
+    bool collision = false;  /* protective stop, cleared by collision_recover */
+    ErrorCode last_error = kOk;
+    MessageTable messages;   /* overrides from set_errorcode_file_path */
+    CallBackFuncType callback = nullptr;
+
+    double rapid_rate = 1.0;
+    std::array<NamedFrame, kFrameSlots> tools{};
+    std::array<NamedFrame, kFrameSlots> user_frames{};
+    int tool_id = 0;
+    int user_frame_id = 0;
+    IoBank io;
+    ServoSettings servo;
+    std::int32_t collision_level = 3;
+    PayloadData payload{};
+
+    /* programs, recording, force control, link settings (api_programs.cpp,
+     * api_trajectory.cpp, api_force.cpp, api_settings.cpp) */
+    ProgramSlot program;
+    Recorder recorder;
+    ForceControl force;
+    LinkSettings link;
+
+    /* ---- helpers (lock held) ---- */
+    const Pose &tool() const { return tools[static_cast<std::size_t>(tool_id)].pose; }
+    const Pose &user() const { return user_frames[static_cast<std::size_t>(user_frame_id)].pose; }
+    MotionContext context() const override { return {tool(), user(), servo, rapid_rate}; }
+    /* The TCP in the current user frame for joint position q. */
+    Pose tcp(const Joints &q) const { return context().tcp(q); }
+    /* The flange in the base frame that puts the TCP at `pose` (current user frame). */
+    Pose flange_for(const Pose &pose) const { return context().flange_for(pose); }
+    std::string message(ErrorCode code) const;
+
+    /* The error state: the arm stops, the code is the last error and goes to
+     * the error callback (a collision makes it a protective stop). */
+    void stopped_by_error(ErrorCode code) override;
+};
+
+/* ---- registry (lock held for all of these) ----------------------------------- */
+
+/* The controller a handle belongs to, or null. */
+std::shared_ptr<Controller> find_controller(const RobotHandle *handle);
+std::shared_ptr<Controller> find_controller(const char *address);
+/* A new handle for `address`, making (or restarting) its controller. */
+RobotHandle open_handle(const char *address);
+bool close_handle(RobotHandle handle);
+/* Every known controller, in address order. */
+template <class F>
+void each_controller(F &&f);
+
+/* Records a failure as the controller's last error and returns it. */
+inline ErrorCode note(Controller &c, ErrorCode code)
+{
+    if (code != kOk)
+        c.last_error = code;
+    return code;
+}
+
+/* Queues `code` for the controller's error callback (delivered by the event thread). */
+void post_event(const Controller &c, ErrorCode code);
+
+/* The body of a library function that works on a controller: looks the
+ * handle up under the library lock, refuses unknown handles and shut-down
+ * controllers, runs body(controller, lock) and records a failure as the last
+ * error. The body may wait on the lock (blocking moves). */
+template <class Body>
+ErrorCode with_controller(const RobotHandle *handle, Body &&body)
+{
+    Lock lock(library_mutex());
+    const std::shared_ptr<Controller> c = find_controller(handle);
+    if (!c)
+        return kUnknownHandle;
+    if (c->shut_down)
+        return note(*c, kShutDown);
+    return note(*c, body(*c, lock));
+}
+
+/* Forgets every controller and handle, ending their motions (blocking callers
+ * get kAborted) and numbering handles from 1 again: the registry's share of
+ * zsim_reset. */
+void forget_controllers();
+
+/* ---- registry internals ------------------------------------------------------- */
+
+namespace detail {
+struct Registry;
+Registry &registry();
+void each(const std::function<void(Controller &)> &f);
+} // namespace detail
+
+template <class F>
+void each_controller(F &&f)
+{
+    detail::each(std::forward<F>(f));
+}
+
+} // namespace zsim
+
+#endif /* ZSIM_CONTROLLER_H */

@@ -1,0 +1,158 @@
+/*
+ * The program runner and the payload identification (procedures.h).
+ */
+#include "procedures.h"
+
+#include "segments.h"
+
+#include <algorithm>
+
+namespace zsim {
+
+namespace {
+
+/* Instant commands a program runs at most in one cycle (keeps a cycle short). */
+constexpr int kInstantPerCycle = 1000;
+
+Joints joints_of(const ProgramLine &line)
+{
+    Joints q{};
+    for (std::size_t j = 0; j < 6; ++j)
+        q[j] = line.values[j];
+    return q;
+}
+
+double joint_speed_cap() { return *std::min_element(arm::kMaxSpeed.begin(), arm::kMaxSpeed.end()); }
+
+} // namespace
+
+/* ---- programs ------------------------------------------------------------------- */
+
+ProgramSegment::ProgramSegment(std::shared_ptr<const Program> program, ProgramSlot &slot, IoBank &io)
+    : program_(std::move(program)), slot_(slot), io_(io)
+{
+}
+
+ErrorCode ProgramSegment::begin(const MotionContext &, const Joints &) { return kOk; }
+
+ErrorCode ProgramSegment::start_line(const MotionContext &ctx, const ProgramLine &line, const Joints &q)
+{
+    switch (line.kind) {
+    case ProgramLine::kEmpty:
+        return kOk;
+    case ProgramLine::kBad:
+        return kProgramLine;
+    case ProgramLine::kDigitalOut: {
+        const auto type = static_cast<std::int32_t>(line.values[0]);
+        const auto index = static_cast<std::int32_t>(line.values[1]);
+        if (!io_valid(type, kDigitalOut, index))
+            return kIoRange;
+        io_.digital_out[static_cast<std::size_t>(type)][static_cast<std::size_t>(index)] =
+            line.values[2] != 0;
+        return kOk;
+    }
+    case ProgramLine::kWait:
+        wait_left_ = line.values[0];
+        return kOk;
+    case ProgramLine::kJointMove: {
+        const Joints target = joints_of(line);
+        if (!within_limits(target))
+            return kJointLimit;
+        const double acc = line.values[7] > 0 ? line.values[7] : arm::kDefaultJointAcc;
+        move_ = std::make_unique<JointSegment>(target, std::min(line.values[6], joint_speed_cap()), acc);
+        return move_->begin(ctx, q);
+    }
+    case ProgramLine::kLinearMove: {
+        const CartPose pose{{line.values[0], line.values[1], line.values[2]},
+                            {line.values[3], line.values[4], line.values[5]}};
+        const Pose target = ctx.user * to_pose(pose);
+        Joints end;
+        if (const ErrorCode code = inverse_nearest(target * ctx.tool.inverse(), q, end))
+            return code;
+        const double acc = line.values[7] > 0 ? line.values[7] : arm::kDefaultLinearAcc;
+        const CartesianLimits limits{std::min(line.values[6], arm::kMaxLinearSpeed), acc,
+                                     arm::kOrientationSpeed, arm::kOrientationAcc};
+        move_ = std::make_unique<CartesianSegment>(target, limits);
+        return move_->begin(ctx, q);
+    }
+    }
+    return kProgramLine;
+}
+
+StepResult ProgramSegment::step(const MotionContext &ctx, double dt, Joints &q)
+{
+    if (slot_.paused)
+        return {StepResult::kHolding, kOk};
+    for (int n = 0; n < kInstantPerCycle; ++n) {
+        if (move_) {
+            const double move_dt = move_->follows_rapid_rate() ? dt * ctx.rapid_rate : dt;
+            const StepResult r = move_->step(ctx, move_dt, q);
+            if (r.error != kOk)
+                return {StepResult::kRunning, r.error};
+            if (r.state == StepResult::kDone)
+                move_.reset();
+            return {StepResult::kRunning, kOk};
+        }
+        if (wait_left_ > 0) {
+            wait_left_ -= dt;
+            if (wait_left_ < 1e-9)
+                wait_left_ = 0;
+            return {StepResult::kRunning, kOk};
+        }
+        const std::vector<ProgramLine> &lines = program_->lines;
+        while (next_ < lines.size() && lines[next_].kind == ProgramLine::kEmpty)
+            ++next_;
+        if (next_ >= lines.size())
+            return {StepResult::kDone, kOk};
+        slot_.line = static_cast<std::int32_t>(next_ + 1);
+        const ProgramLine &line = lines[next_++];
+        if (const ErrorCode code = start_line(ctx, line, q))
+            return {StepResult::kRunning, code};
+    }
+    return {StepResult::kRunning, kOk};
+}
+
+std::uint32_t program_state(const ProgramSlot &p)
+{
+    if (!p.run)
+        return kProgramIdle;
+    if (!p.run->finished)
+        return p.paused ? kProgramPaused : kProgramRunning;
+    return p.run->code == kOk || p.run->code == kAborted ? kProgramIdle : kProgramError;
+}
+
+/* ---- payload identification ------------------------------------------------------ */
+
+IdentifySegment::IdentifySegment(const Joints &pose, ForceControl &force, const PayloadData &carried)
+    : move_(std::make_unique<JointSegment>(pose, kSpeed, arm::kDefaultJointAcc)), force_(force), carried_(carried)
+{
+}
+
+ErrorCode IdentifySegment::begin(const MotionContext &ctx, const Joints &now) { return move_->begin(ctx, now); }
+
+StepResult IdentifySegment::step(const MotionContext &ctx, double dt, Joints &q)
+{
+    if (move_) {
+        const StepResult r = move_->step(ctx, dt * ctx.rapid_rate, q);
+        if (r.error != kOk || r.state != StepResult::kDone)
+            return r;
+        move_.reset();
+        return {StepResult::kRunning, kOk};
+    }
+    measured_ += dt;
+    if (measured_ + 1e-9 < kSeconds)
+        return {StepResult::kRunning, kOk};
+    force_.identified = carried_;
+    return {StepResult::kDone, kOk};
+}
+
+std::int32_t identify_status(const ForceControl &f)
+{
+    if (!f.identify)
+        return 0;
+    if (!f.identify->finished)
+        return 1;
+    return f.identify->code == kOk ? 2 : 0;
+}
+
+} // namespace zsim

@@ -1,0 +1,147 @@
+/*
+ * What a controller keeps and no library getter reports, as one JSON object
+ * (api::describe_settings, read through zsim_settings).
+ */
+#include "api.h"
+#include "controller.h"
+#include "debug_log.h"
+#include "json.h"
+#include "procedures.h"
+
+namespace {
+
+using zsim::Json;
+
+/* A JSON object written member by member. */
+class Object {
+public:
+    explicit Object(std::string &out) : out_(out) { out_ += '{'; }
+    ~Object() { out_ += '}'; }
+    Object(const Object &) = delete;
+    Object &operator=(const Object &) = delete;
+
+    std::string &key(const char *name)
+    {
+        if (!first_)
+            out_ += ", ";
+        first_ = false;
+        out_ += '"';
+        out_ += name;
+        out_ += "\": ";
+        return out_;
+    }
+    void integer(const char *name, long long v) { Json(key(name)).integer(v); }
+    void number(const char *name, double v) { Json(key(name)).number(v); }
+    void text(const char *name, const std::string &v) { Json(key(name)).text(v.c_str()); }
+    void numbers(const char *name, std::initializer_list<double> values)
+    {
+        Json j(key(name));
+        j.begin_array();
+        for (double v : values)
+            j.number(v);
+        j.end_array();
+    }
+
+private:
+    std::string &out_;
+    bool first_ = true;
+};
+
+void payload(Object &o, const char *name, const PayloadData &p)
+{
+    o.numbers(name, {p.mass, p.centroid.x, p.centroid.y, p.centroid.z});
+}
+
+void describe_into(std::string &out, const zsim::Controller &rc)
+{
+    Object o(out);
+    o.integer("collision_level", rc.collision_level);
+    payload(o, "payload", rc.payload);
+    {
+        Object n(o.key("network_exception"));
+        n.number("milliseconds", rc.link.silence_ms);
+        n.integer("reaction", rc.link.silence_reaction);
+    }
+    o.number("status_interval_ms", rc.link.status_interval_ms);
+    const zsim::ForceControl &f = rc.force;
+    o.integer("torque_control", f.torque_control);
+    {
+        Object ff(o.key("feedforward"));
+        const double *t = f.feedforward.jVal;
+        ff.numbers("torques", {t[0], t[1], t[2], t[3], t[4], t[5]});
+        ff.integer("gravity", f.gravity_flag);
+    }
+    {
+        Object s(o.key("sensor"));
+        s.integer("brand", f.brand);
+        s.integer("on", f.sensor_on);
+        {
+            Object l(s.key("link"));
+            l.integer("type", f.link_type);
+            l.text("address", f.link_address);
+            l.integer("port", f.link_port);
+        }
+        payload(s, "tool_payload", f.tool_payload);
+        s.integer("identify_status", zsim::identify_status(f));
+        payload(s, "identified", f.identified);
+    }
+    {
+        Object a(o.key("admittance"));
+        a.integer("on", f.admittance_on);
+        Json axes(a.key("axes"));
+        axes.begin_array();
+        for (const AdmittanceAxisConfig &x : f.admittance.axis) {
+            axes.begin_array();
+            for (double v : {static_cast<double>(x.opt), x.ftUser, x.ftConstant,
+                             static_cast<double>(x.ftNnormalTrack), x.ftReboundFK})
+                axes.number(v);
+            axes.end_array();
+        }
+        axes.end_array();
+    }
+    {
+        Object c(o.key("compliance"));
+        c.integer("sensor_compensation", f.sensor_compensation);
+        c.integer("type", f.compliance_type);
+        const VelocityComplianceConfig &v = f.velocity;
+        c.numbers("velocity", {static_cast<double>(v.vc_level), v.rate1, v.rate2, v.rate3, v.rate4});
+        const ComplianceCondition &k = f.condition;
+        c.numbers("condition", {k.fx, k.fy, k.fz, k.tx, k.ty, k.tz});
+    }
+    {
+        Object r(o.key("recording"));
+        r.integer("active", rc.recorder.active);
+        r.text("name", rc.recorder.active ? rc.recorder.name : std::string());
+        r.integer("samples", static_cast<long long>(rc.recorder.taken.samples.size()));
+    }
+    {
+        Object p(o.key("program"));
+        p.text("loaded", rc.program.loaded ? rc.program.loaded->name : std::string());
+        p.integer("state", zsim::program_state(rc.program));
+        p.integer("line", rc.program.line);
+    }
+    {
+        Object d(o.key("debug"));
+        d.integer("on", zsim::debug_log::enabled());
+        d.text("file", zsim::debug_log::chosen_path());
+    }
+}
+
+std::string describe(const zsim::Controller &rc)
+{
+    std::string out;
+    describe_into(out, rc);
+    return out;
+}
+
+} // namespace
+
+bool zsim::api::describe_settings(const char *address, std::string &json)
+{
+    zsim::Lock lock(zsim::library_mutex());
+    const std::shared_ptr<zsim::Controller> c = zsim::find_controller(address);
+    if (!c)
+        return false;
+    json = describe(*c);
+    return true;
+}

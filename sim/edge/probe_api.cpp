@@ -1,0 +1,183 @@
+/*
+ * The probe's C interface (zsim_probe.h). Each function runs inside the
+ * exception guard (core/boundary.h); a failure inside is its failure value.
+ */
+#include "core/api.h"
+#include "core/boundary.h"
+#include "edge/probe.h"
+#include "zsim_probe.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using zsim::guarded;
+namespace probe = zsim::probe;
+namespace api = zsim::api;
+
+/* Copies text into buf, cut to size-1 bytes; returns the text's full length. */
+int copy_out(const std::string &text, char *buf, int size)
+{
+    if (buf && size > 0) {
+        const std::size_t n = std::min(text.size(), static_cast<std::size_t>(size) - 1);
+        std::memcpy(buf, text.data(), n);
+        buf[n] = '\0';
+    }
+    return static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
+}
+
+int inject_code(const char *function, std::size_t first, std::size_t count, int code)
+{
+    return probe::inject(function, first, count, [code](probe::Injection &in, const probe::Function &) {
+        in.has_code = true;
+        in.code = code;
+        return 0;
+    });
+}
+
+} // namespace
+
+extern "C" {
+
+/* The units forget what they keep in this order: the probe first (so that no
+ * injection or journal line outlives the reset), then the controllers, whose
+ * motions end and wake their blocking callers, then the time scale, then the
+ * events those endings may have queued, and last the debug log. */
+void zsim_reset(void)
+{
+    guarded([] {
+        probe::reset();
+        api::forget_controllers();
+        api::reset_time_scale();
+        api::drop_pending_events();
+        api::reset_debug_log();
+    });
+}
+
+void zsim_journal_enable(int on)
+{
+    guarded([on] { probe::enable_journal(on != 0); });
+}
+
+int zsim_journal_count(void)
+{
+    return guarded(0, [] { return static_cast<int>(std::min<std::uint64_t>(probe::journal_count(), INT_MAX)); });
+}
+
+int zsim_journal_entry(int index, char *buf, int size)
+{
+    return guarded(-1, [&] {
+        std::string line;
+        if (index < 0 || !probe::journal_entry(static_cast<std::size_t>(index), line))
+            return -1;
+        return copy_out(line, buf, size);
+    });
+}
+
+void zsim_journal_clear(void)
+{
+    guarded([] { probe::clear_journal(); });
+}
+
+int zsim_inject(const char *function, int code)
+{
+    return guarded(-1, [&] { return inject_code(function, 0, 1, code); });
+}
+
+int zsim_inject_out(const char *function, int out_index, const void *bytes, int size)
+{
+    if (size < 0 || (size > 0 && !bytes))
+        return -1;
+    return guarded(-1, [&] {
+        return probe::inject(function, 0, 1, [&](probe::Injection &in, const probe::Function &f) {
+            if (out_index < 0 || static_cast<std::size_t>(out_index) >= f.out_count)
+                return -1;
+            const auto index = static_cast<std::size_t>(out_index);
+            const auto *first = static_cast<const unsigned char *>(bytes);
+            const std::size_t n = std::min(static_cast<std::size_t>(size), f.out_sizes[index]);
+            in.outs[index].assign(first, first + n);
+            return 0;
+        });
+    });
+}
+
+int zsim_raise_error(int code, int mode)
+{
+    return guarded(-1, [&] {
+        const CallBackFuncType callback = probe::error_callback();
+        if (!callback)
+            return -1;
+        switch (mode) {
+        case 0:
+            callback(code);
+            return 0;
+        case 1:
+            std::thread([callback, code] { callback(code); }).join();
+            return 0;
+        case 2:
+            std::thread([callback, code] { callback(code); }).detach();
+            return 0;
+        default:
+            return -1;
+        }
+    });
+}
+
+int zsim_inject_callback(const char *function, int code)
+{
+    return guarded(-1, [&] {
+        return probe::inject(function, 0, 1, [code](probe::Injection &in, const probe::Function &) {
+            in.has_callback = true;
+            in.callback_code = code;
+            return 0;
+        });
+    });
+}
+
+int zsim_inject_delay(const char *function, int milliseconds)
+{
+    return guarded(-1, [&] {
+        return probe::inject(function, 0, 1, [milliseconds](probe::Injection &in, const probe::Function &) {
+            in.delay_ms = std::max(milliseconds, 0);
+            return 0;
+        });
+    });
+}
+
+int zsim_set_time_scale(double factor)
+{
+    return guarded(-1, [factor] { return api::set_time_scale(factor); });
+}
+
+int zsim_set_digital_input(const char *address, int iotype, int index, int value)
+{
+    return guarded(-1, [&] { return api::set_digital_input(address, iotype, index, value); });
+}
+
+int zsim_set_analog_input(const char *address, int iotype, int index, float value)
+{
+    return guarded(-1, [&] { return api::set_analog_input(address, iotype, index, value); });
+}
+
+int zsim_trigger_fault(const char *address, int code)
+{
+    return guarded(-1, [&] { return api::trigger_fault(address, code); });
+}
+
+int zsim_home(char *buf, int size)
+{
+    return guarded(-1, [&] { return copy_out(api::home(), buf, size); });
+}
+
+int zsim_settings(const char *address, char *buf, int size)
+{
+    return guarded(-1, [&] {
+        std::string json;
+        return api::describe_settings(address, json) ? copy_out(json, buf, size) : -1;
+    });
+}
+
+} // extern "C"

@@ -1,0 +1,44 @@
+"""The virtual controller's structure, checked on its sources: the probe stays
+at the edge, units depend on each other in one direction, and one guard is
+the only place an exception is stopped."""
+
+import pathlib
+import re
+import subprocess
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+SIM = ROOT / "sim"
+SOURCES = sorted(p for p in SIM.rglob("*") if p.suffix in (".h", ".cpp", ".def"))
+
+pytestmark = pytest.mark.skipif(not SOURCES, reason="needs the source tree")
+
+
+def text(path):
+    return path.read_text(encoding="utf-8")
+
+
+def test_the_include_graph_of_the_units_has_no_cycle():
+    run = subprocess.run([sys.executable, str(ROOT / ".ci" / "include_graph.py"), str(SIM)],
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    edges = [line for line in run.stdout.splitlines() if "->" in line]
+    # The order the layers were built for: the core never reaches up into the edge.
+    assert edges and not [e for e in edges if e.startswith("core/") and "-> edge/" in e]
+
+
+def test_only_the_edge_knows_the_probe():
+    probe_headers = re.compile(r'#\s*include\s+"(zsim_probe\.h|edge/probe\.h|probe\.h)"')
+    outside = [p.relative_to(SIM) for p in SOURCES
+               if p.parent.name != "edge" and probe_headers.search(text(p))]
+    assert outside == []
+
+
+def test_one_guard_stops_exceptions_and_only_the_edge_exports():
+    catch_all = {p.relative_to(SIM).as_posix(): text(p).count("catch (...)") for p in SOURCES}
+    assert {k: n for k, n in catch_all.items() if n} == {"core/boundary.h": 1}
+    defining = [p.relative_to(SIM).as_posix() for p in SOURCES
+                if p.suffix == ".cpp" and re.search(r'^extern "C"', text(p), re.M)]
+    assert defining == ["edge/probe_api.cpp"]  # and exports.cpp, whose definitions the header declares extern "C"
