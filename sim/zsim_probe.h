@@ -50,7 +50,8 @@ ZSIM_PROBE_API void zsim_journal_clear(void);
 
 /* With 0, calls are no longer encoded or recorded (the count stays put); with
  * anything else they are again. On at load and after zsim_reset. Injections
- * work either way. Benchmarks switch it off to time the library alone. */
+ * work either way, and so does the library's debug log (set_debug_mode).
+ * Benchmarks switch it off to time the library alone. */
 ZSIM_PROBE_API void zsim_journal_enable(int on);
 
 /* The next call of `function` returns `code` and writes no out-parameter except
