@@ -19,9 +19,14 @@ What a test can do with it:
 
 - read what the script did: ``journal()`` (every call as ``{"fn": name,
   "args": [...]}``, out-parameters as ``"out"``), ``calls(name)``, ``count()``;
-- decide what the next call of a function does: ``inject(name, code)`` (its
-  result), ``inject_out(name, index, data)`` (bytes written into an
-  out-parameter), ``inject_callback`` and ``inject_delay``;
+- decide what the next calls of a function do: ``inject(name, code)`` (its
+  result; ``times=`` and ``skip=`` reach later calls), ``inject_out(name,
+  index, data)`` (bytes written into an out-parameter),
+  ``inject_callback`` and ``inject_delay``. An injected failure is also the
+  controller's last error, so ``get_last_error()`` reports it;
+
+Every ``name`` may be a library function (``create_handler``) or the velmo
+method that calls it (``login``).
 - exercise error handling: ``raise_error(code, mode)`` calls the script's
   error handler as the library would, ``trigger_fault(address, code)`` stops
   the arm in an error state and reports it from the library's event thread;
@@ -41,7 +46,16 @@ import os
 import sys
 from typing import Any, Dict, List, Optional
 
-__all__ = ["Probe", "library_path"]
+__all__ = ["Probe", "library_path", "function_of"]
+
+# The velmo methods that call a library function of another name.
+_FUNCTION_OF_METHOD = {"login": "create_handler", "logout": "destory_handler"}
+
+
+def function_of(name: str) -> str:
+    """The library function that the velmo method `name` calls (``login``:
+    ``create_handler``); a library function's name is returned unchanged."""
+    return _FUNCTION_OF_METHOD.get(name, name)
 
 
 _NAME = "zandrelAPI.dll" if sys.platform == "win32" else "libzandrelAPI.so"
@@ -102,6 +116,7 @@ class Probe:
         lib.zsim_journal_count.restype = ctypes.c_int
         lib.zsim_journal_entry.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         lib.zsim_inject.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_inject_calls.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
         lib.zsim_inject_out.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
         lib.zsim_raise_error.argtypes = [ctypes.c_int, ctypes.c_int]
         lib.zsim_inject_callback.argtypes = [ctypes.c_char_p, ctypes.c_int]
@@ -154,17 +169,28 @@ class Probe:
             index += 1
 
     def calls(self, function: str) -> List[List[Any]]:
-        """The argument lists of the kept calls of one function."""
-        return [e["args"] for e in self.journal() if e["fn"] == function]
+        """The argument lists of the kept calls of one function (or of the
+        library function a velmo method calls: ``calls("login")``)."""
+        name = function_of(function)
+        return [e["args"] for e in self.journal() if e["fn"] == name]
 
-    def inject(self, function: str, code: int) -> None:
-        """The next call of `function` returns `code` and writes no outputs."""
-        self._check(self.lib.zsim_inject(function.encode(), code), function)
+    def inject(self, function: str, code: int, *, times: int = 1, skip: int = 0) -> None:
+        """The next call of `function` returns `code` and writes no outputs;
+        with `times` the next `times` calls do, and `skip` lets that many calls
+        pass first (``skip=2`` alone: only the third call from now). A
+        non-zero code becomes the controller's last error too."""
+        name = function_of(function).encode()
+        if times == 1 and skip == 0:
+            self._check(self.lib.zsim_inject(name, code), function)
+        else:
+            self._check(self.lib.zsim_inject_calls(name, code, skip, times), function)
 
     def inject_out(self, function: str, out_index: int, data: bytes) -> None:
-        """The next call of `function` writes `data` into out-parameter `out_index`."""
+        """The next call of `function` writes `data` into out-parameter
+        `out_index` (its layout: docs/virtual-controller.md)."""
         buffer = ctypes.create_string_buffer(bytes(data), len(data))
-        self._check(self.lib.zsim_inject_out(function.encode(), out_index, buffer, len(data)), function)
+        self._check(self.lib.zsim_inject_out(function_of(function).encode(), out_index, buffer, len(data)),
+                    function)
 
     def raise_error(self, code: int, mode: int = 0) -> int:
         """Call the registered error callback: mode 0 here, 1 on a joined thread, 2 detached."""
@@ -172,11 +198,11 @@ class Probe:
 
     def inject_callback(self, function: str, code: int) -> None:
         """The next call of `function` calls the error callback with `code` during the call."""
-        self._check(self.lib.zsim_inject_callback(function.encode(), code), function)
+        self._check(self.lib.zsim_inject_callback(function_of(function).encode(), code), function)
 
     def inject_delay(self, function: str, milliseconds: int) -> None:
         """The next call of `function` takes at least this long."""
-        self._check(self.lib.zsim_inject_delay(function.encode(), milliseconds), function)
+        self._check(self.lib.zsim_inject_delay(function_of(function).encode(), milliseconds), function)
 
     # ---- the simulation ---------------------------------------------------------
 

@@ -6,10 +6,12 @@
  * these) as one line of JSON, {"fn": "<function>", "args": [...]}, and keeps at
  * least the last 1024.
  *
- * Injections for one function combine (result code, out bytes, callback, delay)
- * and are all used up by its next call. With only a callback and/or a delay the
- * call otherwise behaves as usual; with a code or out bytes it returns the code
- * (0 when only out bytes were given) and writes only the injected out-parameters.
+ * Injections for one call of a function combine (result code, out bytes,
+ * callback, delay) and are all used up by that call. With only a callback
+ * and/or a delay the call otherwise behaves as usual; with a code or out bytes
+ * it returns the code (0 when only out bytes were given) and writes only the
+ * injected out-parameters. An injected non-zero code also becomes the
+ * controller's last error, as if the controller had failed the call.
  *
  * Out-parameters are the pointer or buffer arguments the library writes,
  * numbered from 0 in argument order.
@@ -57,6 +59,13 @@ ZSIM_PROBE_API void zsim_journal_enable(int on);
 /* The next call of `function` returns `code` and writes no out-parameter except
  * those given by zsim_inject_out. Returns 0, or -1 for an unknown function. */
 ZSIM_PROBE_API int zsim_inject(const char *function, int code);
+
+/* Calls skip+1 to skip+times of `function`, counted from the next one, each
+ * return `code` as zsim_inject makes the next call do (skip 0, times 3: the
+ * next three calls; skip 4, times 1: only the fifth). Injections for one call
+ * combine as above. Returns 0, or -1 for an unknown function, a negative skip
+ * or times below 1. */
+ZSIM_PROBE_API int zsim_inject_calls(const char *function, int code, int skip, int times);
 
 /* The next call of `function` copies `bytes` into its out-parameter `out_index`,
  * at most the parameter's declared size. Returns 0, or -1 for an unknown

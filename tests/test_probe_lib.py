@@ -12,6 +12,8 @@ import threading
 
 import pytest
 
+import velmo
+
 from simkit import wait_until
 
 Callback = C.CFUNCTYPE(None, C.c_int32)
@@ -187,3 +189,48 @@ def test_concurrent_calls_are_all_recorded_whole(lib, handle, sim):
     assert sim.count() == 1200
     ids = sorted(e["args"][1] for e in sim.journal())
     assert ids == sorted(n * 1000 + i for n in range(4) for i in range(300))
+
+
+# ---- queued injections, the last error, method names -----------------------------------
+
+@pytest.mark.parametrize("injections, codes", [
+    ([dict(times=3)], [17, 17, 17, 0, 0]),
+    ([dict(skip=2)], [0, 0, 17, 0, 0]),                        # only the third call
+    ([dict(times=2, skip=1)], [0, 17, 17, 0, 0]),
+    ([dict(), dict(skip=2)], [17, 0, 17, 0, 0]),               # the next call and the third
+    ([dict(times=4), dict(skip=1, code=5)], [17, 5, 17, 17, 0]),  # a later injection for one call wins
+])
+def test_queued_injections_reach_exactly_the_calls_they_name(rc, sim, injections, codes):
+    for spec in injections:
+        spec = dict(spec)
+        sim.inject("get_tool_id", spec.pop("code", 17), **spec)
+    assert [rc.get_tool_id()[0] for _ in codes] == codes
+
+
+@pytest.mark.parametrize("spec", [dict(times=0), dict(skip=-1), dict(times=-2, skip=1)])
+def test_a_queue_that_names_no_call_is_refused(rc, sim, spec):
+    with pytest.raises(ValueError):
+        sim.inject("get_tool_id", 17, **spec)
+    assert [rc.get_tool_id() for _ in range(3)] == [(0, 0)] * 3
+
+
+def test_an_injected_failure_is_the_controllers_last_error(rc, sim):
+    sim.inject("power_on", 6)
+    assert rc.power_on() == (6,)
+    assert rc.get_last_error() == (0, (6, "target or path out of reach"))
+    sim.inject("power_on", 0)                        # an injected success leaves it alone
+    assert rc.power_on() == (0,) and rc.get_last_error()[1][0] == 6
+    rc.clear_error()
+    sim.inject("get_last_error", 3)                  # the failing getter itself reports nothing
+    assert rc.get_last_error() == (3,) and rc.get_last_error() == (0, (3, "the arm is not powered"))
+
+
+def test_velmo_method_names_reach_their_library_functions(sim):
+    robot = velmo.RC("10.9.9.9")
+    sim.inject("login", 13)
+    assert robot.login() == (13,) and robot.login() == (0,)
+    logins = sim.calls("login")
+    assert logins == sim.calls("create_handler") and [address for address, _ in logins] == ["10.9.9.9"] * 2
+    sim.inject("logout", 2)
+    assert robot.logout() == (2,)
+    assert sim.calls("logout") == [[robot.handle]]

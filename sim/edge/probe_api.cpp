@@ -87,6 +87,15 @@ int zsim_inject(const char *function, int code)
     return guarded(-1, [&] { return inject_code(function, 0, 1, code); });
 }
 
+int zsim_inject_calls(const char *function, int code, int skip, int times)
+{
+    if (skip < 0 || times < 1)
+        return -1;
+    return guarded(-1, [&] {
+        return inject_code(function, static_cast<std::size_t>(skip), static_cast<std::size_t>(times), code);
+    });
+}
+
 int zsim_inject_out(const char *function, int out_index, const void *bytes, int size)
 {
     if (size < 0 || (size > 0 && !bytes))
