@@ -9,17 +9,19 @@
  *
  * The platform's forced unwinding is not an error and passes through: when
  * the interpreter ends a thread at exit (pthread_exit) glibc unwinds its
- * stack with abi::__forced_unwind, and a handler that swallows it makes the
- * process abort ("FATAL: exception not rethrown").
+ * stack with an exception of its own, and a handler that swallows it makes
+ * the process abort ("FATAL: exception not rethrown"). libstdc++ names it
+ * abi::__forced_unwind; libc++abi has no name for it, but knows it is not a
+ * C++ exception.
  */
 #ifndef ZSIM_BOUNDARY_H
 #define ZSIM_BOUNDARY_H
 
-#if defined(__GLIBCXX__)
+#include <utility> /* first: it says which C++ library this is */
+
+#if defined(__GLIBCXX__) || defined(_LIBCPP_VERSION)
 #include <cxxabi.h>
 #endif
-
-#include <utility>
 
 namespace zsim {
 
@@ -37,6 +39,10 @@ Result guarded(Result on_failure, Body &&body)
     }
 #endif
     catch (...) {
+#if defined(_LIBCPP_VERSION) && !defined(_WIN32)
+        if (!abi::__cxa_current_exception_type()) /* not C++: forced unwinding */
+            throw;
+#endif
         return on_failure;
     }
 }

@@ -1,25 +1,33 @@
 /*
  * The event thread. Its state is allocated once and never freed, and the
  * thread is detached: at process exit it may still sit in its wait (or inside
- * a callback that returns at once because the interpreter is gone), and no
- * static destructor ever joins it or pulls its mutex away.
+ * a callback that the interpreter ends), and no static destructor ever joins
+ * it or pulls its mutex away. It starts from a plain routine and calls each
+ * callback from a frame with nothing to clean up (threads.h).
  */
 #include "events.h"
+
+#include "boundary.h"
+#include "threads.h"
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
-#include <utility>
+#include <system_error>
 
 namespace zsim {
 
 namespace {
 
+struct Event {
+    CallBackFuncType callback;
+    ErrorCode code;
+};
+
 struct Events {
     std::mutex mutex;
     std::condition_variable ready;
-    std::deque<std::pair<CallBackFuncType, ErrorCode>> pending;
+    std::deque<Event> pending;
     bool started = false;
 };
 
@@ -29,18 +37,25 @@ Events &events()
     return *e;
 }
 
-void deliver_forever()
+/* The next event, waiting for one; a null callback when waiting failed. */
+ZSIM_OWN_FRAME Event next_event()
 {
-    Events &e = events();
+    return guarded(Event{nullptr, 0}, [] {
+        Events &e = events();
+        std::unique_lock<std::mutex> lock(e.mutex);
+        e.ready.wait(lock, [&] { return !e.pending.empty(); });
+        const Event event = e.pending.front();
+        e.pending.pop_front();
+        return event;
+    });
+}
+
+void deliver_forever(void *)
+{
     for (;;) {
-        std::pair<CallBackFuncType, ErrorCode> event;
-        {
-            std::unique_lock<std::mutex> lock(e.mutex);
-            e.ready.wait(lock, [&] { return !e.pending.empty(); });
-            event = e.pending.front();
-            e.pending.pop_front();
-        }
-        event.first(event.second); /* no lock held */
+        const Event event = next_event();
+        if (event.callback)
+            event.callback(event.code); /* no lock held, nothing to clean up here */
     }
 }
 
@@ -53,10 +68,12 @@ void post_callback(CallBackFuncType callback, ErrorCode code)
     Events &e = events();
     std::lock_guard<std::mutex> lock(e.mutex);
     if (!e.started) {
-        std::thread(deliver_forever).detach();
+        if (!threads::start_detached(deliver_forever, nullptr))
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "no event thread");
         e.started = true;
     }
-    e.pending.emplace_back(callback, code);
+    e.pending.push_back(Event{callback, code});
     e.ready.notify_one();
 }
 

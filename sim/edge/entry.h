@@ -6,7 +6,7 @@
  *         return zsim::edge::enter<&::power_on, &zsim::api::power_on>("power_on", a0);
  *     }
  *
- * enter() runs, inside the exception guard (core/boundary.h):
+ * enter() runs, each step inside the exception guard (core/boundary.h):
  *   1. the call's observers: it encodes the call once as a journal line when
  *      the probe's journal or the library's debug log wants it, and hands the
  *      line to each;
@@ -14,8 +14,10 @@
  *      injected code or out bytes, which decide the result (the core is then
  *      not called and writes nothing);
  *   3. the core's zsim::api::<name>, with the arguments unchanged.
- * A quiet call (journal off, debug log off, nothing injected) does no more
- * than three relaxed loads before it reaches the core.
+ * An injected callback runs between the guarded steps, from the exported
+ * function's own frame (core/threads.h says why). A quiet call (journal off,
+ * debug log off, nothing injected) does no more than three relaxed loads
+ * before it reaches the core.
  *
  * What the probe needs to know of each parameter comes from the header's own
  * parameter types (parameters.h): which ones are out-parameters, and their
@@ -27,11 +29,14 @@
 #include "core/api.h"
 #include "core/boundary.h"
 #include "core/errors.h"
+#include "core/threads.h"
 #include "edge/parameters.h"
 #include "edge/probe.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -93,34 +98,16 @@ void note_injected(ErrorCode, const A &...)
 {
 }
 
-/* The probe's side of one call; true when it decided the result (in `code`). */
-template <auto F, class... A>
-bool observe_and_inject(const char *name, ErrorCode &code, const A &...args)
-{
-    const bool journal = probe::journal_on();
-    const bool debug = api::debug_log_active();
-    if (journal || debug) {
-        std::string line = journal_line<F>(name, std::index_sequence_for<A...>{}, args...);
-        if (debug)
-            api::debug_log_write(line);
-        if (journal)
-            probe::record(std::move(line));
-    }
-    probe::Injection injected;
-    if (!probe::anything_injected() || !probe::take_injection(name, injected))
-        return false;
-    if (injected.has_callback)
-        if (const CallBackFuncType callback = probe::error_callback())
-            callback(injected.callback_code);
-    if (injected.delay_ms > 0)
-        probe::sleep_at_least(injected.delay_ms);
-    if (!injected.decides_result())
-        return false;
-    write_outs<F>(injected, std::index_sequence_for<A...>{}, args...);
-    code = injected.code;
-    note_injected(code, args...);
-    return true;
-}
+/* What the probe decided for one call, carried across the injected callback
+ * as plain data: the frame that calls the callback has nothing to clean up
+ * (core/threads.h says why). */
+struct Decision {
+    bool failed;                 /* the probe's side ran out of memory */
+    CallBackFuncType callback;   /* an injected callback to call first, or null */
+    std::int32_t callback_code;
+    int delay_ms;
+    probe::Injection *injected;  /* owned; what decides the result, or null */
+};
 
 /* Before anything else: set_error_handler's registration is the probe's too,
  * whatever the call then does. */
@@ -134,18 +121,76 @@ inline void before_call<&::set_error_handler>(const RobotHandle *const &, const 
     probe::keep_error_callback(callback);
 }
 
+/* The call's observers, then the injection waiting for it. */
+template <auto F, class... A>
+ZSIM_OWN_FRAME Decision prepare(const char *name, const A &...args)
+{
+    return guarded(Decision{true, nullptr, 0, 0, nullptr}, [&] {
+        before_call<F>(args...);
+        const bool journal = probe::journal_on();
+        const bool debug = api::debug_log_active();
+        if (journal || debug) {
+            std::string line = journal_line<F>(name, std::index_sequence_for<A...>{}, args...);
+            if (debug)
+                api::debug_log_write(line);
+            if (journal)
+                probe::record(std::move(line));
+        }
+        Decision d{false, nullptr, 0, 0, nullptr};
+        auto injected = std::make_unique<probe::Injection>();
+        if (!probe::anything_injected() || !probe::take_injection(name, *injected))
+            return d;
+        if (injected->has_callback) {
+            d.callback = probe::error_callback();
+            d.callback_code = injected->callback_code;
+        }
+        d.delay_ms = injected->delay_ms;
+        if (injected->decides_result())
+            d.injected = injected.release();
+        return d;
+    });
+}
+
+/* The injected result (out bytes written, the code as the last error), or the core's. */
+template <auto F, auto Core, class... A>
+ZSIM_OWN_FRAME ErrorCode finish(probe::Injection *decided, A... args)
+{
+    const std::unique_ptr<probe::Injection> injected(decided);
+    return guarded<ErrorCode>(kInternal, [&] {
+        if (!injected)
+            return Core(args...);
+        write_outs<F>(*injected, std::index_sequence_for<A...>{}, args...);
+        note_injected(injected->code, args...);
+        return injected->code;
+    });
+}
+
+/* A call the probe neither records nor changes. */
+template <auto F, auto Core, class... A>
+ZSIM_OWN_FRAME ErrorCode quiet(A... args)
+{
+    return guarded<ErrorCode>(kInternal, [&] {
+        before_call<F>(args...);
+        return Core(args...);
+    });
+}
+
+/* Inlined into each exported function, whose frame then holds nothing to
+ * clean up: the guard's work is in the helpers above. */
 template <auto F, auto Core, class... A>
 ErrorCode enter(const char *name, A... args)
 {
     static_assert(std::is_same_v<decltype(F), decltype(Core)>, "the core function has the header's type");
-    return guarded<ErrorCode>(kInternal, [&] {
-        before_call<F>(args...);
-        ErrorCode code = kOk;
-        if ((probe::journal_on() || api::debug_log_active() || probe::anything_injected()) &&
-            observe_and_inject<F>(name, code, args...))
-            return code;
-        return Core(args...);
-    });
+    if (!probe::journal_on() && !api::debug_log_active() && !probe::anything_injected())
+        return quiet<F, Core>(args...);
+    const Decision d = prepare<F>(name, args...);
+    if (d.failed)
+        return kInternal;
+    if (d.callback)
+        d.callback(d.callback_code);
+    if (d.delay_ms > 0)
+        probe::sleep_at_least(d.delay_ms);
+    return finish<F, Core>(d.injected, args...);
 }
 
 } // namespace edge

@@ -4,13 +4,13 @@
  */
 #include "core/api.h"
 #include "core/boundary.h"
+#include "core/threads.h"
 #include "edge/probe.h"
 #include "zsim_probe.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -35,6 +35,38 @@ int inject_code(const char *function, std::size_t first, std::size_t count, int 
         in.has_code = true;
         in.code = code;
         return 0;
+    });
+}
+
+ZSIM_OWN_FRAME CallBackFuncType registered_callback()
+{
+    return guarded<CallBackFuncType>(nullptr, [] { return probe::error_callback(); });
+}
+
+struct PendingCall {
+    CallBackFuncType callback;
+    int code;
+};
+
+void call_pending(void *memory)
+{
+    PendingCall *pending = static_cast<PendingCall *>(memory);
+    const PendingCall call = *pending;
+    delete pending;
+    call.callback(call.code);
+}
+
+/* callback(code) on a new thread, waited for or detached: false when no
+ * thread could be started. */
+ZSIM_OWN_FRAME bool call_on_thread(CallBackFuncType callback, int code, bool wait)
+{
+    return guarded(false, [&] {
+        PendingCall *pending = new PendingCall{callback, code};
+        const bool started = wait ? zsim::threads::run_joined(call_pending, pending)
+                                  : zsim::threads::start_detached(call_pending, pending);
+        if (!started)
+            delete pending;
+        return started;
     });
 }
 
@@ -113,26 +145,18 @@ int zsim_inject_out(const char *function, int out_index, const void *bytes, int 
     });
 }
 
+/* The callback is called outside the guard, from this function's own frame,
+ * which has nothing to clean up (core/threads.h says why). */
 int zsim_raise_error(int code, int mode)
 {
-    return guarded(-1, [&] {
-        const CallBackFuncType callback = probe::error_callback();
-        if (!callback)
-            return -1;
-        switch (mode) {
-        case 0:
-            callback(code);
-            return 0;
-        case 1:
-            std::thread([callback, code] { callback(code); }).join();
-            return 0;
-        case 2:
-            std::thread([callback, code] { callback(code); }).detach();
-            return 0;
-        default:
-            return -1;
-        }
-    });
+    const CallBackFuncType callback = registered_callback();
+    if (!callback || mode < 0 || mode > 2)
+        return -1;
+    if (mode == 0) {
+        callback(code);
+        return 0;
+    }
+    return call_on_thread(callback, code, mode == 1) ? 0 : -1;
 }
 
 int zsim_inject_callback(const char *function, int code)
