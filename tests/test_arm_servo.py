@@ -31,8 +31,8 @@ def ramp(k, step=0.002):
 # work between sends, in periods -> when each set-point goes out, in periods after the first; overruns
 PACING = [
     ([0.3, 0.5, 0.9, 0.1, 0.99], [0, 1, 2, 3, 4, 5], 0),
-    ([0.3, 2.5, 0.2, 0.4], [0, 1, 3.5, 4, 5], 1),  # late: goes at once, then back on the grid, no burst
-    ([1.2, 1.7, 0.1], [0, 1.2, 2.9, 3], 2),
+    ([0.3, 2.5, 0.2, 0.2, 0.2], [0, 1, 3.5, 3.7, 4, 5], 2),  # late ones go at once, and catch up
+    ([1.2, 1.7, 0.05], [0, 1.2, 2.9, 3], 2),
 ]
 
 

@@ -6,9 +6,10 @@
 
 Deadlines lie on one grid from the first set-point (the k-th is due k
 periods after it), so time spent between sends never accumulates into
-drift. A send that comes after its deadline goes out at once, counts as an
-overrun, and the grid skips the ticks it missed instead of bursting to catch
-up. Leaving the block normally waits until the arm has taken every accepted
+drift and the stream keeps the controller's pace. A send that comes after
+its deadline goes out at once and counts as an overrun; the sends after it
+keep their own deadlines, so a stream that fell behind catches up (the
+controller queues the set-points and takes one per cycle). Leaving the block normally waits until the arm has taken every accepted
 set-point (the status says "in position") and then leaves servo mode;
 leaving it by an exception (Ctrl-C included) stops the arm first.
 """
@@ -160,6 +161,5 @@ class ServoStream:
                 self._sleep(due - now)
             elif now > due:
                 self.overruns += 1
-                self._tick = max(self._tick, math.floor((now - self._start) / self._period))
         self._tick += 1
 
