@@ -7,7 +7,7 @@ import pytest
 
 import velmo
 import velmo_arm
-from simkit import HOME, Q1, login
+from simkit import HOME, Q1, login, wait_until
 
 LEFT, RIGHT = "127.0.0.1", "127.0.0.2"
 FAR = (2.5, 1.57, -1.57, -1.57, -1.57, 0.0)  # joint 1 travels 2.5 rad: seconds at 0.2 rad/s
@@ -100,7 +100,7 @@ def test_leaving_stops_the_motion_it_started_and_keeps_power_and_enable(sim):
     robot = login(LEFT)
     code, (estop, powered, enabled) = robot.get_robot_state()
     assert (powered, enabled) == (1, 1)
-    assert robot.is_in_pos() == (0, 1)  # at rest ...
+    assert wait_until(lambda: robot.is_in_pos() == (0, 1), timeout=5)  # at rest ...
     assert robot.get_joint_position()[1][0] < FAR[0] - 1.0  # ... well short of the target
     fns = [(e["fn"], e["args"][0]) for e in sim.journal()]
     assert fns.index(("motion_abort", handle)) < fns.index(("destory_handler", handle))
@@ -115,6 +115,7 @@ def test_leaving_by_an_exception_stops_the_arm_and_leaves_servo_mode(sim):
                 stream.send([q + 0.004 * k for q in HOME])
             raise RuntimeError("script failed")
     robot = login(LEFT)
+    assert wait_until(lambda: robot.is_in_pos() == (0, 1), timeout=5)
     status = robot.get_robot_status()[1]
     assert status[6] == 0 and status[1] == 1  # servo mode off, nothing queued
     assert robot.get_joint_position()[1][0] < 0.004 * 49  # the queued set-points were dropped

@@ -121,6 +121,7 @@ def test_wait_settled_and_its_timeout(sim):
                 stream.send([q + 0.0005 * k for q in last])
             with pytest.raises(TimeoutError):
                 stream.wait_settled(timeout=0.02)  # 7 s of set-points queued: stopped instead
+        arm.wait(timeout=5)
         status = arm.status()
         assert not status.servo_mode and status.in_position
         assert status.joints[0] < last[0] + 0.0005 * 900 - 0.1
@@ -135,6 +136,7 @@ def test_an_exception_in_the_block_stops_the_arm(sim, interrupt):
                 for k in range(500):
                     stream.send(ramp(k))
                 raise interrupt()
+        arm.wait(timeout=5)
         status = arm.status()
         assert not status.servo_mode and status.in_position
         assert status.joints[0] < ramp(499)[0] - 0.5  # four seconds of set-points dropped
