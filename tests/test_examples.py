@@ -47,7 +47,8 @@ def no_matplotlib(tmp_path):
 
 
 def test_every_example_is_tested():
-    tested = {"quickstart.py", "servo_sine.py", "io_program.py", "record_trajectory.py", "error_handler.py"}
+    tested = {"quickstart.py", "servo_sine.py", "io_program.py", "record_trajectory.py", "error_handler.py",
+              "arm_pick_and_place.py", "arm_servo_sine.py"}
     assert {p.name for p in EXAMPLES.glob("*.py")} == tested
 
 
@@ -108,3 +109,27 @@ def test_error_handler(home, scale):
     assert "error state: 7, joint 1 at 270.0 deg" in out
     assert "a move now gives code 12" in out
     assert "cleared and back home: True" in out
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_arm_pick_and_place(home, scale):
+    out = run("arm_pick_and_place.py", home, scale)
+    assert "part present: True" in out
+    assert "refused as expected: joint_move: joint limit (code 7, JOINT_LIMIT)" in out
+    assert "home: in position True, error 0, gripper False" in out
+    heights = [number(r"gripper %s at z = ([0-9.]+) mm" % word, out) for word in ("closed", "open")]
+    assert heights[0] == heights[1]  # both spots are DEPTH below the same height
+    assert out.rstrip().endswith("logged out")
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_arm_servo_sine(home, scale):
+    out = run("arm_servo_sine.py", home, scale, "127.0.0.1", 1.0)
+    assert "streaming 125 set-points at 125 Hz" in out
+    assert number(r"sent (\d+), ", out) == 125
+    assert "servo mode now False" in out
+    worst = number(r"tracking error: max ([0-9.]+) rad", out)
+    if scale == "0":
+        assert worst == 0  # every set-point is reached inside its call
+    else:
+        assert worst < 2 * 0.4
