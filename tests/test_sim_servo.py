@@ -6,7 +6,7 @@ import math
 
 import pytest
 
-from simkit import (BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, NOT_ENABLED, SERVO_ACTIVE,
+from simkit import (HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, NOT_ENABLED, SERVO_ACTIVE,
                     SERVO_INACTIVE, SPEED_LIMIT, UPPER, close, joints, pose_matrix, tcp, wait_until)
 
 
@@ -71,11 +71,17 @@ def test_set_points_are_refused_beyond_the_limits_and_leave_the_arm(arm, instant
     assert (joints(arm) == HOME) == (code != 0)
 
 
-def test_the_set_point_buffer_is_bounded(arm, sim):
-    sim.set_time_scale(0.01)  # nearly frozen: set-points pile up
+def test_set_points_faster_than_the_cycle_supersede_each_other(arm, sim):
+    """1100 set-points within one cycle: none refused, none queued behind
+    the others; the next cycle reaches the newest (relative ones add up)."""
+    sim.advance_time(0)  # manual time: they all arrive before the next cycle
     assert arm.servo_move_enable(1) == (0,)
-    codes = [arm.servo_j([1e-4, 0, 0, 0, 0, 0], 1)[0] for _ in range(1100)]
-    assert codes.count(0) == 1024 and set(codes[1024:]) == {BUSY}
+    codes = [arm.servo_j([1e-5, 0, 0, 0, 0, 0], 1)[0] for _ in range(1100)]
+    assert set(codes) == {0}
+    sim.advance_time(0.008)
+    assert joints(arm)[0] == pytest.approx(HOME[0] + 1100 * 1e-5, abs=1e-12)
+    sim.advance_time(0.008)
+    assert arm.is_in_pos() == (0, 1)
 
 
 def test_the_joint_low_pass_filter_lags_the_set_point(arm, sim):
