@@ -438,6 +438,7 @@ ErrorCode CartesianSegment::begin(const MotionContext &ctx, const Joints &now)
     scan_q_ = now;
     scanned_ = 0;
     wall_ = kOk;
+    walled_ = false;
     end_u_ = 1;
     switch (shape_) {
     case Shape::kLine:
@@ -551,16 +552,25 @@ ErrorCode CartesianSegment::follow(const MotionContext &ctx, double u, Joints &s
  * there: the margin makes that possible at the move's own deceleration. */
 void CartesianSegment::look_ahead(const MotionContext &ctx, double dt)
 {
-    if (wall_ != kOk || scanned_ >= end_u_)
-        return;
-    Profile next = profile_;
-    next.advance(dt);
-    const Profile::Limits &l = profile_.limits();
-    const double step = l.speed * dt;
+    if (wall_ == kOk) {
+        Profile next = profile_;
+        next.advance(dt);
+        const Profile::Limits &l = profile_.limits();
+        scan_to(ctx, next.position() + next.speed() * next.speed() / (2 * l.dec) + l.speed * dt);
+    }
+    if (wall_ != kOk && !walled_ && !joined_) {
+        profile_.stop_at(scanned_);
+        walled_ = true;
+    }
+}
+
+void CartesianSegment::scan_to(const MotionContext &ctx, double until)
+{
+    const double step = profile_.limits().speed * kCycle;
     if (!(step > 0))
         return;
-    const double needed = std::min(end_u_, next.position() + next.speed() * next.speed() / (2 * l.dec) + step);
-    while (scanned_ < needed) {
+    until = std::min(until, end_u_);
+    while (wall_ == kOk && scanned_ < until) {
         const double u = std::min(scanned_ + step, end_u_);
         Joints q = scan_q_;
         const ErrorCode code = follow(ctx, u, q);
@@ -584,8 +594,6 @@ void CartesianSegment::look_ahead(const MotionContext &ctx, double dt)
         wall_ = code;
         scanned_ = good;
         scan_q_ = at_good;
-        profile_.stop_at(good);
-        return;
     }
 }
 
@@ -634,7 +642,8 @@ bool CartesianSegment::blend(Segment &next, const MotionContext &ctx, const Join
         partner_ || profile_.stopping() || wall_ != kOk || end_u_ <= 0)
         return false;
     follow_rate(ctx);
-    if (b->begin(ctx, corner) != kOk || b->end_u_ <= 0)
+    scan_to(ctx, end_u_); /* this path must be clear to its corner */
+    if (wall_ != kOk || b->begin(ctx, corner) != kOk || b->end_u_ <= 0)
         return false;
     const Profile::Limits la = limits(rate_), lb = b->limits(rate_);
     const double r2 = rate_ * rate_;
@@ -653,6 +662,11 @@ bool CartesianSegment::blend(Segment &next, const MotionContext &ctx, const Join
             return false;
         const double time = std::max((va + vb) / spare, (wa + wb) / turn_spare);
         if (!(time > 0) || va * time / 2 > tol_ || vb * time / 2 > tol_)
+            return false;
+        /* ... and the next one clear as far as it goes joined, and then stops */
+        const double clear = sb * time / 2 + sb * sb / (2 * lb.dec) + lb.speed * kCycle;
+        b->scan_to(ctx, clear);
+        if (b->wall_ != kOk && b->scanned_ < clear)
             return false;
         Profile own = profile_, head;
         const double tail_start = own.end_with_tail(sa, time);

@@ -221,8 +221,12 @@ private:
     /* The TCP (base frame) at path parameter u. */
     Pose at(double u) const;
     /* Follows the path ahead far enough to stop before where it cannot be
-     * followed; plans that stop when it finds such a place. */
+     * followed, and plans that stop once it finds such a place (not while
+     * joined: the blend that joined it checked its way). */
     void look_ahead(const MotionContext &ctx, double dt);
+    /* Follows the path ahead in cruise steps up to u (or its end); where it
+     * cannot be followed it stops there and keeps why (wall_). */
+    void scan_to(const MotionContext &ctx, double u);
     /* Moves `scan` on to u by inverse kinematics; kOk or why it cannot. */
     ErrorCode follow(const MotionContext &ctx, double u, Joints &scan) const;
 
@@ -240,7 +244,8 @@ private:
 
     Joints scan_q_{};                     /* the joints where the path was followed ahead to */
     double scanned_ = 0;                  /* ... and how far */
-    ErrorCode wall_ = kOk;                /* why it cannot go beyond its rest, once found */
+    ErrorCode wall_ = kOk;                /* why it cannot go beyond scanned_, once found */
+    bool walled_ = false;                 /* the profile comes to rest there */
 };
 
 /* A circle through three points: false when they are (nearly) on one line. */
