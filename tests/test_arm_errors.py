@@ -20,7 +20,10 @@ def documented_codes():
     """(page, code, second column, third column) of every single-code row of the two code tables."""
     rows = []
     for page in ("virtual-controller.md", "virtual-controller-files.md"):
-        for line in (DOCS / page).read_text().splitlines():
+        text = (DOCS / page).read_text()
+        start = text.index("## Error codes")
+        section = text[start:text.find("\n## ", start + 1)]
+        for line in section.splitlines():
             found = re.match(r"\|\s*(-?\d+)\s*\|\s*([^|]+?)\s*\|\s*([^|]+?)\s*\|$", line)
             if found:
                 rows.append((page, int(found.group(1)), found.group(2), found.group(3)))
