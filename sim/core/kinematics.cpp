@@ -355,6 +355,19 @@ bool nearest_turn_inside(double v, double ref, double lo, double hi, double &out
     return true;
 }
 
+double nearest_turn(double v, double ref) { return v + 2 * kPi * std::round((ref - v) / (2 * kPi)); }
+
+/* Puts joints that passed a limit by rounding on it; false when one is beyond. */
+bool into_limits(Joints &q)
+{
+    for (std::size_t j = 0; j < 6; ++j) {
+        if (q[j] < arm::kLowerLimit[j] - kLimitSlack || q[j] > arm::kUpperLimit[j] + kLimitSlack)
+            return false;
+        q[j] = std::clamp(q[j], arm::kLowerLimit[j], arm::kUpperLimit[j]);
+    }
+    return true;
+}
+
 } // namespace
 
 ErrorCode inverse_nearest(const Pose &flange, const Joints &ref, Joints &out)
@@ -383,6 +396,75 @@ ErrorCode inverse_nearest(const Pose &flange, const Joints &ref, Joints &out)
     if (found)
         return kOk;
     return solved ? kJointLimit : kUnreachable;
+}
+
+bool inverse_continued(const Pose &flange, const Joints &from, Joints &out)
+{
+    std::array<Joints, 8> all;
+    const int n = inverse_all(flange, from[5], all);
+    bool found = false;
+    double soonest = 0.0;
+    for (int k = 0; k < n; ++k) {
+        Joints q = all[static_cast<std::size_t>(k)];
+        if (!solves(flange, q))
+            continue;
+        double time = 0.0;
+        for (std::size_t j = 0; j < 6; ++j) {
+            q[j] = nearest_turn(q[j], from[j]);
+            time = std::max(time, std::abs(q[j] - from[j]) / arm::kMaxSpeed[j]);
+        }
+        if (!found || time < soonest) {
+            found = true;
+            soonest = time;
+            out = q;
+        }
+    }
+    return found;
+}
+
+ErrorCode follow(const Pose &flange, const Joints &from, Joints &out)
+{
+    Joints next;
+    if (!inverse_continued(flange, from, next))
+        return kUnreachable;
+    if (into_limits(next)) {
+        out = next;
+        return kOk;
+    }
+    /* A joint passes its limit during this step: find where, by bisection on
+     * the straight step from where the arm is. */
+    const Pose start = forward(from);
+    const Eigen::Quaterniond turn_from(start.linear()), turn_to(flange.linear());
+    const Eigen::Vector3d move_from = start.translation(), move_to = flange.translation();
+    Joints inside = from;
+    bool reachable_at_hi = true;
+    double lo = 0.0, hi = 1.0;
+    for (int i = 0; i < 60 && lo < hi; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        Pose at = Pose::Identity();
+        at.linear() = turn_from.slerp(mid, turn_to).toRotationMatrix();
+        at.translation() = move_from + mid * (move_to - move_from);
+        Joints q;
+        const bool reachable = inverse_continued(at, from, q);
+        if (reachable && into_limits(q)) {
+            lo = mid;
+            inside = q;
+        } else {
+            hi = mid;
+            reachable_at_hi = reachable;
+        }
+    }
+    if (!reachable_at_hi)
+        return kUnreachable;
+    /* Put the joint that stops the arm exactly on its limit. */
+    for (std::size_t j = 0; j < 6; ++j) {
+        if (next[j] > arm::kUpperLimit[j] && arm::kUpperLimit[j] - inside[j] < 1e-9)
+            inside[j] = arm::kUpperLimit[j];
+        if (next[j] < arm::kLowerLimit[j] && inside[j] - arm::kLowerLimit[j] < 1e-9)
+            inside[j] = arm::kLowerLimit[j];
+    }
+    out = inside;
+    return kJointLimit;
 }
 
 } // namespace zsim

@@ -101,6 +101,19 @@ int inverse_all(const Pose &flange, double q6, std::array<Joints, 8> &out);
  * none inside the limits). */
 ErrorCode inverse_nearest(const Pose &flange, const Joints &ref, Joints &out);
 
+/* The solution a motion from `from` reaches without a jump: each angle the
+ * whole-turn equivalent nearest `from` (limits not applied), the solution the
+ * joints reach soonest at their maximum speeds; a free joint 6 stays at
+ * from[5] when it can (inverse_all). False when the pose has no solution. */
+bool inverse_continued(const Pose &flange, const Joints &from, Joints &out);
+
+/* One step of a path: the flange moves from forward(from) to `flange`, the arm
+ * staying on its branch and turn. kOk and the solution; kUnreachable; or
+ * kJointLimit when a joint would pass a limit on the way: `out` is then where,
+ * on the straight step (translation interpolated, rotation slerped), the
+ * first joint reaches its limit, and that joint stands exactly on it. */
+ErrorCode follow(const Pose &flange, const Joints &from, Joints &out);
+
 } // namespace zsim
 
 #endif /* ZSIM_KINEMATICS_H */
