@@ -2,10 +2,14 @@
  * Forward and closed-form inverse kinematics of the virtual arm.
  *
  * Inverse: the wrist point p5 = p6 - d6 z6 fixes joint 1 (its distance from the
- * base axis along z1 must be d4: two solutions); the flange's offset along z1
- * fixes joint 5 (two); joint 6 follows from where z1 lies in the flange frame;
- * the planar two-link problem in the plane of joints 2 to 4 gives joints 2 and
- * 3 (elbow up or down) and joint 4 the remaining angle. Up to 8 solutions.
+ * base axis along z1 must be d4: two solutions); where z1 lies in the flange
+ * frame fixes joint 5 (two) and joint 6, which is free at the wrist
+ * singularity; the planar two-link problem in the plane of joints 2 to 4 gives
+ * joints 2 and 3 (elbow up or down) and joint 4 the remaining angle. Up to 8
+ * solutions.
+ *
+ * Along a path (follow) the arm keeps the solution its joints reach soonest,
+ * each angle next to where it is: the same branch and turn.
  */
 #include "kinematics.h"
 
