@@ -46,6 +46,7 @@
   sun.position.set(2, 4, 3);
   scene.add(sun);
   var grid = new THREE.GridHelper(2, 20, 0x9aa5b1, 0xbcc5cf);
+  grid.position.y = -0.06;          /* the floor the pedestal stands on */
   scene.add(grid);
 
   var world = new THREE.Group();
@@ -244,8 +245,9 @@
     text("rapid-rate", arm.rapid_rate.toFixed(2));
     var error = document.getElementById("error");
     error.className = arm.error.code ? "active" : "";
-    text("error", arm.shut_down ? "shut down" : arm.error.code ? arm.error.code + ": " + arm.error.message +
-      (arm.collision ? " (protective stop)" : "") : "none");
+    var stop = arm.collision && arm.error.message.indexOf("protective stop") < 0 ? " (protective stop)" : "";
+    text("error", arm.shut_down ? "shut down" : arm.error.code ? arm.error.code + ": " + arm.error.message + stop
+      : "none");
     var program = arm.program.name ? arm.program.name + ", line " + arm.program.line + ", " +
       (PROGRAM_STATES[arm.program.state] || arm.program.state) : "none";
     text("program", program);
@@ -357,6 +359,12 @@
     scene.updateMatrixWorld();
     renderer.render(scene, camera);
     markArmBox();
+  }
+
+  function showRate() {
+    var now = performance.now();
+    while (arrivals.length && now - arrivals[0] > 1000)
+      arrivals.shift();
     text("rate", arrivals.length + " frames/s");
   }
 
@@ -375,6 +383,7 @@
     buildArm();
     resize();
     draw();
+    setInterval(showRate, 500);
     var badge = document.getElementById("connection");
     var events = new EventSource("events");
     events.onopen = function () { badge.textContent = "live"; badge.className = "badge live"; };
