@@ -19,9 +19,6 @@
 /* A viewer gone mid-stream is a failed write, not a SIGPIPE for the process. */
 #define CPPHTTPLIB_SEND_FLAGS MSG_NOSIGNAL
 #endif
-/* A stream keeps its worker: room for kMaxStreams viewers and the requests
- * of the pages around them. */
-#define CPPHTTPLIB_THREAD_POOL_COUNT 72
 #define CPPHTTPLIB_LISTEN_BACKLOG 128
 #include <httplib.h>
 
@@ -35,6 +32,9 @@ namespace view {
 
 namespace {
 
+/* A stream keeps its worker: room for kMaxStreams viewers and the requests
+ * of the pages around them. */
+constexpr std::size_t kWorkers = 72;
 constexpr int kMaxStreams = 64;
 constexpr std::chrono::milliseconds kKeepAlive{1000}; /* a stream with nothing new says so this often */
 
@@ -65,6 +65,17 @@ std::vector<std::string> machine_names()
         return {};
     return {name};
 }
+
+/* httplib's pool, each connection's work inside the guard: a failure there
+ * (no memory) ends that connection, not the process. */
+class GuardedPool final : public httplib::ThreadPool {
+public:
+    GuardedPool() : ThreadPool(kWorkers) {}
+    void enqueue(std::function<void()> work) override
+    {
+        ThreadPool::enqueue([work = std::move(work)] { guarded(work); });
+    }
+};
 
 void refuse(httplib::Response &res, int status, const char *why)
 {
@@ -137,6 +148,7 @@ void stream(View &v, httplib::Response &res)
 void route(View &v)
 {
     httplib::Server &s = v.server;
+    s.new_task_queue = [] { return new GuardedPool; };
     s.set_keep_alive_timeout(2);
     s.set_payload_max_length(8 * 1024);
     s.set_default_headers({
