@@ -9,7 +9,7 @@ Three figures, each held to the goal of issue 17:
   view serving and no viewer, with one controller logged in and at rest.
   Goal: under 1% of a core. Measured again after a viewer came and went.
 - frames: the frames one viewer of /events receives per second while the
-  arm moves at time scale 1 (a joint move of about 3 s). Goal: 30 or more.
+  arm moves at time scale 1 (joint moves of 1.5 to 3 s). Goal: 30 or more.
 - watching: CPU time of the process per second of motion with 1 and 50
   viewers (the viewers are this process's Python threads, which parse every
   frame: most of that time is theirs), and the frame rate the slowest of the
