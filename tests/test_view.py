@@ -14,8 +14,8 @@ import threading
 import pytest
 
 import velmo
-from simkit import COLLISION, Q1, joints, tcp, value, write_program
-from viewkit import Stream, controller, raw, request, state, wait_for
+from simkit import COLLISION, Q1, joints, tcp, value, wait_until, write_program
+from viewkit import Stream, controller, raw, request, state
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -217,7 +217,7 @@ def test_fifty_viewers_at_once_each_get_frames_and_leave_no_trace(url, rc):
             for s in streams:
                 s.close()
         # noticed at the next frame or keep-alive (a second)
-        assert wait_for(lambda: state(url)["viewers"] == 0, timeout=5)
+        assert wait_until(lambda: state(url)["viewers"] == 0, timeout=5, period=0.05)
 
 
 def test_viewers_that_vanish_mid_stream_leave_the_view_serving(url, arm, sim):
@@ -281,4 +281,4 @@ def test_a_move_streams_at_the_view_rate_not_once_at_the_end(url, arm, sim):
     assert arm.motion_abort() == (0,)
     assert len({round(f["joints"][0], 9) for f in seen}) >= 10
     assert not math.isclose(seen[0]["joints"][0], seen[-1]["joints"][0])
-    assert wait_for(lambda: controller(url, "127.0.0.1")["in_position"])
+    assert wait_until(lambda: controller(url, "127.0.0.1")["in_position"], period=0.05)

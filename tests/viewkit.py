@@ -1,12 +1,10 @@
 """Talking to the live view (sim/view/) over plain sockets, so that a test
 decides exactly what is sent, when a client goes away and what it reads.
-Loopback only. Shared by tests/test_view*.py, bench/bench_view.py and the
-browser check (.ci/view_browser.py)."""
+Loopback only. Shared by tests/test_view*.py and bench/bench_view.py."""
 
 import json
 import socket
 import struct
-import time
 from urllib.parse import urlsplit
 
 
@@ -151,11 +149,3 @@ class Stream:
             self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.socket.close()
 
-
-def wait_for(predicate, timeout=10.0, period=0.01):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(period)
-    return predicate()
