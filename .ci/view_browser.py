@@ -106,6 +106,9 @@ def screenshot_shows_the_arm(driver, path):
 
 def main(out):
     os.makedirs(out, exist_ok=True)
+    for old in ("view.png", "view-moving.png", "view-second.png"):
+        if os.path.exists(os.path.join(out, old)):
+            os.remove(os.path.join(out, old))
     sim = zandrel_sim.Probe()
     sim.set_time_scale(1)
     robot = velmo.RC("127.0.0.1")
@@ -138,6 +141,8 @@ def main(out):
         start_frames = int(driver.find_element(By.TAG_NAME, "body").get_attribute("data-frames"))
         started = time.monotonic()
         while value(robot.is_in_pos()) == 0 and time.monotonic() - started < 15:
+            if time.monotonic() - started > 2 and not os.path.exists(os.path.join(out, "view-moving.png")):
+                driver.save_screenshot(os.path.join(out, "view-moving.png"))  # with the target and the trail
             time.sleep(0.05)
         elapsed = time.monotonic() - started
         rate = (int(driver.find_element(By.TAG_NAME, "body").get_attribute("data-frames")) - start_frames) / elapsed

@@ -69,20 +69,28 @@
   flangeMarker.matrixAutoUpdate = false;
   userAxes.matrixAutoUpdate = false;
   targetMarker.matrixAutoUpdate = false;
-  targetMarker.add(new THREE.Mesh(new THREE.SphereBufferGeometry(14, 20, 14),
-    new THREE.MeshStandardMaterial({color: TARGET_COLOUR, transparent: true, opacity: 0.6})));
+  targetMarker.add(onTop(new THREE.Mesh(new THREE.SphereBufferGeometry(16, 20, 14),
+    new THREE.MeshBasicMaterial({color: TARGET_COLOUR, transparent: true, opacity: 0.7}))));
   targetMarker.add(new THREE.AxesHelper(60));
 
   var trailGeometry = new THREE.BufferGeometry();
   trailGeometry.setAttribute("position", new THREE.BufferAttribute(new Float32Array(TRAIL_POINTS * 3), 3));
-  var trailLine = new THREE.Line(trailGeometry, new THREE.LineBasicMaterial({color: TRAIL_COLOUR}));
+  var trailLine = onTop(new THREE.Line(trailGeometry, new THREE.LineBasicMaterial({color: TRAIL_COLOUR})));
   trailLine.frustumCulled = false;
   world.add(trailLine);
+
+  /* The trail and the target are drawn over the arm: the wrist hides them otherwise. */
+  function onTop(object) {
+    object.material.depthTest = false;
+    object.material.transparent = true;
+    object.renderOrder = 1;
+    return object;
+  }
 
   function lineBetween(colour) {
     var g = new THREE.BufferGeometry();
     g.setAttribute("position", new THREE.BufferAttribute(new Float32Array(6), 3));
-    var line = new THREE.Line(g, new THREE.LineBasicMaterial({color: colour}));
+    var line = onTop(new THREE.Line(g, new THREE.LineBasicMaterial({color: colour})));
     line.frustumCulled = false;
     return line;
   }
