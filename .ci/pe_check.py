@@ -3,8 +3,9 @@
     python3 .ci/pe_check.py BUILD_DIR
 
 velmo.pyd and zandrelAPI.dll must be PE32+ x86-64 DLLs that need nothing but
-each other, python3.dll and the system (KERNEL32 and the C runtime, msvcrt.dll
-or the api-ms-win-crt-* set): no MinGW runtime DLL. velmo.pyd exports
+each other, python3.dll and the system (KERNEL32, the C runtime, msvcrt.dll
+or the api-ms-win-crt-* set, and WS2_32 for the live view's sockets): no MinGW
+runtime DLL. velmo.pyd exports
 PyInit_velmo alone and imports from python3.dll exactly what
 cmake/windows/python3.def lists; zandrelAPI.dll exports the library contract
 of include/zandrelAPI.h and the probe functions, nothing else.
@@ -17,7 +18,7 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OBJDUMP = os.environ.get("OBJDUMP", "x86_64-w64-mingw32-objdump")
-SYSTEM = re.compile(r"^(KERNEL32\.dll|msvcrt\.dll|api-ms-win-crt-[a-z-]+-l1-1-0\.dll)$", re.I)
+SYSTEM = re.compile(r"^(KERNEL32\.dll|msvcrt\.dll|WS2_32\.dll|api-ms-win-crt-[a-z-]+-l1-1-0\.dll)$", re.I)
 
 
 def pe_info(path):

@@ -32,6 +32,8 @@ method that calls it (``login``).
   the arm in an error state and reports it from the library's event thread;
 - drive the simulation: ``set_time_scale`` (0 finishes every motion inside
   the call that starts it), ``set_digital_input``, ``set_analog_input``;
+- watch the arm: ``serve_view()`` serves a live 3D view of every controller
+  in the browser (also ``ZSIM_VIEW=127.0.0.1:8765`` in the environment);
 - look at what the controller keeps: ``home()`` (the folder of its programs
   and trajectories, ``ZSIM_HOME``) and ``settings(address)`` (force control,
   payload, link settings, recorder, program, debug log).
@@ -127,6 +129,7 @@ class Probe:
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_home.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_settings.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_serve_view.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
 
     def reset(self) -> None:
         """Forget the journal, all injections and all controller state."""
@@ -255,6 +258,25 @@ class Probe:
         self.lib.zsim_settings(key, buffer, size + 1)
         settings: Dict[str, Any] = json.loads(buffer.value.decode("utf-8", "surrogateescape"))
         return settings
+
+    # ---- the live view ------------------------------------------------------------
+
+    def serve_view(self, host: str = "127.0.0.1", port: int = 0, *, allow_remote: bool = False) -> str:
+        """Serve the live view of every controller (the arm in 3D, its state
+        and IO) at ``http://host:port/`` from the library's own threads, and
+        return that URL; port 0 picks a free port. The view runs until the
+        process ends; asking again for the same host (port 0 or the same
+        port) returns its URL. An address other than loopback needs
+        ``allow_remote=True`` (ValueError otherwise); OSError when it cannot
+        listen there, or already serves another address."""
+        buffer = ctypes.create_string_buffer(1024)
+        result = int(self.lib.zsim_serve_view(host.encode(), port, 1 if allow_remote else 0, buffer, len(buffer)))
+        text = buffer.value.decode("utf-8", "replace")
+        if result == 0:
+            return text
+        if result == 1:
+            raise ValueError(text)
+        raise OSError(text or f"the virtual controller could not serve the view at {host}:{port}")
 
     @staticmethod
     def _refused(result: int, what: str) -> None:

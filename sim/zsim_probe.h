@@ -120,6 +120,18 @@ ZSIM_PROBE_API int zsim_home(char *buf, int size);
  * full length, or -1 for an unknown address. */
 ZSIM_PROBE_API int zsim_settings(const char *address, char *buf, int size);
 
+/* ---- the live view (docs/virtual-controller.md) ----------------------------------- */
+
+/* Serves the live view of every controller over HTTP at `host` and `port`
+ * (0: a free port), from threads of the library, and writes its URL once to
+ * standard error; or finds it already serving there (port 0 matches it). An
+ * address other than loopback (127.0.0.0/8, localhost, ::1) needs
+ * `allow_remote`. The URL, or why there is none, goes into buf, cut to
+ * size-1 bytes. Returns 0 when serving, 1 for an address not allowed, 2 when
+ * it cannot listen there, 3 when the view already serves another address,
+ * -1 on failure. */
+ZSIM_PROBE_API int zsim_serve_view(const char *host, int port, int allow_remote, char *buf, int size);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -224,7 +224,7 @@ std::shared_ptr<Completion> enqueue(ArmMotion &arm, std::unique_ptr<Segment> seg
     if (arm.queue.size() >= kMaxQueued)
         return nullptr;
     auto done = std::make_shared<Completion>();
-    arm.queue.push_back(QueuedSegment{std::move(segment), done, false});
+    arm.queue.push_back(QueuedSegment{std::move(segment), done, false, end});
     arm.planned_end = end;
     if (core().scale <= 0)
         settle(arm);

@@ -34,6 +34,7 @@ struct QueuedSegment {
     std::unique_ptr<Segment> segment;
     std::shared_ptr<Completion> done;
     bool begun = false;
+    Joints end{}; /* where the arm stands when it is done, as given to enqueue */
 };
 
 class ArmMotion;

@@ -6,6 +6,7 @@
 #include "core/boundary.h"
 #include "core/threads.h"
 #include "edge/probe.h"
+#include "view/server.h"
 #include "zsim_probe.h"
 
 #include <algorithm>
@@ -210,6 +211,18 @@ int zsim_settings(const char *address, char *buf, int size)
     return guarded(-1, [&] {
         std::string json;
         return api::describe_settings(address, json) ? copy_out(json, buf, size) : -1;
+    });
+}
+
+int zsim_serve_view(const char *host, int port, int allow_remote, char *buf, int size)
+{
+    if (!host || port < 0 || port > 65535)
+        return -1;
+    return guarded(-1, [&] {
+        std::string text;
+        const zsim::view::ServeResult result = zsim::view::serve(host, port, allow_remote != 0, text);
+        copy_out(text, buf, size);
+        return static_cast<int>(result);
     });
 }
 
