@@ -3,9 +3,10 @@
 import ctypes
 from typing import Any, Dict, List, Optional
 
-__all__ = ["Probe", "library_path"]
+__all__ = ["Probe", "is_virtual_controller", "library_path"]
 
 def library_path() -> str: ...
+def is_virtual_controller() -> bool: ...
 
 class Probe:
     lib: ctypes.CDLL
