@@ -97,7 +97,7 @@ INTERPRETERS = [p for p in INTERPRETERS if re.search(r"/3\.(8|9|1[0-9])\.", p)]
 
 
 @pytest.mark.skipif(not INTERPRETERS, reason="no pyenv interpreters on this machine")
-@pytest.mark.parametrize("python", INTERPRETERS, ids=lambda p: p.split("/")[-3])
+@pytest.mark.parametrize("python", INTERPRETERS, ids=[p.split("/")[-3] for p in INTERPRETERS])
 def test_one_binary_loads_in_every_interpreter(python):
     run = subprocess.run([python, "-I", "-c", SMOKE.format(folder=FOLDER)], capture_output=True, text=True,
                          timeout=60)
