@@ -48,7 +48,7 @@ import os
 import sys
 from typing import Any, Dict, List, Optional
 
-__all__ = ["Probe", "library_path", "function_of"]
+__all__ = ["Probe", "is_virtual_controller", "library_path", "function_of"]
 
 # The velmo methods that call a library function of another name.
 _FUNCTION_OF_METHOD = {"login": "create_handler", "logout": "destory_handler"}
@@ -88,9 +88,8 @@ def _loaded_path() -> Optional[str]:
 
 
 def library_path() -> str:
-    """The virtual controller that velmo uses: the zandrelAPI library the
-    process has loaded (importing velmo loads it), else the one installed
-    next to the module."""
+    """The zandrelAPI library that velmo uses: the one the process has loaded
+    (importing velmo loads it), else the one installed next to the module."""
     import velmo
 
     loaded = _loaded_path()
@@ -98,6 +97,26 @@ def library_path() -> str:
         return loaded
     folder = os.path.dirname(os.path.abspath(velmo.__file__))
     return os.path.join(folder, _NAME)
+
+
+def is_virtual_controller() -> bool:
+    """True when the zandrelAPI library that velmo drives in this process is
+    velmo's virtual controller, False when it is another library of that name,
+    such as the arm maker's. Imports velmo, which loads the library; a script
+    that must move a real arm checks this first (library_path() says which
+    file it is)::
+
+        if zandrel_sim.is_virtual_controller():
+            sys.exit("velmo drives the virtual controller, not the arm")
+    """
+    import velmo  # noqa: F401  (loads the library velmo is linked with)
+
+    loaded = _loaded_path()
+    if loaded is None:
+        raise OSError(f"no {_NAME} is loaded in this process")
+    # Opening the loaded file again gives the same library; only the virtual
+    # controller has the probe.
+    return hasattr(ctypes.CDLL(loaded), "zsim_reset")
 
 
 class Probe:

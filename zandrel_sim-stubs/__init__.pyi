@@ -3,9 +3,10 @@
 import ctypes
 from typing import Any, Dict, List, Optional
 
-__all__ = ["Probe", "library_path", "function_of"]
+__all__ = ["Probe", "is_virtual_controller", "library_path", "function_of"]
 
 def library_path() -> str: ...
+def is_virtual_controller() -> bool: ...
 def function_of(name: str) -> str: ...
 
 class Probe:
