@@ -17,10 +17,14 @@ ADDRESS = "127.0.0.1"
 
 
 def documented_codes():
-    """(page, code, second column, third column) of every single-code row of the two code tables."""
+    """(page, code, second column, third column) of every single-code row of the two code tables
+    (the pages' "Error codes" sections; other tables there have numbered rows too)."""
     rows = []
     for page in ("virtual-controller.md", "virtual-controller-files.md"):
-        for line in (DOCS / page).read_text().splitlines():
+        text = (DOCS / page).read_text()
+        section = text[text.index("\n## Error codes\n"):]
+        section = section[:section.find("\n## ", 1)]
+        for line in section.splitlines():
             found = re.match(r"\|\s*(-?\d+)\s*\|\s*([^|]+?)\s*\|\s*([^|]+?)\s*\|$", line)
             if found:
                 rows.append((page, int(found.group(1)), found.group(2), found.group(3)))

@@ -43,7 +43,6 @@ class Code(enum.IntEnum):
     WRONG_STATE = 21
     FILE_ACCESS = 22
     INTERNAL = 99
-    PROBE_FAILURE = -1
 
     @property
     def phrase(self) -> str:
@@ -80,8 +79,7 @@ _TEXTS: Dict[int, Tuple[str, str]] = {
     20: ("program line", "program error: not a valid command"),
     21: ("wrong state", "not possible in the present state"),
     22: ("file access", "a file could not be read or written"),
-    99: ("internal", "internal error (out of memory)"),
-    -1: ("probe failure", "the probe itself failed (out of memory)"),
+    99: ("internal", "internal error (out of memory, in the controller or its probe)"),
 }
 
 
