@@ -48,8 +48,8 @@ using MessageTable = std::map<long, std::string>;
 
 /* Reads `path`. Empty lines and lines starting with '#' are skipped; a trailing
  * CR is dropped. Returns kFileNotFound when the file cannot be opened and
- * kInvalidArgument for a line that is not an integer, a TAB and a message (the
- * table is then left as it was). */
+ * kInvalidArgument for a line that is not an integer, a TAB and a message, or
+ * a message that is not valid UTF-8 (the table is then left as it was). */
 ErrorCode read_message_file(const char *path, MessageTable &table);
 
 } // namespace zsim
