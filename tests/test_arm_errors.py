@@ -51,7 +51,7 @@ FAMILIES = {
     velmo_arm.BusyError: [Code.BUSY],
     velmo_arm.ServoModeError: [Code.SERVO_ACTIVE, Code.SERVO_INACTIVE],
     velmo_arm.FileError: [Code.FILE_NOT_FOUND, Code.BAD_FILE_NAME, Code.FILE_EXISTS, Code.PROGRAM_LINE,
-                          Code.FILE_ACCESS],
+                          Code.FILE_ACCESS, Code.NO_SAFE_FOLDER, Code.FILE_TOO_LARGE],
     velmo_arm.AbortedError: [Code.ABORTED],
 }
 FAMILY_OF = {code: family for family, codes in FAMILIES.items() for code in codes}

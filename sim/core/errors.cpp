@@ -37,6 +37,8 @@ const char *default_message(ErrorCode code) noexcept
     case kProgramLine: return "program error: not a valid command";
     case kWrongState: return "not possible in the present state";
     case kFileAccess: return "a file could not be read or written";
+    case kNoSafeFolder: return "the controller has no safe folder for its files";
+    case kFileTooLarge: return "file too large for the controller";
     case kInternal: return "internal error";
     default: return "unknown error";
     }
