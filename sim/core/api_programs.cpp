@@ -49,8 +49,10 @@ ErrorCode program_load(const RobotHandle *handle, const char *file)
             std::string text;
             if (const ErrorCode read = zsim::files::read_file(zsim::files::Folder::kPrograms, file, text))
                 return read;
-            program = std::make_shared<const zsim::Program>(zsim::parse_program(file, text));
-            return zsim::kOk;
+            auto parsed = std::make_shared<zsim::Program>();
+            const ErrorCode code = zsim::parse_program(file, text, *parsed);
+            program = std::move(parsed);
+            return code;
         },
         [&](Controller &rc, Lock &, ErrorCode read) {
             if (read != zsim::kOk)
