@@ -8,7 +8,6 @@ import ctypes
 import os
 import pathlib
 import platform
-import pwd
 import stat
 import subprocess
 import sys
@@ -20,6 +19,7 @@ import pytest
 from simkit import BAD_FILE_NAME, FILE_ACCESS, FILE_EXISTS, FILE_NOT_FOUND, NO_SAFE_FOLDER, write_program
 
 pytestmark = pytest.mark.skipif(sys.platform == "win32", reason="POSIX links, modes and owners")
+pwd = pytest.importorskip("pwd", reason="POSIX accounts")
 
 SECRET = b"the neighbour's file, never to be touched\n"
 
