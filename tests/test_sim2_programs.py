@@ -10,7 +10,8 @@ import pytest
 
 from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, FILE_TOO_LARGE, HOME, IDLE, IO_RANGE,
                     JOINT_LIMIT, NOT_ENABLED, PAUSED, PROGRAM_LINE, Q1, RUNNING, STOPPED_BY_ERROR,
-                    UNREACHABLE, UPPER, WRONG_STATE, Handler, joints, tcp, value, wait_until, write_program)
+                    UNREACHABLE, UPPER, WRONG_STATE, Handler, joints, tcp, under_sanitizer, value, wait_until,
+                    write_program)
 
 
 def words(values):
@@ -229,6 +230,7 @@ WAIT, MOVJ = b"wait 0\n", b"movj 0 0 0 0 0 0 1\n"  # the shortest lines of their
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+@pytest.mark.skipif(under_sanitizer(), reason="AddressSanitizer's allocator adds its own memory to every block")
 @pytest.mark.parametrize("content, times, factor", [
     (b"\n", 16 * MiB, 1.25),                  # empty lines cost nothing but the read of the file
     (b"# a comment line\n", MiB, 1.25),       # nor do comments

@@ -136,7 +136,10 @@ std::string unsafe(const fs::path &home)
     return "";
 }
 
-bool make_folder(const fs::path &p) { return CreateDirectoryW(p.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS; }
+bool make_folder(const fs::path &p)
+{
+    return CreateDirectoryW(p.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
 
 #else
 
@@ -146,7 +149,8 @@ fs::path account_home()
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
     struct passwd entry, *found = nullptr;
-    while (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
+    while (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < (1u << 20))
         buffer.resize(buffer.size() * 2);
     if (!found || !found->pw_dir || found->pw_dir[0] != '/')
         return {};
@@ -642,7 +646,8 @@ ErrorCode write_file(Folder which, const std::string &name, const std::string &t
     if (!named) {
         for (int attempt = 0; attempt < 16 && !out; ++attempt) {
             temp = temporary_name(name);
-            out = Fd(::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666));
+            out = Fd(::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                              0666));
             if (!out && errno != EEXIST)
                 return kFileAccess;
         }
