@@ -147,6 +147,7 @@ class Probe:
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_home.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_home_problem.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_settings.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
         lib.zsim_serve_view.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
 
@@ -255,12 +256,24 @@ class Probe:
         """The folder the virtual controller keeps its files in: programs/
         (what program_load reads) and trajectories/ (recorded trajectories).
         It is ZSIM_HOME from the environment when set, else a per-user
-        folder; the controller reads ZSIM_HOME at each use."""
-        size = int(self.lib.zsim_home(None, 0))
+        folder; the controller reads ZSIM_HOME at each use. Raises OSError
+        saying why when the controller has no safe folder (its file
+        operations then give 23)."""
+        home = self._text(self.lib.zsim_home)
+        if home is None:
+            problem = self._text(self.lib.zsim_home_problem)
+            raise OSError(f"the virtual controller has no safe folder: {problem}" if problem
+                          else "the virtual controller could not name its folder")
+        return home
+
+    @staticmethod
+    def _text(function: Any) -> Optional[str]:
+        """The text of a probe function that fills a buffer and returns its length (None for -1)."""
+        size = int(function(None, 0))
         if size < 0:
-            raise OSError("the virtual controller could not name its folder")
+            return None
         buffer = ctypes.create_string_buffer(size + 1)
-        self.lib.zsim_home(buffer, size + 1)
+        function(buffer, size + 1)
         return os.fsdecode(buffer.value)
 
     def settings(self, address: str) -> Dict[str, Any]:

@@ -111,8 +111,13 @@ ZSIM_PROBE_API int zsim_trigger_fault(const char *address, int code);
 
 /* The folder the controller keeps its files in (ZSIM_HOME, else the per-user
  * default; docs/virtual-controller-files.md) as NUL-terminated text cut to
- * size-1 bytes. Returns the text's full length, or -1 on failure. */
+ * size-1 bytes. Returns the text's full length, or -1 on failure or when the
+ * controller has no safe folder (zsim_home_problem says why). */
 ZSIM_PROBE_API int zsim_home(char *buf, int size);
+
+/* Why the controller has no safe folder for its files (its file operations
+ * then give 23), as zsim_home writes its text; "" when it has one. */
+ZSIM_PROBE_API int zsim_home_problem(char *buf, int size);
 
 /* What the controller at `address` keeps and no library getter reports
  * (force control, link settings, payload, the recorder, the program, the

@@ -79,5 +79,9 @@ PyMODINIT_FUNC PyInit_velmo(void)
         Py_DECREF(module);
         return nullptr;
     }
+    if (watch_interpreter_exit() < 0) {
+        Py_DECREF(module);
+        return nullptr;
+    }
     return module;
 }

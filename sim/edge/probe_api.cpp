@@ -203,7 +203,18 @@ int zsim_trigger_fault(const char *address, int code)
 
 int zsim_home(char *buf, int size)
 {
-    return guarded(-1, [&] { return copy_out(api::home(), buf, size); });
+    return guarded(-1, [&] {
+        std::string home;
+        return api::home(home) ? copy_out(home, buf, size) : -1;
+    });
+}
+
+int zsim_home_problem(char *buf, int size)
+{
+    return guarded(-1, [&] {
+        std::string problem;
+        return api::home(problem) ? copy_out(std::string(), buf, size) : copy_out(problem, buf, size);
+    });
 }
 
 int zsim_settings(const char *address, char *buf, int size)
