@@ -1,45 +1,29 @@
-"""Check the two Windows files of a cross build with MinGW's objdump -p.
+"""Check the two Windows files of the win_amd64 wheel (or of a build folder).
 
-    python3 .ci/pe_check.py BUILD_DIR
+    python3 .ci/pe_check.py dist/velmo-...-win_amd64.whl | BUILD_DIR
 
 velmo.pyd and zandrelAPI.dll must be PE32+ x86-64 DLLs that need nothing but
-each other, python3.dll and the system (KERNEL32 and the C runtime, msvcrt.dll
-or the api-ms-win-crt-* set): no MinGW runtime DLL. velmo.pyd exports
+each other, python3.dll, KERNEL32.dll and the UCRT (api-ms-win-crt-*, the C
+runtime CPython uses), and zandrelAPI.dll WS2_32 for the live view's sockets:
+no msvcrt.dll, no MinGW runtime DLL. velmo.pyd exports
 PyInit_velmo alone and imports from python3.dll exactly what
 cmake/windows/python3.def lists; zandrelAPI.dll exports the library contract
-of include/zandrelAPI.h and the probe functions, nothing else.
+of include/zandrelAPI.h and the probe functions, nothing else. The files are
+read by tests/pe_file.py, so no Windows tools are needed.
 """
 
 import os
 import re
-import subprocess
 import sys
+import tempfile
+import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-OBJDUMP = os.environ.get("OBJDUMP", "x86_64-w64-mingw32-objdump")
-SYSTEM = re.compile(r"^(KERNEL32\.dll|msvcrt\.dll|api-ms-win-crt-[a-z-]+-l1-1-0\.dll)$", re.I)
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from pe_file import PEFile  # noqa: E402
 
-
-def pe_info(path):
-    """(format, magic, is_dll, {dll: [imported names]}, [exported names])"""
-    text = subprocess.run([OBJDUMP, "-p", path], capture_output=True, text=True, check=True).stdout
-    fmt = re.search(r"file format (\S+)", text).group(1)
-    magic = re.search(r"^Magic\s+\S+\s+\((\S+)\)", text, re.M).group(1)
-    characteristics = re.search(r"^Characteristics 0x[0-9a-f]+\n((?:\t.*\n)*)", text, re.M).group(1)
-    imports = {}
-    for block in re.split(r"\n\s*DLL Name: ", text)[1:]:
-        dll, _, body = block.partition("\n")
-        names = []
-        for line in body.split("\n\n", 1)[0].splitlines():
-            m = re.match(r"^\s*[0-9a-f]+\s+\d+\s+(\S+)", line)
-            if m:
-                names.append(m.group(1))
-        imports[dll.strip()] = names
-    exports = []
-    table = re.search(r"\[Ordinal/Name Pointer\] Table\n((?:\t\[.*\n)*)", text)
-    if table:
-        exports = re.findall(r"\]\s+(\S+)", table.group(1))
-    return fmt, magic, "DLL" in characteristics.split(), imports, exports
+SYSTEM = re.compile(r"^(KERNEL32\.dll|api-ms-win-crt-[a-z]+-l1-1-0\.dll)$", re.I)
+SOCKETS = re.compile(r"^WS2_32\.dll$", re.I)  # the library's live view only
 
 
 def def_exports(path):
@@ -60,7 +44,7 @@ def contract():
             set(re.findall(r"^ZSIM_PROBE_API\s[^(]*?\b(\w+)\(", probe, re.M)))
 
 
-def check(build):
+def check(folder):
     failures = []
 
     def expect(ok, what):
@@ -68,34 +52,48 @@ def check(build):
         if not ok:
             failures.append(what)
 
-    module = pe_info(os.path.join(build, "velmo.pyd"))
-    library = pe_info(os.path.join(build, "zandrelAPI.dll"))
-    for name, (fmt, magic, dll, imports, _) in (("velmo.pyd", module), ("zandrelAPI.dll", library)):
-        expect(fmt == "pei-x86-64" and magic == "PE32+" and dll, f"{name}: PE32+ x86-64 DLL ({fmt}, {magic})")
-        foreign = sorted(d for d in imports if not SYSTEM.match(d) and d not in ("python3.dll", "zandrelAPI.dll"))
-        expect(not foreign, f"{name}: no DLL but python3.dll, zandrelAPI.dll and the system's {foreign}")
+    module = PEFile(os.path.join(folder, "velmo.pyd"))
+    library = PEFile(os.path.join(folder, "zandrelAPI.dll"))
+    for name, pe in (("velmo.pyd", module), ("zandrelAPI.dll", library)):
+        expect(pe.is_x64_dll, f"{name}: PE32+ x86-64 DLL")
+        allowed = ("python3.dll", "zandrelAPI.dll")
+        foreign = sorted(d for d in pe.imports()
+                         if not SYSTEM.match(d) and d not in allowed and not (pe is library and SOCKETS.match(d)))
+        expect(not foreign, f"{name}: no DLL but python3.dll, zandrelAPI.dll, KERNEL32 and the UCRT {foreign}")
 
-    _, _, _, imports, exports = module
-    expect(exports == ["PyInit_velmo"], f"velmo.pyd exports PyInit_velmo alone {exports}")
-    expect({"python3.dll", "zandrelAPI.dll"} <= set(imports), f"velmo.pyd links python3.dll and zandrelAPI.dll")
+    imports = module.imports()
+    expect(module.exports() == ["PyInit_velmo"], f"velmo.pyd exports PyInit_velmo alone {module.exports()}")
+    expect({"python3.dll", "zandrelAPI.dll"} <= set(imports), "velmo.pyd links python3.dll and zandrelAPI.dll")
+    expect(any(d.lower().startswith("api-ms-win-crt-") for d in imports), "velmo.pyd uses the UCRT")
     listed = def_exports(os.path.join(ROOT, "cmake", "windows", "python3.def"))
     used = imports.get("python3.dll", [])
     expect(sorted(used) == sorted(listed),
            f"python3.dll imports equal python3.def (unused: {sorted(set(listed) - set(used))}, "
            f"unlisted: {sorted(set(used) - set(listed))})")
 
-    _, _, _, lib_imports, lib_exports = library
     functions, probes = contract()
     expect(len(functions) == 109 and len(probes) >= 1, f"header lists 109 functions ({len(functions)}) and the probe")
-    expect(set(lib_exports) == functions | probes,
-           f"zandrelAPI.dll exports the contract and the probe (missing: {sorted((functions | probes) - set(lib_exports))},"
-           f" extra: {sorted(set(lib_exports) - functions - probes)})")
-    expect(all(SYSTEM.match(d) for d in lib_imports), f"zandrelAPI.dll needs only the system {sorted(lib_imports)}")
+    exports = set(library.exports())
+    expect(exports == functions | probes,
+           f"zandrelAPI.dll exports the contract and the probe (missing: {sorted((functions | probes) - exports)},"
+           f" extra: {sorted(exports - functions - probes)})")
+    expect(all(SYSTEM.match(d) or SOCKETS.match(d) for d in library.imports()),
+           f"zandrelAPI.dll needs only KERNEL32, the UCRT and WS2_32 {sorted(library.imports())}")
     expect(set(imports.get("zandrelAPI.dll", [])) <= functions, "velmo.pyd takes only contract functions from zandrelAPI.dll")
 
     print(f"{len(failures)} failed" if failures else "Windows files: all checks passed")
     return 1 if failures else 0
 
 
+def main(target):
+    if os.path.isdir(target):
+        return check(target)
+    with tempfile.TemporaryDirectory() as folder:
+        with zipfile.ZipFile(target) as wheel:
+            for name in ("velmo.pyd", "zandrelAPI.dll"):
+                wheel.extract(name, folder)
+        return check(folder)
+
+
 if __name__ == "__main__":
-    sys.exit(check(sys.argv[1]))
+    sys.exit(main(sys.argv[1]))

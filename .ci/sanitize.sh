@@ -16,6 +16,7 @@ stage="$build/stage"
 rm -rf "$stage" && mkdir -p "$stage"
 cp "$build/libvelmo.so" "$stage/velmo.abi3.so"
 cp "$build/libzandrelAPI.so" "$root/python/zandrel_sim.py" "$stage/"
+cp -r "$root/python/velmo_arm" "$stage/"
 
 runtimes="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"
 cd "$root"

@@ -17,9 +17,15 @@ import zandrel_sim
 expected = sys.argv[1] if len(sys.argv) > 1 else None
 running = "%d.%d" % sys.version_info[:2]
 assert expected in (None, running), f"asked for {expected}, running {running}"
-site = os.path.realpath(sysconfig.get_paths()["platlib"])
+if sys.platform == "win32":  # the embeddable CPython under Wine: the folder .ci/wine.sh installed into
+    site = os.path.realpath(os.path.join(os.path.dirname(sys.executable), "site-packages"))
+    module = "velmo.pyd"
+else:
+    site = os.path.realpath(sysconfig.get_paths()["platlib"])
+    module = "velmo.abi3.so"
 assert os.path.realpath(os.path.dirname(velmo.__file__)) == site, velmo.__file__
-assert os.path.basename(velmo.__file__) == "velmo.abi3.so", velmo.__file__
+assert os.path.basename(velmo.__file__) == module, velmo.__file__
+assert zandrel_sim.is_virtual_controller()
 
 sim = zandrel_sim.Probe()
 sim.reset()

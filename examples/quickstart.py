@@ -6,7 +6,9 @@ Every method returns a tuple whose first element is the controller's code:
 0 means success, anything else is the controller's error code.
 
 The virtual controller runs in real time (about 6 s here); set
-ZSIM_TIME_SCALE=10 in the environment to run it ten times faster.
+ZSIM_TIME_SCALE=10 in the environment to run it ten times faster. To watch
+the arm in a browser, set ZSIM_VIEW=127.0.0.1:8765 (and ZSIM_TIME_SCALE=0.5
+to watch at leisure) and open the address printed on standard error.
 """
 
 import math

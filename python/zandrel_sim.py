@@ -33,6 +33,8 @@ method that calls it (``login``).
 - drive the simulation: ``set_time_scale`` (0 finishes every motion inside
   the call that starts it), ``advance_time`` (manual time, moved on by the
   test), ``set_digital_input``, ``set_analog_input``;
+- watch the arm: ``serve_view()`` serves a live 3D view of every controller
+  in the browser (also ``ZSIM_VIEW=127.0.0.1:8765`` in the environment);
 - look at what the controller keeps: ``home()`` (the folder of its programs
   and trajectories, ``ZSIM_HOME``) and ``settings(address)`` (force control,
   payload, link settings, recorder, program, debug log).
@@ -47,7 +49,7 @@ import os
 import sys
 from typing import Any, Dict, List, Optional
 
-__all__ = ["Probe", "library_path", "function_of"]
+__all__ = ["Probe", "is_virtual_controller", "library_path", "function_of"]
 
 # The velmo methods that call a library function of another name.
 _FUNCTION_OF_METHOD = {"login": "create_handler", "logout": "destory_handler"}
@@ -87,9 +89,8 @@ def _loaded_path() -> Optional[str]:
 
 
 def library_path() -> str:
-    """The virtual controller that velmo uses: the zandrelAPI library the
-    process has loaded (importing velmo loads it), else the one installed
-    next to the module."""
+    """The zandrelAPI library that velmo uses: the one the process has loaded
+    (importing velmo loads it), else the one installed next to the module."""
     import velmo
 
     loaded = _loaded_path()
@@ -97,6 +98,26 @@ def library_path() -> str:
         return loaded
     folder = os.path.dirname(os.path.abspath(velmo.__file__))
     return os.path.join(folder, _NAME)
+
+
+def is_virtual_controller() -> bool:
+    """True when the zandrelAPI library that velmo drives in this process is
+    velmo's virtual controller, False when it is another library of that name,
+    such as the arm maker's. Imports velmo, which loads the library; a script
+    that must move a real arm checks this first (library_path() says which
+    file it is)::
+
+        if zandrel_sim.is_virtual_controller():
+            sys.exit("velmo drives the virtual controller, not the arm")
+    """
+    import velmo  # noqa: F401  (loads the library velmo is linked with)
+
+    loaded = _loaded_path()
+    if loaded is None:
+        raise OSError(f"no {_NAME} is loaded in this process")
+    # Opening the loaded file again gives the same library; only the virtual
+    # controller has the probe.
+    return hasattr(ctypes.CDLL(loaded), "zsim_reset")
 
 
 class Probe:
@@ -128,7 +149,9 @@ class Probe:
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_home.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_home_problem.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_settings.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_serve_view.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
 
     def reset(self) -> None:
         """Forget the journal, all injections and all controller state."""
@@ -242,12 +265,24 @@ class Probe:
         """The folder the virtual controller keeps its files in: programs/
         (what program_load reads) and trajectories/ (recorded trajectories).
         It is ZSIM_HOME from the environment when set, else a per-user
-        folder; the controller reads ZSIM_HOME at each use."""
-        size = int(self.lib.zsim_home(None, 0))
+        folder; the controller reads ZSIM_HOME at each use. Raises OSError
+        saying why when the controller has no safe folder (its file
+        operations then give 23)."""
+        home = self._text(self.lib.zsim_home)
+        if home is None:
+            problem = self._text(self.lib.zsim_home_problem)
+            raise OSError(f"the virtual controller has no safe folder: {problem}" if problem
+                          else "the virtual controller could not name its folder")
+        return home
+
+    @staticmethod
+    def _text(function: Any) -> Optional[str]:
+        """The text of a probe function that fills a buffer and returns its length (None for -1)."""
+        size = int(function(None, 0))
         if size < 0:
-            raise OSError("the virtual controller could not name its folder")
+            return None
         buffer = ctypes.create_string_buffer(size + 1)
-        self.lib.zsim_home(buffer, size + 1)
+        function(buffer, size + 1)
         return os.fsdecode(buffer.value)
 
     def settings(self, address: str) -> Dict[str, Any]:
@@ -264,6 +299,25 @@ class Probe:
         self.lib.zsim_settings(key, buffer, size + 1)
         settings: Dict[str, Any] = json.loads(buffer.value.decode("utf-8", "surrogateescape"))
         return settings
+
+    # ---- the live view ------------------------------------------------------------
+
+    def serve_view(self, host: str = "127.0.0.1", port: int = 0, *, allow_remote: bool = False) -> str:
+        """Serve the live view of every controller (the arm in 3D, its state
+        and IO) at ``http://host:port/`` from the library's own threads, and
+        return that URL; port 0 picks a free port. The view runs until the
+        process ends; asking again for the same host (port 0 or the same
+        port) returns its URL. An address other than loopback needs
+        ``allow_remote=True`` (ValueError otherwise); OSError when it cannot
+        listen there, or already serves another address."""
+        buffer = ctypes.create_string_buffer(1024)
+        result = int(self.lib.zsim_serve_view(host.encode(), port, 1 if allow_remote else 0, buffer, len(buffer)))
+        text = buffer.value.decode("utf-8", "replace")
+        if result == 0:
+            return text
+        if result == 1:
+            raise ValueError(text)
+        raise OSError(text or f"the virtual controller could not serve the view at {host}:{port}")
 
     @staticmethod
     def _refused(result: int, what: str) -> None:

@@ -119,14 +119,31 @@ ZSIM_PROBE_API int zsim_trigger_fault(const char *address, int code);
 
 /* The folder the controller keeps its files in (ZSIM_HOME, else the per-user
  * default; docs/virtual-controller-files.md) as NUL-terminated text cut to
- * size-1 bytes. Returns the text's full length, or -1 on failure. */
+ * size-1 bytes. Returns the text's full length, or -1 on failure or when the
+ * controller has no safe folder (zsim_home_problem says why). */
 ZSIM_PROBE_API int zsim_home(char *buf, int size);
+
+/* Why the controller has no safe folder for its files (its file operations
+ * then give 23), as zsim_home writes its text; "" when it has one. */
+ZSIM_PROBE_API int zsim_home_problem(char *buf, int size);
 
 /* What the controller at `address` keeps and no library getter reports
  * (force control, link settings, payload, the recorder, the program, the
  * library's debug log) as one JSON object, cut to size-1 bytes. Returns the
  * full length, or -1 for an unknown address. */
 ZSIM_PROBE_API int zsim_settings(const char *address, char *buf, int size);
+
+/* ---- the live view (docs/virtual-controller.md) ----------------------------------- */
+
+/* Serves the live view of every controller over HTTP at `host` and `port`
+ * (0: a free port), from threads of the library, and writes its URL once to
+ * standard error; or finds it already serving there (port 0 matches it). An
+ * address other than loopback (127.0.0.0/8, localhost, ::1) needs
+ * `allow_remote`. The URL, or why there is none, goes into buf, cut to
+ * size-1 bytes. Returns 0 when serving, 1 for an address not allowed, 2 when
+ * it cannot listen there, 3 when the view already serves another address,
+ * -1 on failure. */
+ZSIM_PROBE_API int zsim_serve_view(const char *host, int port, int allow_remote, char *buf, int size);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -5,6 +5,7 @@
  */
 #include "frame.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -79,6 +80,50 @@ PyObject *RC_log_out(PyObject *self, PyObject *)
     return forward(self, no_args, destory_handler);
 }
 
+/* Set by the module's atexit hook: the interpreter is finalising, and a
+ * thread that asks it for its lock now is ended inside it (or, from 3.14 on,
+ * made to wait forever). The bridge functions look before they ask, and again
+ * once they hold the lock, so no callback runs after the hook. (3.8's stable
+ * ABI has no Py_IsFinalizing.) */
+static std::atomic<bool> interpreter_exiting{false};
+
+static PyObject *mark_interpreter_exit(PyObject *, PyObject *)
+{
+    interpreter_exiting.store(true);
+    Py_RETURN_NONE;
+}
+
+static PyMethodDef exit_hook = {"_velmo_interpreter_exit", mark_interpreter_exit, METH_NOARGS, nullptr};
+
+int watch_interpreter_exit(void)
+{
+    interpreter_exiting.store(false); /* a new interpreter after an embedder's Py_Finalize */
+    PyObject *atexit = PyImport_ImportModule("atexit");
+    if (atexit == nullptr)
+        return -1;
+    PyObject *hook = PyCFunction_NewEx(&exit_hook, nullptr, nullptr);
+    PyObject *done = hook == nullptr ? nullptr : PyObject_CallMethod(atexit, "register", "O", hook);
+    Py_XDECREF(hook);
+    Py_DECREF(atexit);
+    if (done == nullptr)
+        return -1;
+    Py_DECREF(done);
+    return 0;
+}
+
+/* Takes the interpreter lock for a bridge function: false (and no lock) once
+ * the interpreter is finalising. */
+static bool enter_interpreter(PyGILState_STATE &gil)
+{
+    if (interpreter_exiting.load() || !Py_IsInitialized())
+        return false;
+    gil = PyGILState_Ensure();
+    if (!interpreter_exiting.load())
+        return true;
+    PyGILState_Release(gil);
+    return false;
+}
+
 /* Print the pending exception and clear it. SystemExit goes to the unraisable
  * hook instead: PyErr_Print would end the process on it. */
 static void print_pending_exception(PyObject *context)
@@ -91,9 +136,9 @@ static void print_pending_exception(PyObject *context)
 
 extern "C" VELMO_EXPORT void pythonCallBack(int eventcode)
 {
-    if (!Py_IsInitialized())
+    PyGILState_STATE gil = PyGILState_UNLOCKED;
+    if (!enter_interpreter(gil))
         return;
-    PyGILState_STATE gil = PyGILState_Ensure();
     /* We may run inside a method's library call: keep whatever it has pending. */
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
@@ -166,7 +211,9 @@ PyObject *RC_call_func(PyObject *, PyObject *args)
 extern "C" VELMO_EXPORT double call_func(PyObject *callable, double x)
 {
     double value = std::nan("");
-    PyGILState_STATE gil = PyGILState_Ensure();
+    PyGILState_STATE gil = PyGILState_UNLOCKED;
+    if (!enter_interpreter(gil))
+        return value;
     if (callable == nullptr || !PyCallable_Check(callable)) {
         std::fputs("call_func: expected a callable\n", stderr);
     } else {

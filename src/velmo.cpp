@@ -58,6 +58,12 @@ static struct PyModuleDef rcmodule = {
     nullptr,
 };
 
+#if !defined(_WIN32)
+/* Python 3.8's PyMODINIT_FUNC gives the entry point no default visibility of
+   its own (3.9's does), and the module is compiled with hidden visibility. */
+extern "C" VELMO_EXPORT PyObject *PyInit_velmo(void);
+#endif
+
 PyMODINIT_FUNC PyInit_velmo(void)
 {
     PyObject *type = PyType_FromSpec(&RCType);
@@ -70,6 +76,10 @@ PyMODINIT_FUNC PyInit_velmo(void)
     }
     if (PyModule_AddObject(module, "RC", type) < 0) { /* steals the type only on success */
         Py_DECREF(type);
+        Py_DECREF(module);
+        return nullptr;
+    }
+    if (watch_interpreter_exit() < 0) {
         Py_DECREF(module);
         return nullptr;
     }

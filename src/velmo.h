@@ -31,6 +31,10 @@ extern "C" char ipaddr[30];
 extern "C" void pythonCallBack(int eventcode);
 extern "C" double call_func(PyObject *callable, double x);
 
+/* Registers the atexit hook from which on the bridge functions no longer
+ * enter the interpreter (PyInit_velmo); 0, or -1 with an exception set. */
+int watch_interpreter_exit(void);
+
 int RC_init(PyObject *self, PyObject *args, PyObject *kwds);
 void RC_dealloc(PyObject *self);
 

@@ -36,6 +36,7 @@ OK, UNKNOWN_HANDLE, INVALID_ARGUMENT, NOT_POWERED, NOT_ENABLED, BUSY = 0, 1, 2, 
 UNREACHABLE, JOINT_LIMIT, COLLISION, SERVO_ACTIVE, FILE_NOT_FOUND, IO_RANGE = 6, 7, 8, 9, 10, 11
 FAULT_ACTIVE, SHUT_DOWN, ABORTED, SINGULARITY, SERVO_INACTIVE, SPEED_LIMIT = 12, 13, 14, 15, 16, 17
 BAD_FILE_NAME, FILE_EXISTS, PROGRAM_LINE, WRONG_STATE, FILE_ACCESS = 18, 19, 20, 21, 22
+NO_SAFE_FOLDER, FILE_TOO_LARGE = 23, 24
 
 IDLE, RUNNING, PAUSED, STOPPED_BY_ERROR = 0, 1, 2, 3  # program states
 
@@ -106,6 +107,189 @@ def same_pose(a, b, mm=1e-6, rad=1e-9):
     """Two [x, y, z, rx, ry, rz] poses name the same frame."""
     ma, mb = pose_matrix(a), pose_matrix(b)
     return close([r[3] for r in ma[:3]], [r[3] for r in mb[:3]], mm) and close(rotation(ma), rotation(mb), rad)
+
+
+def transpose(m):
+    return [list(row) for row in zip(*m)]
+
+
+def rotation_angle(a, b):
+    """The angle (rad) of the rotation that takes rotation matrix a to b;
+    accurate for small angles too (from the skew part, not the trace alone)."""
+    m = matmul(transpose(a), b)
+    s = norm([m[2][1] - m[1][2], m[0][2] - m[2][0], m[1][0] - m[0][1]]) / 2
+    return math.atan2(s, (m[0][0] + m[1][1] + m[2][2] - 1) / 2)
+
+
+def pose_errors(a, b):
+    """(mm, rad): how far apart two 4x4 poses are."""
+    return norm(sub([r[3] for r in a[:3]], [r[3] for r in b[:3]])), rotation_angle(rotation(a), rotation(b))
+
+
+# ---- the documented inverse kinematics: a model of its own ---------------------------------
+#
+# In joint 1's frame the flange turns as Rz(q2 + q3 + q4) Ry(-q5) Rz(q6): the wrist is a
+# z-y-z Euler decomposition, joints 2 and 3 a two-link arm in the plane of the parallel
+# axes reaching for joint 4's origin. Where sin(q5) vanishes joint 6 is free: the docs
+# give it the value nearest its reference (inside its limits) with which joints 2 and 3
+# still reach, joint 3 inside its limits; this model finds that value by search.
+
+FREE_WRIST = 1e-10  # |sin q5| below this leaves joint 6 free (documented)
+A2, A3, D1, D4, D5, D6 = DH[1][0], DH[2][0], DH[0][2], DH[3][2], DH[4][2], DH[5][2]
+LONGEST2 = (A2 + A3) ** 2
+SHORTEST2 = A2 ** 2 + A3 ** 2 + 2 * A2 * A3 * math.cos(UPPER[2])
+
+
+def wrap(angle):
+    """Into (-pi, pi]."""
+    angle = math.remainder(angle, 2 * math.pi)
+    return angle + 2 * math.pi if angle <= -math.pi else angle
+
+
+def _frame1(q1):
+    """Joint 1's frame: Rz(q1) Rx(90 deg), origin on the base axis at D1."""
+    c, s = math.cos(q1), math.sin(q1)
+    return [[c, 0.0, s], [s, 0.0, -c], [0.0, 1.0, 0.0]]
+
+
+def _joint4_in_plane(m, q1, b, q6):
+    """Joint 4's origin in the plane of joints 2 to 4 (from joint 2), and
+    theta = q2 + q3 + q4, for joint 1, the wrist's middle Euler angle b
+    (q5 = -b) and joint 6."""
+    r1 = _frame1(q1)
+    w = matmul(transpose(r1), rotation(m))  # the flange's turn in joint 1's frame
+    # Rz(theta) is what remains of w once Ry(b) Rz(q6) is undone: consistent with
+    # q6 even where q6 is ill-determined (or free).
+    cb, sb, c6, s6 = math.cos(b), math.sin(b), math.cos(q6), math.sin(q6)
+    undo = transpose(matmul([[cb, 0.0, sb], [0.0, 1.0, 0.0], [-sb, 0.0, cb]],
+                            [[c6, -s6, 0.0], [s6, c6, 0.0], [0.0, 0.0, 1.0]]))
+    rest = matmul(w, undo)
+    theta = math.atan2(rest[1][0], rest[0][0])
+    z6 = [m[0][2], m[1][2], m[2][2]]
+    wrist = [m[i][3] - D6 * z6[i] for i in range(3)]  # joint 5's origin
+    z4 = [sum(r1[i][k] * v for k, v in enumerate((math.sin(theta), -math.cos(theta), 0.0))) for i in range(3)]
+    joint4 = [wrist[i] - D5 * z4[i] - (D1 if i == 2 else 0.0) for i in range(3)]
+    u, v = (sum(r1[k][i] * joint4[k] for k in range(3)) for i in (0, 1))
+    return u, v, theta
+
+
+def _reach2(m, q1, b, q6):
+    u, v, _ = _joint4_in_plane(m, q1, b, q6)
+    return u * u + v * v
+
+
+def _reaches(m, q1, b, q6):
+    return SHORTEST2 * (1 - 1e-9) <= _reach2(m, q1, b, q6) <= LONGEST2 * (1 + 1e-9)  # rounding at the edges
+
+
+def _arm_for(m, q1, b, q6):
+    """Joints 2, 3, 4 (both elbows) for joint 1, b and joint 6; [] when joint 3
+    cannot stay inside its limits."""
+    u, v, theta = _joint4_in_plane(m, q1, b, q6)
+    if not _reaches(m, q1, b, q6):
+        return []
+    c3 = max(-1.0, min(1.0, (u * u + v * v - A2 * A2 - A3 * A3) / (2 * A2 * A3)))
+    out = []
+    for q3 in (math.acos(c3), -math.acos(c3)):
+        q2 = math.atan2(v, u) - math.atan2(A3 * math.sin(q3), A2 + A3 * math.cos(q3))
+        out.append([q2, q3, theta - q2 - q3])
+    return out
+
+
+def _golden(f, lo, hi):
+    """Where f, unimodal on [lo, hi], is least."""
+    g = (math.sqrt(5) - 1) / 2
+    for _ in range(120):
+        a, b = hi - g * (hi - lo), lo + g * (hi - lo)
+        if f(a) < f(b):
+            hi = b
+        else:
+            lo = a
+    return (lo + hi) / 2
+
+
+def _crossing(f, lo, hi, level):
+    """Where f, monotonic on [lo, hi], crosses level (bisection)."""
+    rising = f(hi) > f(lo)
+    for _ in range(100):
+        mid = (lo + hi) / 2
+        if (f(mid) < level) == rising:
+            lo = mid
+        else:
+            hi = mid
+    return (lo + hi) / 2
+
+
+def _free_joint6(m, q1, b, ref6):
+    """The free joint 6 nearest ref6 inside its limits with which the arm
+    reaches; None when none does. The reach varies with joint 6 as a sinusoid:
+    find its extremes, then where it crosses the reachable band."""
+    target = max(LOWER[5], min(UPPER[5], ref6))
+    if _reaches(m, q1, b, target):
+        return target
+    reach2 = lambda t: _reach2(m, q1, b, t)  # noqa: E731
+    coarse = min((k * math.pi / 8 for k in range(16)), key=reach2)
+    low = _golden(reach2, coarse - math.pi / 4, coarse + math.pi / 4)
+    high = _golden(lambda t: -reach2(t), low + math.pi / 2, low + 3 * math.pi / 2)
+    edges = [low, high]
+    for start, end in ((low, high), (high, low + 2 * math.pi)):
+        for level in (SHORTEST2, LONGEST2):
+            if min(reach2(start), reach2(end)) <= level <= max(reach2(start), reach2(end)):
+                edges.append(_crossing(reach2, start, end, level))
+    inside = [e + 2 * math.pi * k for e in edges for k in range(-3, 4)
+              if LOWER[5] <= e + 2 * math.pi * k <= UPPER[5] and _reaches(m, q1, b, e)]
+    return min(inside, key=lambda t: abs(t - target), default=None)
+
+
+def inverse_solutions(m, ref6=0.0):
+    """Every joint solution of flange pose m (4x4) with joint 3 inside its
+    limits, angles in (-pi, pi] but a free joint 6 (chosen from ref6)."""
+    z6 = [m[0][2], m[1][2], m[2][2]]
+    wrist = [m[i][3] - D6 * z6[i] for i in range(3)]
+    radius = math.hypot(wrist[0], wrist[1])
+    if radius < D4:
+        return []
+    phi = math.atan2(wrist[1], wrist[0])
+    lean = math.asin(D4 / radius)  # joint 5's origin lies D4 along joint 2's axis
+    out = []
+    for q1 in (phi + lean, phi + math.pi - lean):
+        w = matmul(transpose(_frame1(q1)), rotation(m))
+        for sign in (1, -1):
+            b = math.atan2(sign * math.hypot(w[2][0], w[2][1]), w[2][2])
+            if abs(math.sin(b)) > FREE_WRIST:
+                q6 = math.atan2(w[2][1] / math.sin(b), -w[2][0] / math.sin(b))
+                if abs(math.sin(b)) < 1e-6 and not _arm_for(m, q1, b, q6):
+                    # the orientation fixes q6 only to 1e-16 / |sin b|: within that,
+                    # the value that reaches (rounding leaves a stretched arm short)
+                    reaching = _free_joint6(m, q1, b, q6)
+                    if reaching is not None and abs(reaching - q6) * abs(math.sin(b)) <= 1e-12:
+                        q6 = reaching
+            else:
+                q6 = _free_joint6(m, q1, b, ref6)
+                if q6 is None:
+                    continue
+            for q2, q3, q4 in _arm_for(m, q1, b, q6):
+                free = abs(math.sin(b)) <= FREE_WRIST
+                out.append([wrap(q1), wrap(q2), wrap(q3), wrap(q4), wrap(-b), q6 if free else wrap(q6)])
+    return out
+
+
+def nearest_turn_inside(value, ref, lo, hi):
+    """value moved by whole turns to the one nearest ref inside [lo, hi], or None."""
+    inside = [value + 2 * math.pi * k for k in range(-6, 7) if lo - 1e-12 <= value + 2 * math.pi * k <= hi + 1e-12]
+    return min(inside, key=lambda v: abs(v - ref), default=None)
+
+
+def inverse_candidates(m, ref):
+    """The documented kine_inverse choice for flange pose m: every solution,
+    each angle moved to its whole-turn value nearest ref inside the limits,
+    as (sum of squared differences from ref, joints), nearest first."""
+    out = []
+    for q in inverse_solutions(m, ref[5]):
+        moved = [nearest_turn_inside(v, r, lo, hi) for v, r, lo, hi in zip(q, ref, LOWER, UPPER)]
+        if None not in moved:
+            out.append((sum((v - r) ** 2 for v, r in zip(moved, ref)), moved))
+    return sorted(out)
 
 
 def under_sanitizer():

@@ -17,10 +17,14 @@ ADDRESS = "127.0.0.1"
 
 
 def documented_codes():
-    """(page, code, second column, third column) of every single-code row of the two code tables."""
+    """(page, code, second column, third column) of every single-code row of the two code tables
+    (the pages' "Error codes" sections; other tables there have numbered rows too)."""
     rows = []
     for page in ("virtual-controller.md", "virtual-controller-files.md"):
-        for line in (DOCS / page).read_text().splitlines():
+        text = (DOCS / page).read_text()
+        section = text[text.index("\n## Error codes\n"):]
+        section = section[:section.find("\n## ", 1)]
+        for line in section.splitlines():
             found = re.match(r"\|\s*(-?\d+)\s*\|\s*([^|]+?)\s*\|\s*([^|]+?)\s*\|$", line)
             if found:
                 rows.append((page, int(found.group(1)), found.group(2), found.group(3)))
@@ -47,7 +51,7 @@ FAMILIES = {
     velmo_arm.BusyError: [Code.BUSY],
     velmo_arm.ServoModeError: [Code.SERVO_ACTIVE, Code.SERVO_INACTIVE],
     velmo_arm.FileError: [Code.FILE_NOT_FOUND, Code.BAD_FILE_NAME, Code.FILE_EXISTS, Code.PROGRAM_LINE,
-                          Code.FILE_ACCESS],
+                          Code.FILE_ACCESS, Code.NO_SAFE_FOLDER, Code.FILE_TOO_LARGE],
     velmo_arm.AbortedError: [Code.ABORTED],
 }
 FAMILY_OF = {code: family for family, codes in FAMILIES.items() for code in codes}

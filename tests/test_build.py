@@ -11,12 +11,15 @@ import sys
 import pytest
 
 import velmo
+import zandrel_sim
+from pe_file import PEFile
 
 MODULE = os.path.abspath(velmo.__file__)
 FOLDER = os.path.dirname(MODULE)
 LIBRARY = os.path.join(FOLDER, "libzandrelAPI.so")
 
-linux_only = pytest.mark.skipif(not sys.platform.startswith("linux"), reason="ELF checks")
+linux_only = pytest.mark.skipif(not sys.platform.startswith("linux"), reason="ELF checks of the Linux module")
+windows_only = pytest.mark.skipif(sys.platform != "win32", reason="PE checks of the Windows module")
 needs_binutils = pytest.mark.skipif(shutil.which("readelf") is None, reason="binutils not installed")
 
 
@@ -30,14 +33,14 @@ def exported(path):
     return {line.split()[-1] for line in out.splitlines() if line.strip()}
 
 
-@linux_only
 @needs_binutils
+@linux_only
 def test_module_exports_exactly_the_entry_and_bridge_symbols():
     assert exported(MODULE) == {"PyInit_velmo", "ipaddr", "pythonCallBack", "call_func"}
 
 
-@linux_only
 @needs_binutils
+@linux_only
 def test_module_links_the_library_not_the_interpreter():
     entries = dynamic_section(MODULE)
     needed = {value for kind, value in entries if kind == "NEEDED"}
@@ -48,8 +51,8 @@ def test_module_links_the_library_not_the_interpreter():
     assert MODULE.endswith("velmo.abi3.so")
 
 
-@linux_only
 @needs_binutils
+@linux_only
 def test_library_exports_the_contract_and_the_probe():
     symbols = exported(LIBRARY)
     header = open(os.path.join(os.path.dirname(__file__), "..", "include", "zandrelAPI.h")).read()
@@ -58,6 +61,21 @@ def test_library_exports_the_contract_and_the_probe():
     probe = {name for name in symbols if name.startswith("zsim_")}
     assert symbols == contract | probe
     assert ("SONAME", "libzandrelAPI.so") in dynamic_section(LIBRARY)
+
+
+@windows_only
+def test_windows_module_exports_its_entry_alone_and_shares_the_interpreters_c_runtime():
+    module = PEFile(MODULE)
+    assert MODULE.endswith("velmo.pyd") and module.is_x64_dll
+    assert module.exports() == ["PyInit_velmo"]
+    dlls = {name.lower() for name in module.imports()}
+    # the UCRT, which CPython uses too: the module's standard error is the interpreter's
+    runtime = {name for name in dlls if name.startswith("api-ms-win-crt-")}
+    assert "api-ms-win-crt-stdio-l1-1-0.dll" in runtime
+    assert dlls - runtime == {"python3.dll", "zandrelapi.dll", "kernel32.dll"}
+    # Windows found the library in the module's own folder
+    loaded = zandrel_sim.library_path()
+    assert os.path.normcase(loaded) == os.path.normcase(os.path.join(FOLDER, "zandrelAPI.dll"))
 
 
 SMOKE = """
@@ -79,7 +97,7 @@ INTERPRETERS = [p for p in INTERPRETERS if re.search(r"/3\.(8|9|1[0-9])\.", p)]
 
 
 @pytest.mark.skipif(not INTERPRETERS, reason="no pyenv interpreters on this machine")
-@pytest.mark.parametrize("python", INTERPRETERS, ids=lambda p: p.split("/")[-3])
+@pytest.mark.parametrize("python", INTERPRETERS, ids=[p.split("/")[-3] for p in INTERPRETERS])
 def test_one_binary_loads_in_every_interpreter(python):
     run = subprocess.run([python, "-I", "-c", SMOKE.format(folder=FOLDER)], capture_output=True, text=True,
                          timeout=60)

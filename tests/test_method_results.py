@@ -6,6 +6,8 @@ import struct
 
 import pytest
 
+from builds import LONG, WINDOWS
+
 
 def pack(fmt, *values):
     return struct.pack("<" + fmt, *values)
@@ -25,7 +27,9 @@ SUCCESS = [
     ("is_extio_running", (), pack("i", 1), (0, 1)),
     ("get_current_line", (), pack("i", 42), (0, 42)),
     ("get_program_state", (), pack("I", 2), (0, 2)),
-    ("get_program_state", (), pack("I", 2 ** 32 - 1), (0, 2 ** 32 - 1)),
+    # unsigned 32 bits, through Windows' 32-bit long: signed there
+    ("get_program_state", (), pack("I", 2 ** 32 - 1), (0, -1 if WINDOWS else 2 ** 32 - 1)),
+    ("get_program_state", (), pack("I", 2 ** 31), (0, -2 ** 31 if WINDOWS else 2 ** 31)),
     ("get_rapidrate", (), pack("d", 0.75), (0, 0.75)),
     ("get_tool_id", (), pack("i", 3), (0, 3)),
     ("get_user_frame_id", (), pack("i", 4), (0, 4)),
@@ -47,10 +51,13 @@ SUCCESS = [
     ("rot_matrix_to_quaternion", (IDENTITY,), pack("4d", 1, 0, 0, 0), (0, [1.0, 0.0, 0.0, 0.0])),
     ("get_sdk_version", (), b"zandrel 1.2.3\0", (0, "zandrel 1.2.3")),
     ("get_collision_level", (), pack("i", 5), (0, 5)),
-    ("get_last_error", (), pack("q", -12) + b"joint 3 limit\0", (0, (-12, "joint 3 limit"))),
+    # a long code, the 120-byte message right after it (124 bytes in all on Windows, 128 on Linux)
+    ("get_last_error", (), pack(LONG, -12) + b"joint 3 limit\0", (0, (-12, "joint 3 limit"))),
     ("get_controller_ip", (), b"10.0.0.1;10.0.0.2\0", (0, "10.0.0.1;10.0.0.2")),
     ("get_traj_config", (), pack("4d", 1.0, 0.5, 100, 500), (0, (1.0, 0.5, 100.0, 500.0))),
-    ("get_traj_sample_status", (), pack("q", 2 ** 40 + 3), (0, 2 ** 40 + 3)),
+    # 64 bits, through Windows' 32-bit long: the low 32 bits there, signed
+    ("get_traj_sample_status", (), pack("q", 2 ** 40 + 3), (0, 3 if WINDOWS else 2 ** 40 + 3)),
+    ("get_traj_sample_status", (), pack("q", 2 ** 33 + 2 ** 31), (0, -2 ** 31 if WINDOWS else 2 ** 33 + 2 ** 31)),
     ("get_traj_sample_status", (), pack("q", -1), (0, -1)),
     ("get_loaded_program", (), b"weld.jks\0", (0, "weld.jks")),
     ("get_torsenosr_brand", (), pack("i", 6), (0, 6)),
@@ -125,7 +132,7 @@ def test_sensor_link_type_one_has_no_address_or_port(rc, sim):
 TEXTS = [  # method, out index, buffer size, text prefix of the out-parameter
     ("get_loaded_program", 0, 100, b""),
     ("get_sdk_version", 0, 80, b""),
-    ("get_last_error", 0, 120, pack("q", 1)),
+    ("get_last_error", 0, 120, pack(LONG, 1)),
     ("get_controller_ip", 0, 3000, b""),
     ("get_torque_sensor_comm", 1, 20, b""),
 ]
@@ -208,10 +215,11 @@ def status_record():
     put(896, "d", [k + 0.5 for k in range(65)], 13)
     put(1416, "d", [k / 4 for k in range(10)], 16)
     put(1496, "d", [-k - 0.25 for k in range(65)], 12)
-    put(2016, "I", [2 ** 31], 9)
+    # the three unsigned fields pass through Windows' 32-bit long: signed there
+    put(2016, "I", [2 ** 31], 9, lambda v: v - 2 ** 32 if WINDOWS else v)
     put(2024, "d", [1.0, 2.0, 3.0, 4.0, 5.0, 6.0], 18)
     put(2072, "d", [-1.0, -2.0, -3.0, -4.0, -5.0, -6.0], 19)
-    put(2120, "I", [4294967295], 7)
+    put(2120, "I", [4294967295], 7, lambda v: -1 if WINDOWS else v)
     put(2124, "I", [17], 8)
     put(2128, "i", [-28], 6)
     return bytes(record), tuple(expected[p] for p in range(20))

@@ -6,11 +6,15 @@ import sys
 import pytest
 
 import velmo
+from builds import WINDOWS
 
 HANDLE_ERROR = "invalid robot control handle"
 
 
 def ipaddr_text():
+    """The module's address buffer, which the Linux module exports (None on Windows)."""
+    if WINDOWS:
+        return None
     buffer = (ctypes.c_char * 30).in_dll(ctypes.CDLL(velmo.__file__), "ipaddr")
     return buffer.raw.split(b"\0", 1)[0]
 
@@ -36,11 +40,13 @@ def test_rc_is_subclassable_and_instances_start_unconnected(sim):
     [((), {}, TypeError), ((5,), {}, TypeError), (("a", "b"), {}, TypeError),
      ((b"10.0.0.1",), {}, TypeError), (("10.0\0.1",), {}, ValueError)],
 )
-def test_bad_constructor_arguments_leave_the_address_alone(args, kwargs, error):
-    velmo.RC("keep.me")
+def test_bad_constructor_arguments_leave_the_address_alone(sim, args, kwargs, error):
+    robot = velmo.RC("keep.me")
     with pytest.raises(error):
         velmo.RC(*args, **kwargs)
-    assert ipaddr_text() == b"keep.me"
+    assert ipaddr_text() in (b"keep.me", None)
+    robot.login()
+    assert sim.calls("create_handler") == [["keep.me", 1]]
 
 
 # the robots made in turn (the first logs in), and the address the library is given
@@ -53,7 +59,7 @@ def test_login_uses_the_address_of_the_latest_construction(sim, made, address):
     robots = [make() for make in made]
     assert robots[0].login() == (0,)
     assert sim.calls("create_handler") == [[address, 1]]
-    assert ipaddr_text() == address.encode()
+    assert ipaddr_text() in (address.encode(), None)
 
 
 # handle before the login (-1: no handle check), what the library does, code and handle after

@@ -2,11 +2,16 @@
 pause, resume and abort, the line and state reported, and what stops a
 program."""
 
+import os
+import subprocess
+import sys
+
 import pytest
 
-from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, HOME, IDLE, IO_RANGE,
+from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, FILE_TOO_LARGE, HOME, IDLE, IO_RANGE,
                     JOINT_LIMIT, NOT_ENABLED, PAUSED, PROGRAM_LINE, Q1, RUNNING, STOPPED_BY_ERROR,
-                    UNREACHABLE, UPPER, WRONG_STATE, Handler, joints, tcp, value, wait_until, write_program)
+                    UNREACHABLE, UPPER, WRONG_STATE, Handler, joints, tcp, under_sanitizer, value, wait_until,
+                    write_program)
 
 
 def words(values):
@@ -205,3 +210,62 @@ def test_lines_of_a_long_program_are_counted_from_one(arm, instant, home):
     arm.program_run()
     assert (state(arm), line(arm)) == (IDLE, count)
     assert [dout(arm, n) for n in range(16)] == [n % 2 for n in range(16)]  # the last write to each
+
+
+# ---- what a loaded program costs, and the limits ----------------------------------------------
+
+MEASURE = """
+import velmo
+def status(key):  # bytes, from this process's own memory map (getrusage's peak may be the parent's)
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) * 1024 for line in f if line.startswith(key + ":"))
+rc = velmo.RC("127.0.0.1"); assert rc.login() == (0,)
+before = status("VmRSS")
+code = rc.program_load("p")[0]
+print(code, status("VmHWM") - before)  # the peak's growth
+"""
+
+MiB = 1 << 20
+WAIT, MOVJ = b"wait 0\n", b"movj 0 0 0 0 0 0 1\n"  # the shortest lines of their kinds
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc")
+@pytest.mark.skipif(under_sanitizer(), reason="AddressSanitizer's allocator adds its own memory to every block")
+@pytest.mark.parametrize("content, times, factor", [
+    (b"\n", 16 * MiB, 1.25),                  # empty lines cost nothing but the read of the file
+    (b"# a comment line\n", MiB, 1.25),       # nor do comments
+    (b"  \t\r\n", 4 * MiB, 1.25),              # nor blanks
+    (WAIT, 900_000, 5.5),                     # a command: 8 bytes, and 8 a number, beside the file's text
+    (MOVJ, 900_000, 5.5),
+    (b"dout 0 0 0\n", 900_000, 5.5),
+    (b"x\n", 900_000, 5.5),                   # a bad line keeps no numbers
+], ids=["empty", "comments", "blanks", "waits", "moves", "outputs", "bad lines"])
+def test_a_loaded_program_takes_a_small_multiple_of_its_file_size(home, content, times, factor):
+    path = home / "programs" / "p"
+    path.write_bytes(content * times)
+    size = path.stat().st_size
+    child = subprocess.run([sys.executable, "-c", MEASURE], capture_output=True, text=True, timeout=120,
+                           env={**os.environ, "ZSIM_HOME": str(home)})
+    assert child.returncode == 0, child.stderr
+    code, grown = map(int, child.stdout.split())
+    assert code == 0
+    assert grown < factor * size + 8 * MiB, f"{grown / size:.1f} times the file"
+
+
+def test_the_limits_on_size_and_commands(rc, home):
+    cases = {
+        "a million commands": WAIT * 1_000_000,
+        "one more": WAIT * 1_000_001,
+        "empty lines do not count": b"\n" * 2_000_000 + WAIT,
+    }
+    for name, text in cases.items():
+        (home / "programs" / name).write_bytes(text)
+    with open(home / "programs" / "64 MiB", "wb") as f:  # sparse: one (bad) line of NUL bytes
+        f.truncate(64 * MiB)
+    with open(home / "programs" / "a byte more", "wb") as f:
+        f.truncate(64 * MiB + 1)
+    codes = {name: rc.program_load(name)[0] for name in [*cases, "64 MiB", "a byte more"]}
+    assert codes == {"a million commands": 0, "one more": FILE_TOO_LARGE, "empty lines do not count": 0,
+                     "64 MiB": 0, "a byte more": FILE_TOO_LARGE}
+    assert rc.get_loaded_program() == (0, "64 MiB")
+    assert rc.get_last_error()[1] == (FILE_TOO_LARGE, "file too large for the controller")

@@ -183,12 +183,27 @@ def test_documented_messages_are_the_controllers(rc, sim, tmp_path, monkeypatch)
     rc.enable_robot()
     handler = []
     rc.set_error_handler(handler.append)
+    with open(home / "programs" / "huge", "wb") as f:
+        f.truncate((64 << 20) + 1)
+
+    def without_a_safe_folder():  # the default folder, open to every user (and no LOCALAPPDATA)
+        with monkeypatch.context() as m:
+            for name in ("ZSIM_HOME", "XDG_DATA_HOME", "LOCALAPPDATA"):
+                m.delenv(name, raising=False)
+            m.setenv("HOME", str(tmp_path / "user"))
+            shared = tmp_path / "user" / ".local" / "share" / "zandrel-sim"
+            shared.mkdir(parents=True)
+            shared.chmod(0o777)
+            rc.program_load("bad")
+
     provoke = {
         18: lambda: rc.program_load("../bad"),
         19: lambda: rc.rename_traj_file_name("a", "b"),
         20: lambda: (rc.program_load("bad"), rc.program_run()),
         21: lambda: rc.torque_feedforward([0] * 6, 0),
         22: lambda: rc.generate_traj_exe_file("a"),
+        23: without_a_safe_folder,
+        24: lambda: rc.program_load("huge"),
     }
     documented = {int(code): message for code, message in doc_table("## Error codes", r"\d+")}
     assert sorted(documented) == sorted(provoke)

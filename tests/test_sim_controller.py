@@ -142,12 +142,26 @@ def test_a_message_file_overrides_messages(rc, tmp_path):
     assert rc.get_last_error() == (0, (IO_RANGE, "m" * 119))
 
 
+@pytest.mark.parametrize("character", ["é", "€", "𝄞"])  # two, three and four bytes
+@pytest.mark.parametrize("before", [116, 117, 118, 119])
+def test_a_long_message_is_cut_before_a_character_never_inside_one(rc, tmp_path, character, before):
+    path = tmp_path / "codes.txt"
+    message = "m" * before + character * 10
+    path.write_text(f"11\t{message}\n", encoding="utf-8")
+    assert rc.set_errorcode_file_path(str(path)) == (0,)
+    rc.get_digital_input(7, 0)
+    code, text = rc.get_last_error()[1]
+    assert code == IO_RANGE and message.startswith(text)
+    assert 119 - len(character.encode()) < len(text.encode()) <= 119
+
+
 @pytest.mark.parametrize("content, code", [(None, FILE_NOT_FOUND), ("3 no tab here\n", INVALID_ARGUMENT),
-                                           ("three\tmessage\n", INVALID_ARGUMENT)])
+                                           ("three\tmessage\n", INVALID_ARGUMENT),
+                                           (b"3\tno \xff UTF-8\n", INVALID_ARGUMENT)])
 def test_bad_message_files_change_nothing(rc, tmp_path, content, code):
     path = tmp_path / "codes.txt"
     if content is not None:
-        path.write_text(content)
+        path.write_bytes(content if isinstance(content, bytes) else content.encode())
     assert rc.set_errorcode_file_path(str(path)) == (code,)
     rc.enable_robot()
     assert rc.get_last_error() == (0, (NOT_POWERED, "the arm is not powered"))

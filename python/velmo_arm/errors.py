@@ -42,8 +42,9 @@ class Code(enum.IntEnum):
     PROGRAM_LINE = 20
     WRONG_STATE = 21
     FILE_ACCESS = 22
+    NO_SAFE_FOLDER = 23
+    FILE_TOO_LARGE = 24
     INTERNAL = 99
-    PROBE_FAILURE = -1
 
     @property
     def phrase(self) -> str:
@@ -80,8 +81,9 @@ _TEXTS: Dict[int, Tuple[str, str]] = {
     20: ("program line", "program error: not a valid command"),
     21: ("wrong state", "not possible in the present state"),
     22: ("file access", "a file could not be read or written"),
-    99: ("internal", "internal error (out of memory)"),
-    -1: ("probe failure", "the probe itself failed (out of memory)"),
+    23: ("no safe folder", "the controller has no safe folder for its files"),
+    24: ("file too large", "file too large for the controller"),
+    99: ("internal", "internal error (out of memory, in the controller or its probe)"),
 }
 
 
@@ -138,7 +140,8 @@ class ServoModeError(ArmError):
 
 
 class FileError(ArmError):
-    """A controller file or program: missing, badly named, existing, unreadable or invalid."""
+    """A controller file or program: missing, badly named, existing, unreadable, too large or invalid, or no
+    safe folder to keep it in."""
 
 
 class AbortedError(ArmError):
@@ -153,7 +156,8 @@ for _family, _codes in (
     (ProtectiveStopError, (Code.COLLISION, Code.ERROR_STATE)),
     (BusyError, (Code.BUSY,)),
     (ServoModeError, (Code.SERVO_ACTIVE, Code.SERVO_INACTIVE)),
-    (FileError, (Code.FILE_NOT_FOUND, Code.BAD_FILE_NAME, Code.FILE_EXISTS, Code.PROGRAM_LINE, Code.FILE_ACCESS)),
+    (FileError, (Code.FILE_NOT_FOUND, Code.BAD_FILE_NAME, Code.FILE_EXISTS, Code.PROGRAM_LINE, Code.FILE_ACCESS,
+                 Code.NO_SAFE_FOLDER, Code.FILE_TOO_LARGE)),
     (AbortedError, (Code.ABORTED,)),
 ):
     _FAMILIES.update(dict.fromkeys(_codes, _family))

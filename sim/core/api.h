@@ -37,8 +37,8 @@ int set_digital_input(const char *address, int iotype, int index, int value);
 int set_analog_input(const char *address, int iotype, int index, float value);
 /* 0, or -1 for an unknown or shut-down controller or a code of 0. */
 int trigger_fault(const char *address, int code);
-/* The controller's folder. */
-std::string home();
+/* The controller's folder (true), or why it has none (false). */
+bool home(std::string &text);
 /* What the controller at `address` keeps and no getter reports, as a JSON
  * object; false for an unknown address. */
 bool describe_settings(const char *address, std::string &json);

@@ -132,10 +132,9 @@ ErrorCode get_last_error(const RobotHandle *handle, LastErrorRecord *last_error)
     return zsim::with_controller(handle, [last_error](Controller &rc, Lock &) {
         if (!last_error)
             return zsim::kInvalidArgument;
-        const std::string text = rc.message(rc.last_error);
         LastErrorRecord record{};
         record.code = rc.last_error;
-        std::memcpy(record.message, text.data(), std::min(text.size(), sizeof record.message - 1));
+        zsim::put_text(record.message, sizeof record.message, rc.message(rc.last_error));
         *last_error = record;
         return zsim::kOk;
     });

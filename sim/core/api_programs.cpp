@@ -48,11 +48,12 @@ ErrorCode program_load(const RobotHandle *handle, const char *file)
             if (const ErrorCode bad = zsim::files::check_name(file))
                 return bad;
             std::string text;
-            const ErrorCode read =
-                zsim::files::read_file(zsim::files::path_of(zsim::files::Folder::kPrograms, file), text);
-            if (read == zsim::kOk)
-                program = std::make_shared<const zsim::Program>(zsim::parse_program(file, text));
-            return read;
+            if (const ErrorCode read = zsim::files::read_file(zsim::files::Folder::kPrograms, file, text))
+                return read;
+            auto parsed = std::make_shared<zsim::Program>();
+            const ErrorCode code = zsim::parse_program(file, text, *parsed);
+            program = std::move(parsed);
+            return code;
         },
         [&](Controller &rc, Lock &, ErrorCode read) {
             if (read != zsim::kOk)

@@ -8,12 +8,14 @@
  * so a stream faster than the cycle never builds up lag and is never refused
  * for it. Relative set-points (mode 1) add to the previous set-point. servo_p
  * takes a TCP pose in the current tool and user frame and converts it by
- * inverse kinematics, nearest to the previous set-point. A set-point beyond a
- * joint limit (kJointLimit), out of reach (kUnreachable) or needing more than
- * a joint's maximum speed over its steps (kSpeedLimit) is refused and the arm
- * holds. servo_move_enable(0) drops the set-points not reached yet and brings
- * the arm to a controlled stop from its present velocity; servo mode is off
- * at once, new moves wait until the arm rests (kBusy).
+ * inverse kinematics, following on from the previous set-point (same branch
+ * and turn); a pose past a joint limit is cut where the joint reaches the
+ * limit (the arm goes there, the call returns kJointLimit). A set-point
+ * beyond a joint limit (kJointLimit), out of reach (kUnreachable) or needing
+ * more than a joint's maximum speed over its steps (kSpeedLimit) is refused
+ * and the arm holds. servo_move_enable(0) drops the set-points not reached
+ * yet and brings the arm to a controlled stop from its present velocity;
+ * servo mode is off at once, new moves wait until the arm rests (kBusy).
  *
  * Filters: the joint low-pass filter (cutoff in Hz) filters each joint; the
  * other filters are accepted, checked and stored. Choose the filter while
@@ -93,10 +95,14 @@ ErrorCode servo_pose(const RobotHandle *handle, const CartPose *pose, int32_t mo
             target.translation() += delta.translation();
             target.linear() = delta.linear() * from.linear();
         }
+        /* On the previous set-point's branch and turn; a pose past a joint
+         * limit takes the arm to the limit on the way, and says so. */
         Joints q;
-        if (const ErrorCode code = zsim::inverse_nearest(rc.flange_for(target), last, q))
+        const ErrorCode code = zsim::follow(rc.flange_for(target), last, q);
+        if (code != zsim::kOk && code != zsim::kJointLimit)
             return code;
-        return servo_add(rc, q, steps);
+        const ErrorCode added = servo_add(rc, q, steps);
+        return added != zsim::kOk ? added : code;
     });
 }
 

@@ -77,7 +77,12 @@ int trigger_fault(const char *address, int code)
     });
 }
 
-std::string home() { return files::home().string(); }
+bool home(std::string &text)
+{
+    const files::Home found = files::home();
+    text = found.path.empty() ? found.problem : found.path.u8string();
+    return !found.path.empty();
+}
 
 void note_error(const RobotHandle *handle, ErrorCode code)
 {

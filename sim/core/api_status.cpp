@@ -33,9 +33,6 @@ using zsim::Lock;
 
 namespace {
 
-/* In position: nothing left to do. */
-bool in_position(const Controller &rc) { return rc.queue.empty() || (rc.servo_mode && rc.holding); }
-
 template <class Out, class Fill>
 ErrorCode read_state(const RobotHandle *handle, Out *out, Fill &&fill)
 {
@@ -126,7 +123,7 @@ ErrorCode is_on_limit(const RobotHandle *handle, int32_t *on_limit)
 
 ErrorCode is_in_pos(const RobotHandle *handle, int32_t *in_pos)
 {
-    return read_state(handle, in_pos, [](const Controller &rc, int32_t &v) { v = in_position(rc); });
+    return read_state(handle, in_pos, [](const Controller &rc, int32_t &v) { v = rc.in_position(); });
 }
 
 ErrorCode get_robot_status(const RobotHandle *handle, RobotStatusRecord *status)
@@ -135,7 +132,7 @@ ErrorCode get_robot_status(const RobotHandle *handle, RobotStatusRecord *status)
         RobotStatusRecord s;
         std::memset(&s, 0, sizeof s);
         s.status_0 = rc.fault;
-        s.status_1 = in_position(rc);
+        s.status_1 = rc.in_position();
         s.status_2 = rc.powered;
         s.status_3 = rc.enabled;
         s.status_4 = rc.rapid_rate;

@@ -20,6 +20,7 @@
 #include "controller.h"
 #include "motion.h"
 #include "segments.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -60,10 +61,11 @@ inline ErrorCode start_motion(Controller &c, Lock &lock, std::unique_ptr<Segment
 
 inline bool positive(double v) { return std::isfinite(v) && v > 0; }
 
-/* Copies text with its NUL into a buffer of `size` bytes, cut to fit. */
+/* Copies text with its NUL into a buffer of `size` bytes, cut to fit before
+ * a character (never inside one: the module decodes it as strict UTF-8). */
 inline void put_text(char *out, std::size_t size, const std::string &text)
 {
-    const std::size_t n = std::min(text.size(), size - 1);
+    const std::size_t n = text::fitting_length(text, size - 1);
     std::memcpy(out, text.data(), n);
     std::memset(out + n, 0, size - n);
 }

@@ -83,8 +83,7 @@ ErrorCode set_traj_sample_mode(const RobotHandle *handle, int32_t mode, const ch
     if (code != zsim::kOk || !stopped)
         return code;
     return zsim::with_files(handle, [&] {
-        return zsim::files::write_file(zsim::files::path_of(Folder::kTrajectories, name),
-                                       zsim::recording::format(taken));
+        return zsim::files::write_file(Folder::kTrajectories, name, zsim::recording::format(taken));
     });
 }
 
@@ -102,12 +101,10 @@ ErrorCode get_exist_traj_file_name(const RobotHandle *handle, TrajectoryFileList
 {
     std::vector<std::string> names;
     return zsim::with_files(
-        handle,
-        [&] {
-            names = zsim::files::list(Folder::kTrajectories);
-            return zsim::kOk;
-        },
-        [&](Controller &, Lock &, ErrorCode) {
+        handle, [&] { return zsim::files::list(Folder::kTrajectories, names); },
+        [&](Controller &, Lock &, ErrorCode listed) {
+            if (listed != zsim::kOk)
+                return listed;
             if (!files)
                 return zsim::kInvalidArgument;
             std::memset(files, 0, sizeof *files);
@@ -143,13 +140,12 @@ ErrorCode generate_traj_exe_file(const RobotHandle *handle, const char *filename
         if (const ErrorCode bad = zsim::files::check_name(filename))
             return bad;
         std::string text;
-        if (const ErrorCode read =
-                zsim::files::read_file(zsim::files::path_of(Folder::kTrajectories, filename), text))
+        if (const ErrorCode read = zsim::files::read_file(Folder::kTrajectories, filename, text))
             return read;
         zsim::Trajectory trajectory;
         if (const ErrorCode parsed = zsim::recording::parse(text, trajectory))
             return parsed;
-        return zsim::files::write_file(zsim::files::path_of(Folder::kPrograms, filename),
+        return zsim::files::write_file(Folder::kPrograms, filename,
                                        zsim::recording::replay_program(filename, trajectory));
     });
 }

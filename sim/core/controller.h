@@ -78,6 +78,8 @@ struct Controller final : ArmMotion {
     /* The flange in the base frame that puts the TCP at `pose` (current user frame). */
     Pose flange_for(const Pose &pose) const { return context().flange_for(pose); }
     std::string message(ErrorCode code) const;
+    /* Nothing queued, or servo mode waiting for set-points (is_in_pos). */
+    bool in_position() const { return queue.empty() || (servo_mode && holding); }
 
     /* The error state: the arm stops, the code is the last error and goes to
      * the error callback (a collision makes it a protective stop). */

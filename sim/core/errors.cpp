@@ -3,6 +3,8 @@
  */
 #include "errors.h"
 
+#include "text.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -35,6 +37,8 @@ const char *default_message(ErrorCode code) noexcept
     case kProgramLine: return "program error: not a valid command";
     case kWrongState: return "not possible in the present state";
     case kFileAccess: return "a file could not be read or written";
+    case kNoSafeFolder: return "the controller has no safe folder for its files";
+    case kFileTooLarge: return "file too large for the controller";
     case kInternal: return "internal error";
     default: return "unknown error";
     }
@@ -63,7 +67,10 @@ ErrorCode read_message_file(const char *path, MessageTable &table)
         const long code = std::strtol(number.c_str(), &end, 10);
         if (errno != 0 || end != number.c_str() + number.size())
             return kInvalidArgument;
-        read[code] = line.substr(tab + 1);
+        std::string message = line.substr(tab + 1);
+        if (!text::valid_utf8(message)) /* get_last_error hands it to a strict decoder */
+            return kInvalidArgument;
+        read[code] = std::move(message);
     }
     if (in.bad())
         return kFileNotFound;

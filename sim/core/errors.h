@@ -38,6 +38,8 @@ constexpr ErrorCode kFileExists = 19;       /* a file of the new name exists alr
 constexpr ErrorCode kProgramLine = 20;      /* a program line that is not a valid command */
 constexpr ErrorCode kWrongState = 21;       /* not possible now (no program loaded, not paused, sensor off, ...) */
 constexpr ErrorCode kFileAccess = 22;       /* a file could not be read or written */
+constexpr ErrorCode kNoSafeFolder = 23;     /* the controller has no folder of its own it may use (files.h) */
+constexpr ErrorCode kFileTooLarge = 24;     /* a file beyond the controller's limits on size or commands */
 constexpr ErrorCode kInternal = 99;         /* the library failed inside (out of memory) */
 
 /* The documented message of a code; "unknown error" for codes not in the table. */
@@ -48,8 +50,8 @@ using MessageTable = std::map<long, std::string>;
 
 /* Reads `path`. Empty lines and lines starting with '#' are skipped; a trailing
  * CR is dropped. Returns kFileNotFound when the file cannot be opened and
- * kInvalidArgument for a line that is not an integer, a TAB and a message (the
- * table is then left as it was). */
+ * kInvalidArgument for a line that is not an integer, a TAB and a message, or
+ * a message that is not valid UTF-8 (the table is then left as it was). */
 ErrorCode read_message_file(const char *path, MessageTable &table);
 
 } // namespace zsim

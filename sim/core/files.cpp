@@ -1,18 +1,45 @@
 /*
- * The controller's folder and the checked names inside it.
+ * The controller's folder and the checked names inside it (files.h).
+ *
+ * Two implementations of the same rules. POSIX works through a descriptor of
+ * the folder (openat and friends), so nothing is looked up twice by path: a
+ * temporary file is made with O_CREAT | O_EXCL | O_NOFOLLOW, renamed with
+ * renameat (replace) or renameat2(RENAME_NOREPLACE) (no replace), and a file
+ * read is checked, once open, to be the one its resolved path inside the
+ * home names. Windows does the best its calls offer: CreateFileW(CREATE_NEW)
+ * for the temporary file, MoveFileExW with and without
+ * MOVEFILE_REPLACE_EXISTING, and no reparse point (link, junction) followed.
  */
+#if defined(_WIN32) && !defined(_CRT_RAND_S)
+#define _CRT_RAND_S /* rand_s, before the C library's headers */
+#endif
 #include "files.h"
+
+#include "text.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <system_error>
+#include <cwchar>
+#include <utility>
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <stdlib.h> /* rand_s, with _CRT_RAND_S */
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h> /* getrandom, renameat2: called directly, older C libraries have no wrappers */
+#endif
 #endif
 
 namespace zsim {
@@ -26,61 +53,700 @@ fs::path from_env(const char *name)
     return value && *value ? fs::path(value) : fs::path();
 }
 
-fs::path default_home()
+const char *subfolder(Folder which) { return which == Folder::kPrograms ? "programs" : "trajectories"; }
+
+std::string shown(const fs::path &p) { return p.u8string(); }
+
+/* 64 bits no other process can guess, for the names of temporary files
+ * (their exclusive creation is what makes them safe; this keeps a planted
+ * name from blocking a save). */
+std::uint64_t unpredictable()
 {
+    std::uint64_t value = 0;
 #if defined(_WIN32)
-    const fs::path local = from_env("LOCALAPPDATA");
-    if (!local.empty())
-        return local / "zandrel-sim";
+    unsigned int half[2] = {0, 0};
+    if (rand_s(&half[0]) == 0 && rand_s(&half[1]) == 0)
+        return (static_cast<std::uint64_t>(half[0]) << 32) | half[1];
 #else
-    const fs::path data = from_env("XDG_DATA_HOME");
-    if (!data.empty() && data.is_absolute())
-        return data / "zandrel-sim";
-    const fs::path user = from_env("HOME");
-    if (!user.empty())
-        return user / ".local" / "share" / "zandrel-sim";
+#if defined(__linux__) && defined(SYS_getrandom)
+    constexpr unsigned kNonBlocking = 1; /* GRND_NONBLOCK */
+    if (::syscall(SYS_getrandom, &value, sizeof value, kNonBlocking) == static_cast<long>(sizeof value))
+        return value;
 #endif
-    std::error_code ec;
-    const fs::path temp = fs::temp_directory_path(ec);
-    return (ec ? fs::path(".") : temp) / "zandrel-sim";
+    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        const ssize_t n = ::read(fd, &value, sizeof value);
+        ::close(fd);
+        if (n == static_cast<ssize_t>(sizeof value))
+            return value;
+    }
+#endif
+    /* No source of randomness: a mix of the clock, a counter and an address
+     * (splitmix64), still unique within the process. */
+    static std::atomic<std::uint64_t> counter{0};
+    value = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+            (++counter * 0x9e3779b97f4a7c15ull) ^ reinterpret_cast<std::uintptr_t>(&value);
+    value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9ull;
+    value = (value ^ (value >> 27)) * 0x94d049bb133111ebull;
+    return value ^ (value >> 31);
 }
 
-bool regular(const fs::path &p)
+std::string temporary_name(const std::string &name)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::uint64_t bits = unpredictable();
+    std::string suffix(16, '0');
+    for (char &c : suffix) {
+        c = digits[bits & 15];
+        bits >>= 4;
+    }
+    return "." + name + "." + suffix + ".part"; /* a hidden name: never listed, refused by every call */
+}
+
+/* ---- where the files go ---------------------------------------------------------- */
+
+struct DefaultHome {
+    fs::path path;
+    std::string problem;
+};
+
+#if defined(_WIN32)
+
+DefaultHome default_home()
+{
+    const fs::path local = from_env("LOCALAPPDATA");
+    if (local.empty())
+        return {{}, "LOCALAPPDATA is not set, so the controller knows no folder of this user's own: "
+                    "set ZSIM_HOME to the folder it may use"};
+    return {local / "zandrel-sim", {}};
+}
+
+/* Why the default folder must not be used, or "" (it is also fine when it
+ * does not exist yet). The folder inherits the per-user ACL of LOCALAPPDATA;
+ * only a reparse point in its place is refused. */
+std::string unsafe(const fs::path &home)
+{
+    const DWORD attributes = GetFileAttributesW(home.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return "";
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return shown(home) + " is a link or junction, not a folder of this user's own";
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return shown(home) + " is not a folder";
+    return "";
+}
+
+bool make_folder(const fs::path &p)
+{
+    return CreateDirectoryW(p.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+#else
+
+/* The account's home directory, for a process without HOME (services, cron). */
+fs::path account_home()
+{
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    struct passwd entry, *found = nullptr;
+    while (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (!found || !found->pw_dir || found->pw_dir[0] != '/')
+        return {};
+    return fs::path(found->pw_dir);
+}
+
+DefaultHome default_home()
+{
+    const fs::path data = from_env("XDG_DATA_HOME");
+    if (!data.empty() && data.is_absolute())
+        return {data / "zandrel-sim", {}};
+    fs::path user = from_env("HOME");
+    if (user.empty())
+        user = account_home();
+    if (user.empty())
+        return {{}, "HOME is not set and the user account names no home directory, so the controller knows no "
+                    "folder of this user's own: set ZSIM_HOME to the folder it may use"};
+    return {user / ".local" / "share" / "zandrel-sim", {}};
+}
+
+/* Why the default folder must not be used, or "" (also when it does not
+ * exist yet): it must be a folder, not a link, of this user's own, and no one
+ * else may write to it. */
+std::string unsafe(const fs::path &home)
+{
+    struct stat st;
+    if (::lstat(home.c_str(), &st) != 0)
+        return errno == ENOENT ? "" : shown(home) + ": " + std::strerror(errno);
+    if (S_ISLNK(st.st_mode))
+        return shown(home) + " is a link, not a folder of this user's own";
+    if (!S_ISDIR(st.st_mode))
+        return shown(home) + " is not a folder";
+    if (st.st_uid != geteuid())
+        return shown(home) + " belongs to user " + std::to_string(st.st_uid) + ", not to user " +
+               std::to_string(geteuid());
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return shown(home) + " may be written by other users (mode " + mode + ")";
+    }
+    return "";
+}
+
+bool make_folder(const fs::path &p) { return ::mkdir(p.c_str(), 0700) == 0 || errno == EEXIST; }
+
+#endif
+
+/* The home, made (with its parents) when it is missing; the default one is
+ * checked again once made. */
+ErrorCode make_home(const fs::path &home, bool is_default)
 {
     std::error_code ec;
-    return fs::is_regular_file(p, ec);
+    if (!fs::exists(home, ec)) {
+        if (home.has_parent_path())
+            fs::create_directories(home.parent_path(), ec);
+        if (ec || !make_folder(home))
+            return kFileAccess;
+    }
+    if (is_default && !unsafe(home).empty())
+        return kNoSafeFolder;
+    return kOk;
+}
+
+/* The home for a file operation, made first when `create`. */
+ErrorCode usable_home(bool create, fs::path &home_path)
+{
+    const Home h = home();
+    if (h.path.empty())
+        return kNoSafeFolder;
+    home_path = h.path;
+    if (create)
+        return make_home(h.path, from_env("ZSIM_HOME").empty());
+    return kOk;
+}
+
+#if defined(_WIN32)
+
+/* ---- Windows ------------------------------------------------------------------------ */
+
+class Handle {
+public:
+    explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    ~Handle() { close(); }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    Handle &operator=(Handle &&other) noexcept
+    {
+        std::swap(h_, other.h_);
+        return *this;
+    }
+    HANDLE get() const { return h_; }
+    explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
+    bool close()
+    {
+        const bool ok = h_ == INVALID_HANDLE_VALUE || CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE h_;
+};
+
+bool missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+struct Place {
+    fs::path folder;
+};
+
+ErrorCode open_place(Folder which, bool create, Place &p)
+{
+    fs::path home;
+    if (const ErrorCode code = usable_home(create, home))
+        return code;
+    p.folder = home / subfolder(which);
+    if (create && !make_folder(p.folder))
+        return kFileAccess;
+    const DWORD attributes = GetFileAttributesW(p.folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return missing(GetLastError()) ? kFileNotFound : kFileAccess;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return kBadFileName;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? kOk : kFileNotFound;
+}
+
+/* kOk for a regular file of that name (not a reparse point). */
+ErrorCode check_entry(const Place &p, const std::string &name)
+{
+    const DWORD attributes = GetFileAttributesW((p.folder / fs::u8path(name)).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return missing(GetLastError()) ? kFileNotFound : kFileAccess;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return kBadFileName;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? kFileNotFound : kOk;
 }
 
 /* A folder entry's name as the bytes a caller would pass for it; false for a
- * name that has none (on Windows, UTF-16 that is not valid Unicode), which
- * path::string() would throw on. */
-bool plain_name(const fs::path &name, std::string &out)
+ * name that has none (UTF-16 that is not valid Unicode). */
+bool plain_name(const wchar_t *wide, std::string &out)
 {
-#if defined(_WIN32)
-    const std::wstring &wide = name.native();
-    const int size = static_cast<int>(wide.size());
-    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    const int size = static_cast<int>(std::wcslen(wide));
+    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, size, nullptr, 0, nullptr, nullptr);
     if (n <= 0)
         return false;
     out.assign(static_cast<std::size_t>(n), '\0');
-    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, &out[0], n, nullptr, nullptr) == n;
-#else
-    out = name.native();
-    return true;
-#endif
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, size, &out[0], n, nullptr, nullptr) == n;
 }
 
 } // namespace
 
-fs::path home()
+ErrorCode read_file(Folder which, const std::string &name, std::string &text)
 {
-    const fs::path chosen = from_env("ZSIM_HOME");
-    return chosen.empty() ? default_home() : chosen;
+    Place p;
+    if (const ErrorCode code = open_place(which, false, p))
+        return code;
+    if (const ErrorCode code = check_entry(p, name))
+        return code;
+    Handle file(CreateFileW((p.folder / fs::u8path(name)).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file)
+        return missing(GetLastError()) ? kFileNotFound : kFileAccess;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.get(), &info))
+        return kFileAccess;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return kBadFileName; /* it became a link after the check */
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return kFileNotFound;
+    const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > kMaxFileSize)
+        return kFileTooLarge;
+    std::string all;
+    all.reserve(static_cast<std::size_t>(size));
+    char chunk[1 << 16];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr))
+            return kFileAccess;
+        if (got == 0)
+            break;
+        if (all.size() + got > kMaxFileSize)
+            return kFileTooLarge;
+        all.append(chunk, got);
+    }
+    text = std::move(all);
+    return kOk;
 }
 
-fs::path folder(Folder which)
+ErrorCode write_file(Folder which, const std::string &name, const std::string &text)
 {
-    return home() / (which == Folder::kPrograms ? "programs" : "trajectories");
+    Place p;
+    if (const ErrorCode code = open_place(which, true, p))
+        return code;
+    fs::path temp;
+    Handle out;
+    for (int attempt = 0; attempt < 16 && !out; ++attempt) {
+        temp = p.folder / fs::u8path(temporary_name(name));
+        out = Handle(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return kFileAccess;
+    }
+    if (!out)
+        return kFileAccess;
+    bool written = true;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
+        DWORD put = 0;
+        written = WriteFile(out.get(), text.data() + done, part, &put, nullptr) && put > 0;
+        done += put;
+    }
+    written = out.close() && written;
+    /* One rename that replaces the old file (or a link of that name); when it
+     * fails the old file stays as it was. */
+    if (written && MoveFileExW(temp.c_str(), (p.folder / fs::u8path(name)).c_str(), MOVEFILE_REPLACE_EXISTING))
+        return kOk;
+    DeleteFileW(temp.c_str());
+    return kFileAccess;
+}
+
+ErrorCode list(Folder which, std::vector<std::string> &names)
+{
+    names.clear();
+    Place p;
+    const ErrorCode code = open_place(which, false, p);
+    if (code == kFileNotFound || code == kBadFileName)
+        return kOk;
+    if (code != kOk)
+        return code;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((p.folder / L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return kOk;
+    do {
+        std::string name;
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+            plain_name(found.cFileName, name) && check_name(name.c_str()) == kOk)
+            names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return kOk;
+}
+
+ErrorCode rename(Folder which, const std::string &from, const std::string &to)
+{
+    Place p;
+    if (const ErrorCode code = open_place(which, false, p))
+        return code;
+    if (const ErrorCode code = check_entry(p, from))
+        return code;
+    /* Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists. */
+    if (MoveFileExW((p.folder / fs::u8path(from)).c_str(), (p.folder / fs::u8path(to)).c_str(), 0))
+        return kOk;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+        return kFileExists;
+    return missing(error) ? kFileNotFound : kFileAccess;
+}
+
+ErrorCode remove(Folder which, const std::string &name)
+{
+    Place p;
+    if (const ErrorCode code = open_place(which, false, p))
+        return code;
+    if (const ErrorCode code = check_entry(p, name))
+        return code;
+    if (DeleteFileW((p.folder / fs::u8path(name)).c_str()))
+        return kOk;
+    return missing(GetLastError()) ? kFileNotFound : kFileAccess;
+}
+
+#else
+
+/* ---- POSIX ---------------------------------------------------------------------------- */
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { close(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    Fd &operator=(Fd &&other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    bool close()
+    {
+        const bool ok = fd_ < 0 || ::close(fd_) == 0;
+        fd_ = -1;
+        return ok;
+    }
+
+private:
+    int fd_;
+};
+
+/* True when `real` lies strictly below `base` (both canonical). */
+bool below(const fs::path &real, const fs::path &base)
+{
+    auto r = real.begin();
+    for (auto b = base.begin(); b != base.end(); ++b, ++r)
+        if (r == real.end() || *r != *b)
+            return false;
+    return r != real.end();
+}
+
+bool same_file(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+/* A folder of the home, open. */
+struct Place {
+    fs::path home_real; /* the home, canonical */
+    fs::path folder;    /* <home>/<subfolder> as named */
+    Fd dir;
+};
+
+/* kFileNotFound when the folder does not exist (and !create), kBadFileName
+ * when it is a link out of the home. */
+ErrorCode open_place(Folder which, bool create, Place &p)
+{
+    fs::path home;
+    if (const ErrorCode code = usable_home(create, home))
+        return code;
+    p.folder = home / subfolder(which);
+    if (create && !make_folder(p.folder))
+        return kFileAccess;
+    p.dir = Fd(::open(p.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!p.dir)
+        return errno == ENOENT || errno == ENOTDIR ? kFileNotFound : kFileAccess;
+    std::error_code ec;
+    p.home_real = fs::canonical(home, ec);
+    const fs::path folder_real = ec ? fs::path() : fs::canonical(p.folder, ec);
+    struct stat opened, named;
+    if (ec || ::fstat(p.dir.get(), &opened) != 0 || ::stat(folder_real.c_str(), &named) != 0)
+        return kFileAccess;
+    /* The subfolder itself may be a link, as long as what was opened lies in the home. */
+    return below(folder_real, p.home_real) && same_file(opened, named) ? kOk : kBadFileName;
+}
+
+/* What a name in the folder leads to: kOk with the file's identity for a
+ * regular file, or a link (chain) that ends at a regular file inside the home;
+ * kFileNotFound for nothing, a dangling link or anything but a regular file;
+ * kBadFileName for a link out of the home. */
+ErrorCode check_entry(const Place &p, const std::string &name, struct stat &file)
+{
+    if (::fstatat(p.dir.get(), name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? kFileNotFound : kFileAccess;
+    if (S_ISREG(file.st_mode))
+        return kOk;
+    if (!S_ISLNK(file.st_mode))
+        return kFileNotFound;
+    std::error_code ec;
+    const fs::path real = fs::canonical(p.folder / name, ec);
+    if (ec)
+        return ec == std::errc::no_such_file_or_directory ? kFileNotFound : kFileAccess;
+    if (!below(real, p.home_real))
+        return kBadFileName;
+    if (::stat(real.c_str(), &file) != 0)
+        return kFileAccess;
+    return S_ISREG(file.st_mode) ? kOk : kFileNotFound;
+}
+
+ErrorCode check_entry(const Place &p, const std::string &name)
+{
+    struct stat ignored;
+    return check_entry(p, name, ignored);
+}
+
+bool write_all(int fd, const std::string &text)
+{
+    const char *at = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, std::min<std::size_t>(left, 1u << 30));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+/* A new file in `dir` with no name yet, or -1 where the system cannot make one. */
+int unnamed_file(int dir)
+{
+#if defined(O_TMPFILE)
+    return ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)dir;
+    return -1;
+#endif
+}
+
+#if defined(__linux__) && !defined(SYS_renameat2)
+#if defined(__x86_64__)
+#define SYS_renameat2 316
+#elif defined(__aarch64__)
+#define SYS_renameat2 276
+#endif
+#endif
+
+/* renameat2(RENAME_NOREPLACE): 0, or -1 with errno (ENOSYS where the system
+ * has no such call, EINVAL where the file system cannot do it). */
+int rename_noreplace(int dir, const char *from, const char *to)
+{
+#if defined(__linux__) && defined(SYS_renameat2)
+    constexpr unsigned kNoReplace = 1; /* RENAME_NOREPLACE */
+    return static_cast<int>(::syscall(SYS_renameat2, dir, from, dir, to, kNoReplace));
+#else
+    (void)dir, (void)from, (void)to;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+ErrorCode rename_code(int error)
+{
+    if (error == EEXIST || error == ENOTEMPTY)
+        return kFileExists;
+    return error == ENOENT ? kFileNotFound : kFileAccess;
+}
+
+} // namespace
+
+ErrorCode read_file(Folder which, const std::string &name, std::string &text)
+{
+    Place p;
+    if (const ErrorCode code = open_place(which, false, p))
+        return code;
+    struct stat expected, opened;
+    if (const ErrorCode code = check_entry(p, name, expected))
+        return code;
+    /* O_NONBLOCK: a FIFO put there since the check must not hang the call. */
+    const Fd fd(::openat(p.dir.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd)
+        return errno == ENOENT ? kFileNotFound : kFileAccess;
+    if (::fstat(fd.get(), &opened) != 0)
+        return kFileAccess;
+    if (!same_file(opened, expected)) /* the name was pointed elsewhere since the check */
+        return kFileAccess;
+    if (static_cast<std::uintmax_t>(opened.st_size) > kMaxFileSize)
+        return kFileTooLarge;
+    std::string all;
+    all.reserve(static_cast<std::size_t>(opened.st_size));
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return kFileAccess;
+        if (n == 0)
+            break;
+        if (all.size() + static_cast<std::size_t>(n) > kMaxFileSize) /* it grew */
+            return kFileTooLarge;
+        all.append(chunk, static_cast<std::size_t>(n));
+    }
+    text = std::move(all);
+    return kOk;
+}
+
+ErrorCode write_file(Folder which, const std::string &name, const std::string &text)
+{
+    Place p;
+    if (const ErrorCode code = open_place(which, true, p))
+        return code;
+    const int dir = p.dir.get();
+    std::string temp;
+    bool named = false;
+    /* Linux: written as an unnamed file (O_TMPFILE) and given its temporary
+     * name only once whole, so a process killed while writing leaves nothing
+     * behind. Without O_TMPFILE (or /proc), a temporary file made exclusively
+     * under its name. */
+    Fd out(unnamed_file(dir));
+    if (out) {
+        if (!write_all(out.get(), text))
+            return kFileAccess;
+        const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+        for (int attempt = 0; attempt < 16 && !named; ++attempt) {
+            temp = temporary_name(name);
+            named = ::linkat(AT_FDCWD, self.c_str(), dir, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+            if (!named && errno != EEXIST)
+                break;
+        }
+        if (!named)
+            out.close();
+    }
+    if (!named) {
+        for (int attempt = 0; attempt < 16 && !out; ++attempt) {
+            temp = temporary_name(name);
+            out = Fd(::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                              0666));
+            if (!out && errno != EEXIST)
+                return kFileAccess;
+        }
+        if (!out)
+            return kFileAccess;
+        named = write_all(out.get(), text);
+    }
+    /* One rename that replaces the old file (or a link of that name, not
+     * what it leads to); when anything fails the old file stays as it was. */
+    if (out.close() && named && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0)
+        return kOk;
+    ::unlinkat(dir, temp.c_str(), 0);
+    return kFileAccess;
+}
+
+ErrorCode list(Folder which, std::vector<std::string> &names)
+{
+    names.clear();
+    Place p;
+    const ErrorCode code = open_place(which, false, p);
+    if (code == kFileNotFound || code == kBadFileName)
+        return kOk; /* no folder, or one that is not the controller's: nothing in it can be used */
+    if (code != kOk)
+        return code;
+    const int copy = ::dup(p.dir.get());
+    DIR *folder = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!folder) {
+        if (copy >= 0)
+            ::close(copy);
+        return kFileAccess;
+    }
+    while (const struct dirent *entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (check_name(name.c_str()) == kOk && check_entry(p, name) == kOk)
+            names.push_back(name);
+    }
+    ::closedir(folder);
+    std::sort(names.begin(), names.end());
+    return kOk;
+}
+
+ErrorCode rename(Folder which, const std::string &from, const std::string &to)
+{
+    Place p;
+    if (const ErrorCode code = open_place(which, false, p))
+        return code;
+    if (const ErrorCode code = check_entry(p, from))
+        return code;
+    const int dir = p.dir.get();
+    if (rename_noreplace(dir, from.c_str(), to.c_str()) == 0)
+        return kOk;
+    if (errno != ENOSYS && errno != EINVAL && errno != ENOTSUP && errno != EOPNOTSUPP)
+        return rename_code(errno);
+    /* No renameat2 here: a hard link fails when `to` exists, atomically; then
+     * the old name goes. */
+    if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) == 0) {
+        if (::unlinkat(dir, from.c_str(), 0) == 0)
+            return kOk;
+        ::unlinkat(dir, to.c_str(), 0);
+        return kFileAccess;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
+        return rename_code(errno);
+    /* A file system without hard links either: the best left is a check
+     * just before the rename (another process may still slip in between). */
+    struct stat existing;
+    if (::fstatat(dir, to.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+        return kFileExists;
+    if (errno != ENOENT)
+        return kFileAccess;
+    return ::renameat(dir, from.c_str(), dir, to.c_str()) == 0 ? kOk : rename_code(errno);
+}
+
+ErrorCode remove(Folder which, const std::string &name)
+{
+    Place p;
+    if (const ErrorCode code = open_place(which, false, p))
+        return code;
+    if (const ErrorCode code = check_entry(p, name))
+        return code;
+    if (::unlinkat(p.dir.get(), name.c_str(), 0) == 0)
+        return kOk;
+    return errno == ENOENT ? kFileNotFound : kFileAccess;
+}
+
+#endif
+
+Home home()
+{
+    const fs::path chosen = from_env("ZSIM_HOME");
+    if (!chosen.empty())
+        return {chosen, {}}; /* the user's choice, used as given */
+    const DefaultHome found = default_home();
+    if (found.path.empty())
+        return {{}, found.problem};
+    const std::string why = unsafe(found.path);
+    if (!why.empty())
+        return {{}, why + ": set ZSIM_HOME, or make it a folder of this user's own that only this user may write to"};
+    return {found.path, {}};
 }
 
 ErrorCode check_name(const char *name)
@@ -96,98 +762,7 @@ ErrorCode check_name(const char *name)
         if (c < 0x20 || c == 0x7f || std::strchr("/\\:*?\"<>|", c))
             return kBadFileName;
     }
-    return kOk;
-}
-
-/* Names are UTF-8 text (Python hands the library UTF-8), also where paths are UTF-16. */
-fs::path path_of(Folder which, const std::string &name) { return folder(which) / fs::u8path(name); }
-
-ErrorCode read_file(const fs::path &path, std::string &text)
-{
-    if (!regular(path))
-        return kFileNotFound;
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec || size > kMaxFileSize)
-        return kFileAccess;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return kFileAccess;
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (in.bad())
-        return kFileAccess;
-    text = all.str();
-    return kOk;
-}
-
-ErrorCode write_file(const fs::path &path, const std::string &text)
-{
-    static std::atomic<unsigned> serial{0};
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    if (ec)
-        return kFileAccess;
-    fs::path temp = path.parent_path() /
-                    ("." + path.filename().string() + ".part" + std::to_string(++serial));
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return kFileAccess;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temp, ec);
-            return kFileAccess;
-        }
-    }
-    fs::rename(temp, path, ec);
-    if (ec) { /* some platforms refuse to rename over an existing file */
-        std::error_code gone;
-        fs::remove(path, gone);
-        fs::rename(temp, path, ec);
-    }
-    if (ec) {
-        fs::remove(temp, ec);
-        return kFileAccess;
-    }
-    return kOk;
-}
-
-std::vector<std::string> list(Folder which)
-{
-    std::vector<std::string> names;
-    std::error_code ec;
-    fs::directory_iterator it(folder(which), ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        std::string name;
-        if (regular(it->path()) && plain_name(it->path().filename(), name) && check_name(name.c_str()) == kOk)
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-ErrorCode rename(Folder which, const std::string &from, const std::string &to)
-{
-    const fs::path source = path_of(which, from), target = path_of(which, to);
-    if (!regular(source))
-        return kFileNotFound;
-    std::error_code ec;
-    if (fs::exists(target, ec) || ec)
-        return ec ? kFileAccess : kFileExists;
-    fs::rename(source, target, ec);
-    return ec ? kFileAccess : kOk;
-}
-
-ErrorCode remove(Folder which, const std::string &name)
-{
-    const fs::path target = path_of(which, name);
-    if (!regular(target))
-        return kFileNotFound;
-    std::error_code ec;
-    return fs::remove(target, ec) && !ec ? kOk : kFileAccess;
+    return text::valid_utf8(name, n) ? kOk : kBadFileName;
 }
 
 } // namespace files

@@ -54,7 +54,10 @@ constexpr double kOrientationAcc = 3.14159265358979323846;   /* rad/s^2 */
 /* ---- conversions ---------------------------------------------------------- */
 
 Eigen::Matrix3d rpy_matrix(double rx, double ry, double rz);
-Eigen::Vector3d matrix_rpy(const Eigen::Matrix3d &r); /* ry in [-pi/2, pi/2]; rx = 0 at gimbal lock */
+/* ry in [-pi/2, pi/2]; rx = 0 at gimbal lock (ry within kGimbalLock of +-pi/2).
+ * rpy_matrix of the result is r to rounding, for every pitch. */
+Eigen::Vector3d matrix_rpy(const Eigen::Matrix3d &r);
+constexpr double kGimbalLock = 1e-12; /* rad */
 
 Pose to_pose(const CartPose &p);
 CartPose to_cart(const Pose &p);
@@ -77,15 +80,39 @@ Pose forward(const Joints &q);
 
 bool within_limits(const Joints &q);
 
+/* Joint 5 within this of 0 or 180 degrees (its sine smaller) leaves joint 6
+ * free: its axis is then parallel to those of joints 2 to 4, and the pose
+ * fixes the four only together. Treating a pose this close as singular moves
+ * the flange by less than 2e-10 rad and 2e-8 mm. rad. */
+constexpr double kFreeWrist = 1e-10;
+
 /* Every solution of the inverse problem for a flange pose, each angle in
- * (-pi, pi]; at a wrist singularity joint 6 takes q6. Returns how many (0..8). */
+ * (-pi, pi] but a free joint 6. That one takes, in each shoulder
+ * configuration, the value inside its limits nearest q6 with which joints 2
+ * and 3 reach the pose, joint 3 inside its limits (q6 itself, clamped into
+ * the limits, when it can). Returns how many (0..8). */
 int inverse_all(const Pose &flange, double q6, std::array<Joints, 8> &out);
 
 /* The solution nearest to `ref` (least sum of squared joint differences),
  * each angle moved by whole turns to the value nearest the reference inside
- * the joint limits. Returns kOk, kUnreachable (no solution at all) or
- * kJointLimit (solutions exist, none inside the limits). */
+ * the joint limits (for any reference, inside the limits or not); a free
+ * joint 6 takes the value inside its limits nearest its reference. Returns
+ * kOk, kUnreachable (no solution at all) or kJointLimit (solutions exist,
+ * none inside the limits). */
 ErrorCode inverse_nearest(const Pose &flange, const Joints &ref, Joints &out);
+
+/* The solution a motion from `from` reaches without a jump: each angle the
+ * whole-turn equivalent nearest `from` (limits not applied), the solution the
+ * joints reach soonest at their maximum speeds; a free joint 6 stays at
+ * from[5] when it can (inverse_all). False when the pose has no solution. */
+bool inverse_continued(const Pose &flange, const Joints &from, Joints &out);
+
+/* One step of a path: the flange moves from forward(from) to `flange`, the arm
+ * staying on its branch and turn. kOk and the solution; kUnreachable; or
+ * kJointLimit when a joint would pass a limit on the way: `out` is then where,
+ * on the straight step (translation interpolated, rotation slerped), the
+ * first joint reaches its limit, and that joint stands exactly on it. */
+ErrorCode follow(const Pose &flange, const Joints &from, Joints &out);
 
 } // namespace zsim
 

@@ -38,8 +38,6 @@ ErrorCode ProgramSegment::begin(const MotionContext &, const Joints &) { return 
 ErrorCode ProgramSegment::start_line(const MotionContext &ctx, const ProgramLine &line, const Joints &q)
 {
     switch (line.kind) {
-    case ProgramLine::kEmpty:
-        return kOk;
     case ProgramLine::kBad:
         return kProgramLine;
     case ProgramLine::kDigitalOut: {
@@ -107,13 +105,10 @@ StepResult ProgramSegment::step(const MotionContext &ctx, double dt, Joints &q)
                 wait_left_ = 0;
             return {StepResult::kRunning, kOk};
         }
-        const std::vector<ProgramLine> &lines = program_->lines;
-        while (next_ < lines.size() && lines[next_].kind == ProgramLine::kEmpty)
-            ++next_;
-        if (next_ >= lines.size())
+        if (next_ >= program_->size())
             return {StepResult::kDone, kOk};
-        slot_.line = static_cast<std::int32_t>(next_ + 1);
-        const ProgramLine &line = lines[next_++];
+        const ProgramLine line = program_->command(next_++);
+        slot_.line = line.number;
         if (const ErrorCode code = start_line(ctx, line, q))
             return {StepResult::kRunning, code};
     }

@@ -42,7 +42,7 @@ private:
     std::shared_ptr<const Program> program_;
     ProgramSlot &slot_;
     IoBank &io_;
-    std::size_t next_ = 0;
+    std::size_t next_ = 0; /* the next command */
     std::unique_ptr<Segment> move_;
     double wait_left_ = 0;
     bool ending_ = false; /* stopped: no further line */

@@ -13,39 +13,65 @@
  *   dout type index value                  set a digital output (value 0 or 1)
  *   wait seconds                           wait (simulated seconds, >= 0)
  *
- * Parsing never fails: a line that is not one of these commands (unknown
- * word, wrong count, a number that does not parse, is not finite or is out
- * of range) is kept as a bad line, and the program stops there with an
- * error when it reaches it.
+ * Parsing does not judge the lines: a line that is not one of these commands
+ * (unknown word, wrong count, a number that does not parse, is not finite or
+ * is out of range) is kept as a bad line, and the program stops there with
+ * an error when it reaches it.
+ *
+ * Memory: a program keeps its commands only (empty and comment lines cost
+ * nothing), each in 8 bytes and 8 per number (a movj or movl line of at
+ * least 19 bytes keeps 72), so a loaded program takes less than four times
+ * the size of its file. A file is at most files::kMaxFileSize bytes and
+ * Program::kMaxCommands commands.
  */
 #ifndef ZSIM_PROGRAM_FORMAT_H
 #define ZSIM_PROGRAM_FORMAT_H
 
+#include "errors.h"
 #include "zandrelAPI.h"
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace zsim {
 
 struct Completion;
 
+/* One command line, as the runner reads it. */
 struct ProgramLine {
-    enum Kind { kEmpty, kJointMove, kLinearMove, kDigitalOut, kWait, kBad } kind = kEmpty;
+    enum Kind : std::uint8_t { kJointMove, kLinearMove, kDigitalOut, kWait, kBad } kind = kBad;
+    std::int32_t number = 0; /* its line in the file, from 1 */
     /* movj: 6 joints, speed, acc; movl: 6 pose values, speed, acc;
      * dout: type, index, value; wait: seconds. A missing acc is 0 (the default). */
     std::array<double, 8> values{};
 };
 
-struct Program {
+/* A parsed program: its command lines, in order, kept compactly. */
+class Program {
+public:
+    static constexpr std::size_t kMaxCommands = 1000000;
+
     std::string name;
-    std::vector<ProgramLine> lines; /* lines[n - 1] is line n */
+
+    /* The command lines (lines that are neither empty nor only a comment). */
+    std::size_t size() const { return commands_.size(); }
+    ProgramLine command(std::size_t index) const;
+    void add(const ProgramLine &line);
+
+private:
+    struct Command {
+        std::uint32_t number_and_kind; /* line number << 3 | kind */
+        std::uint32_t first;           /* its first number in values_ */
+    };
+    std::deque<Command> commands_; /* a deque grows without copying what it holds */
+    std::deque<double> values_;
 };
 
-Program parse_program(const std::string &name, const std::string &text);
+/* kOk, or kFileTooLarge for more than Program::kMaxCommands commands. */
+ErrorCode parse_program(const std::string &name, const std::string &text, Program &out);
 
 /* Program state codes (get_program_state). */
 constexpr std::uint32_t kProgramIdle = 0;    /* nothing running: none loaded, not run, ended or aborted */

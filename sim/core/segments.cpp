@@ -373,14 +373,14 @@ bool JointSegment::blend(Segment &next, const MotionContext &ctx, const Joints &
 ErrorCode track(const Pose &flange, Joints &q)
 {
     Joints next;
-    const ErrorCode code = inverse_nearest(flange, q, next);
-    if (code != kOk)
+    const ErrorCode code = follow(flange, q, next);
+    if (code != kOk && code != kJointLimit)
         return code;
     for (std::size_t j = 0; j < 6; ++j)
         if (std::abs(next[j] - q[j]) > arm::kMaxSpeed[j] * kCycle * kSpeedSlack)
             return kSingularity;
-    q = next;
-    return kOk;
+    q = next; /* at a limit: the arm stops on it */
+    return code;
 }
 
 bool circle_through(const Eigen::Vector3d &a, const Eigen::Vector3d &b, const Eigen::Vector3d &c,

@@ -253,8 +253,10 @@ bool circle_through(const Eigen::Vector3d &a, const Eigen::Vector3d &b, const Ei
                     Eigen::Vector3d &center, Eigen::Vector3d &axis, double &sweep);
 
 /* Follows a flange pose (base frame) by inverse kinematics from q, one cycle
- * on: kOk and the new q, or the reason it cannot (unreachable, joint limit, or
- * singularity when a joint would have to move faster than its maximum speed). */
+ * on, on the branch and turn q is on: kOk and the new q; kJointLimit with q
+ * where a joint reached its limit on the way (standing on it); or, q
+ * unchanged, kUnreachable, or kSingularity when a joint would have to move
+ * faster than its maximum speed. */
 ErrorCode track(const Pose &flange, Joints &q);
 
 /* The servo stream. The arm works on one set-point at a time, reaching it

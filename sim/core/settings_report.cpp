@@ -11,41 +11,7 @@
 namespace {
 
 using zsim::Json;
-
-/* A JSON object written member by member. */
-class Object {
-public:
-    explicit Object(std::string &out) : out_(out) { out_ += '{'; }
-    ~Object() { out_ += '}'; }
-    Object(const Object &) = delete;
-    Object &operator=(const Object &) = delete;
-
-    std::string &key(const char *name)
-    {
-        if (!first_)
-            out_ += ", ";
-        first_ = false;
-        out_ += '"';
-        out_ += name;
-        out_ += "\": ";
-        return out_;
-    }
-    void integer(const char *name, long long v) { Json(key(name)).integer(v); }
-    void number(const char *name, double v) { Json(key(name)).number(v); }
-    void text(const char *name, const std::string &v) { Json(key(name)).text(v.c_str()); }
-    void numbers(const char *name, std::initializer_list<double> values)
-    {
-        Json j(key(name));
-        j.begin_array();
-        for (double v : values)
-            j.number(v);
-        j.end_array();
-    }
-
-private:
-    std::string &out_;
-    bool first_ = true;
-};
+using Object = zsim::JsonObject;
 
 void payload(Object &o, const char *name, const PayloadData &p)
 {

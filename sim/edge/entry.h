@@ -32,6 +32,7 @@
 #include "core/threads.h"
 #include "edge/parameters.h"
 #include "edge/probe.h"
+#include "view/server.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -110,7 +111,8 @@ struct Decision {
 };
 
 /* Before anything else: set_error_handler's registration is the probe's too,
- * whatever the call then does. */
+ * whatever the call then does; the first create_handler starts the view
+ * ZSIM_VIEW asks for (not at load: no thread or socket inside the loader). */
 template <auto F, class... A>
 void before_call(const A &...)
 {
@@ -119,6 +121,11 @@ template <>
 inline void before_call<&::set_error_handler>(const RobotHandle *const &, const CallBackFuncType &callback)
 {
     probe::keep_error_callback(callback);
+}
+template <>
+inline void before_call<&::create_handler>(const char *const &, RobotHandle *const &)
+{
+    view::serve_from_environment();
 }
 
 /* The call's observers, then the injection waiting for it. */

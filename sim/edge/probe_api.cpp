@@ -6,6 +6,7 @@
 #include "core/boundary.h"
 #include "core/threads.h"
 #include "edge/probe.h"
+#include "view/server.h"
 #include "zsim_probe.h"
 
 #include <algorithm>
@@ -207,7 +208,18 @@ int zsim_trigger_fault(const char *address, int code)
 
 int zsim_home(char *buf, int size)
 {
-    return guarded(-1, [&] { return copy_out(api::home(), buf, size); });
+    return guarded(-1, [&] {
+        std::string home;
+        return api::home(home) ? copy_out(home, buf, size) : -1;
+    });
+}
+
+int zsim_home_problem(char *buf, int size)
+{
+    return guarded(-1, [&] {
+        std::string problem;
+        return api::home(problem) ? copy_out(std::string(), buf, size) : copy_out(problem, buf, size);
+    });
 }
 
 int zsim_settings(const char *address, char *buf, int size)
@@ -215,6 +227,18 @@ int zsim_settings(const char *address, char *buf, int size)
     return guarded(-1, [&] {
         std::string json;
         return api::describe_settings(address, json) ? copy_out(json, buf, size) : -1;
+    });
+}
+
+int zsim_serve_view(const char *host, int port, int allow_remote, char *buf, int size)
+{
+    if (!host || port < 0 || port > 65535)
+        return -1;
+    return guarded(-1, [&] {
+        std::string text;
+        const zsim::view::ServeResult result = zsim::view::serve(host, port, allow_remote != 0, text);
+        copy_out(text, buf, size);
+        return static_cast<int>(result);
     });
 }
 

@@ -1,0 +1,124 @@
+"""What the live view costs and how fast it follows the arm.
+
+    python bench/bench_view.py [--seconds 10] [--write]
+
+Three figures, each held to the goal of issue 17:
+
+- idle: CPU time of the whole process (every thread: the view's listener,
+  workers and sampler, the motion and event threads) over `seconds` with the
+  view serving and no viewer, with one controller logged in and at rest.
+  Goal: under 1% of a core. Measured again after a viewer came and went.
+- frames: the frames one viewer of /events receives per second while the
+  arm moves at time scale 1 (joint moves of 1.5 to 3 s). Goal: 30 or more.
+- watching: CPU time of the process per second of motion with 1 and 50
+  viewers (the viewers are this process's Python threads, which parse every
+  frame: most of that time is theirs), and the frame rate the slowest of the
+  50 received.
+"""
+
+import argparse
+import os
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+
+import velmo  # noqa: E402
+import zandrel_sim  # noqa: E402
+
+from _results import machine, stamp, write_section  # noqa: E402
+from viewkit import Stream  # noqa: E402
+
+POSES = ((-0.5, 1.3, -1.2, -1.6, -1.5, 0.2), (0.5, 1.5, -1.4, -1.5, -1.6, -0.2))  # 1 rad apart on joint 1
+
+
+def cpu_share(seconds):
+    start_cpu, start = time.process_time(), time.monotonic()
+    time.sleep(seconds)
+    return (time.process_time() - start_cpu) / (time.monotonic() - start)
+
+
+def watch_a_move(robot, url, viewers):
+    """(frames/s of the slowest viewer, CPU share) over one move of about 3 s."""
+    streams = [Stream(url) for _ in range(viewers)]
+    for s in streams:
+        s.frame()
+    counts = [0] * viewers
+    moving = threading.Event()
+
+    def read(n):
+        s = streams[n]
+        s.socket.settimeout(0.5)
+        while not moving.is_set():
+            time.sleep(0.001)
+        while moving.is_set():
+            try:
+                s.frame()
+                counts[n] += 1
+            except OSError:
+                pass
+
+    readers = [threading.Thread(target=read, args=(n,)) for n in range(viewers)]
+    for r in readers:
+        r.start()
+    now = robot.get_joint_position()[1]
+    target = max(POSES, key=lambda pose: abs(pose[0] - now[0]))
+    assert robot.joint_move(target, 0, False, 0.35) == (0,)
+    start_cpu, start = time.process_time(), time.monotonic()
+    moving.set()
+    while robot.is_in_pos() == (0, 0):
+        time.sleep(0.01)
+    moving.clear()
+    elapsed = time.monotonic() - start
+    cpu = (time.process_time() - start_cpu) / elapsed
+    for r in readers:
+        r.join()
+    for s in streams:
+        s.close()
+    return min(counts) / elapsed, cpu, elapsed
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--seconds", type=float, default=10)
+    parser.add_argument("--write", action="store_true", help="write the section of RESULTS.md")
+    args = parser.parse_args()
+
+    sim = zandrel_sim.Probe()
+    sim.set_time_scale(1)
+    robot = velmo.RC("127.0.0.1")
+    assert robot.login() == (0,) and robot.power_on() == (0,) and robot.enable_robot() == (0,)
+    url = sim.serve_view()
+    time.sleep(0.5)
+    idle_before = cpu_share(args.seconds)
+    rate_1, cpu_1, move_s = watch_a_move(robot, url, 1)
+    time.sleep(2)  # the stream's end is noticed at its next keep-alive
+    rate_50, cpu_50, _ = watch_a_move(robot, url, 50)
+    time.sleep(3)  # the last streams notice, the sampler goes back to sleep
+    idle_after = cpu_share(args.seconds)
+
+    rows = [
+        ("idle, no viewer yet", f"{idle_before * 100:.3f}% of a core", "< 1%", idle_before < 0.01),
+        ("idle, after viewers left", f"{idle_after * 100:.3f}% of a core", "< 1%", idle_after < 0.01),
+        ("frames/s to 1 viewer, arm moving", f"{rate_1:.1f}", ">= 30", rate_1 >= 30),
+        ("CPU while 1 viewer watches", f"{cpu_1 * 100:.2f}% of a core", "", True),
+        ("frames/s to the slowest of 50 viewers", f"{rate_50:.1f}", ">= 30", rate_50 >= 30),
+        ("CPU while 50 viewers watch", f"{cpu_50 * 100:.2f}% of a core", "", True),
+    ]
+    lines = [f"## The live view ({stamp()})", "", machine(), "",
+             f"Idle figures over {args.seconds:g} s each; moves of {move_s:.1f} s at time scale 1. "
+             "CPU is the process's (every thread), by `time.process_time`.", "",
+             "| figure | measured | goal | met |", "|---|---:|---:|---|"]
+    lines += [f"| {what} | {got} | {goal} | {'yes' if ok else 'no' if goal else ''} |" for what, got, goal, ok in rows]
+    text = "\n".join(lines)
+    print(text)
+    if args.write:
+        write_section("view", text)
+    return 0 if all(ok for *_, ok in rows) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,59 @@
+/*
+ * The frames the view streams: the state's JSON (snapshot.h), taken by a
+ * sampler thread of its own while anyone watches, shared by every stream.
+ *
+ * With no stream open the sampler sleeps on a condition variable and costs
+ * nothing. While streams are open it takes a snapshot every kFramePeriod
+ * (the library lock held only to copy) and publishes it when it differs from
+ * the last one, so an arm at rest sends nothing but the streams' keep-alives.
+ * It never writes to a socket: each stream's own thread does, holding no
+ * lock but its own.
+ */
+#ifndef ZSIM_VIEW_FRAMES_H
+#define ZSIM_VIEW_FRAMES_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace zsim {
+namespace view {
+
+constexpr std::chrono::milliseconds kFramePeriod{16}; /* about 60 frames a second while the arm moves */
+
+class Frames {
+public:
+    /* A stream starts watching: false when `limit` streams already are. */
+    bool join(int limit);
+    void leave();
+
+    /* The state as it is now, as JSON (snapshot.h), with the count of streams. */
+    std::string state_now();
+
+    /* The number of the latest frame (0 before the first). */
+    std::uint64_t latest_number();
+    /* The next frame after the one numbered `seen` (which it updates), or
+     * null when none came within `wait`. */
+    std::shared_ptr<const std::string> next(std::uint64_t &seen, std::chrono::milliseconds wait);
+
+    /* The sampler's loop (never returns). */
+    [[noreturn]] void run();
+
+private:
+    void publish(std::string frame);
+
+    std::mutex mutex_;
+    std::condition_variable watched_; /* the sampler waits here for a first stream */
+    std::condition_variable fresh_;   /* streams wait here for a new frame */
+    int streams_ = 0;
+    std::uint64_t number_ = 0;        /* of the latest frame */
+    std::shared_ptr<const std::string> latest_;
+};
+
+} // namespace view
+} // namespace zsim
+
+#endif /* ZSIM_VIEW_FRAMES_H */
