@@ -44,8 +44,9 @@ def transpose(m):
 
 def rotation_vector(m):
     """The axis times the angle of a rotation matrix (rows)."""
-    cos = max(-1.0, min(1.0, (m[0][0] + m[1][1] + m[2][2] - 1) / 2))
-    angle = math.acos(cos)
+    # atan2 of sine and cosine: acos alone loses half the digits of small angles
+    skew = [m[2][1] - m[1][2], m[0][2] - m[2][0], m[1][0] - m[0][1]]
+    angle = math.atan2(math.sqrt(sum(v * v for v in skew)) / 2, (m[0][0] + m[1][1] + m[2][2] - 1) / 2)
     if angle < 1e-12:
         return [0.0, 0.0, 0.0]
     if angle > math.pi - 1e-6:  # half a turn: the axis from the symmetric part
@@ -56,7 +57,7 @@ def rotation_vector(m):
                 axis[i] = math.copysign(axis[i], m[k][i] + m[i][k])
         return [a * angle for a in axis]
     s = 2 * math.sin(angle)
-    return [(m[2][1] - m[1][2]) / s * angle, (m[0][2] - m[2][0]) / s * angle, (m[1][0] - m[0][1]) / s * angle]
+    return [v / s * angle for v in skew]
 
 
 def length(v):

@@ -594,6 +594,9 @@ void CartesianSegment::scan_to(const MotionContext &ctx, double until)
         wall_ = code;
         scanned_ = good;
         scan_q_ = at_good;
+        limit_q_ = at_good; /* where the path meets the limit, the joint exactly on it */
+        if (code == kJointLimit)
+            follow(ctx, bad, limit_q_);
     }
 }
 
@@ -621,6 +624,8 @@ StepResult CartesianSegment::step(const MotionContext &ctx, double dt, Joints &q
         return {StepResult::kRunning, kOk};
     end_blend();
     const bool at_wall = wall_ != kOk && u >= scanned_;
+    if (at_wall && wall_ == kJointLimit)
+        q = limit_q_; /* the rest of the bisection's last interval: at most 1e-12 of the path */
     return {StepResult::kDone, at_wall ? wall_ : kOk};
 }
 

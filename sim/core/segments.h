@@ -245,6 +245,7 @@ private:
     Joints scan_q_{};                     /* the joints where the path was followed ahead to */
     double scanned_ = 0;                  /* ... and how far */
     ErrorCode wall_ = kOk;                /* why it cannot go beyond scanned_, once found */
+    Joints limit_q_{};                    /* a joint limit as the wall: the joints standing on it */
     bool walled_ = false;                 /* the profile comes to rest there */
 };
 
