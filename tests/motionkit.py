@@ -124,8 +124,10 @@ def record_cycles(robot, home, moves, name="cycles"):
     tuple) sampling every cycle; returns (results, Motion)."""
     assert robot.set_traj_config((1e-9, 1e-9, 100, 500)) == (0,)
     assert robot.set_traj_sample_mode(1, name) == (0,)
-    results = [move(robot) for move in moves]
-    assert robot.set_traj_sample_mode(0, name) == (0,)
+    try:
+        results = [move(robot) for move in moves]
+    finally:  # a failed move must not leave the next example recording
+        robot.set_traj_sample_mode(0, name)
     return results, Motion(read_trajectory(home / "trajectories" / name)[2])
 
 

@@ -4,7 +4,7 @@
  * servo_move_enable(1) needs an enabled arm at rest; while it is on, ordinary
  * moves and jogs are refused with kServoActive. Each set-point is reached over
  * `step_num` cycles (1 for servo_j and servo_p) by linear interpolation; the
- * newest set-point supersedes one not begun yet (ServoSegment, segments.h),
+ * newest set-point supersedes one not begun yet (ServoSegment, servo_segment.h),
  * so a stream faster than the cycle never builds up lag and is never refused
  * for it. Relative set-points (mode 1) add to the previous set-point. servo_p
  * takes a TCP pose in the current tool and user frame and converts it by
@@ -22,6 +22,7 @@
  * servo mode is off.
  */
 #include "api_support.h"
+#include "servo_segment.h"
 
 using zsim::Controller;
 using zsim::Joints;

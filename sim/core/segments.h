@@ -6,10 +6,10 @@
  *                     (joint_move, joint jogs to a target, continuous joint jogs)
  *   CartesianSegment  straight line, circular arc or ray of the TCP, orientation slerped
  *                     (linear_move, circular_move, Cartesian jogs)
- *   ServoSegment      the servo stream: the newest set-point supersedes those not begun,
- *                     each reached over its step count, through the selected filter
  *
- * Every move follows one Profile along its path: speed, acceleration and
+ * (The servo stream's segment is in servo_segment.h.)
+ *
+ * Every move follows one Profile (profile.h) along its path: speed, acceleration and
  * deceleration in path units, re-planned from where it is when the rapid
  * rate changes, a stop is ordered, the path ahead turns out impossible (a
  * wall), or the move blends into the next one. A sampled profile never shows
@@ -18,9 +18,9 @@
 #ifndef ZSIM_SEGMENTS_H
 #define ZSIM_SEGMENTS_H
 
+#include "profile.h"
 #include "segment.h"
 
-#include <array>
 #include <limits>
 #include <memory>
 
@@ -49,84 +49,6 @@ constexpr double kServoStopDec = kMaxJointAcc;
 constexpr double kCentripetalShare = 0.8;
 
 } // namespace limits
-
-/* Motion along one coordinate u (a path parameter, 0 to length) as pieces of
- * constant acceleration from a known state. Planned from rest and re-planned
- * from wherever it is; position and speed never jump, so samples taken at any
- * times show no speed or acceleration beyond those of its pieces. */
-class Profile {
-public:
-    struct Limits {
-        double speed; /* cruise, > 0 */
-        double acc;   /* speeding up, > 0 */
-        double dec;   /* slowing down, > 0 */
-    };
-
-    /* From rest at 0 to rest at `length`. */
-    void plan(double length, const Limits &limits);
-    /* From rest at 0: `wait` seconds at rest, then speeding up evenly to
-     * `speed` over `time` (a blend's head), then on to rest at `length`.
-     * False (and nothing planned) when the limits cannot do that. */
-    bool plan_with_head(double length, const Limits &limits, double wait, double speed, double time);
-    /* From here to rest at the end under new limits; a speed above the new
-     * cruise speed comes down at `transition`. Nothing changes while stopping. */
-    void retime(const Limits &limits, double transition);
-    /* From here on: reach length - speed * time / 2 at `speed`, then slow down
-     * evenly to rest at the end over `time` (a blend's tail). Returns the time
-     * until the tail starts, or a negative number (nothing changed) when the
-     * limits cannot do that. */
-    double end_with_tail(double speed, double time);
-    /* Comes to rest at deceleration `dec`, or sooner where the plan already
-     * does (the end, an earlier stop). */
-    void stop(double dec);
-    /* Comes to rest exactly at `at` (from here to the end), at the limits
-     * when it can, harder when it must. */
-    void stop_at(double at);
-    /* From speed `speed` at 0 to rest at deceleration `dec` (a stop of a
-     * motion that had no profile: the servo stream). */
-    void brake(double speed, double dec);
-
-    void advance(double dt);
-
-    double position() const { return u_; }
-    double speed() const { return w_; }
-    double length() const { return length_; }
-    /* Where the plan comes to rest. */
-    double rest() const { return rest_; }
-    /* A stop was ordered: it rests short of the end and keeps its plan. */
-    bool stopping() const { return stopping_; }
-    bool finished() const { return t_ >= total_; }
-    const Limits &limits() const { return limits_; }
-
-private:
-    struct Piece {
-        double duration, acc;
-    };
-    static constexpr int kMaxPieces = 8;
-
-    /* The present state becomes the start of a new plan without pieces. */
-    void rebase();
-    void append(double duration, double acc);
-    /* Pieces from speed w0 over distance d to speed w1 at the limits (a
-     * speed above the cruise speed comes down at first_dec). False when that
-     * needs more acceleration or deceleration than allowed: the pieces then
-     * take what they need. */
-    bool add_trapezoid(double d, double w0, double w1, const Limits &limits, double first_dec);
-    /* One piece of constant acceleration from w0 to w1 over d; false when it
-     * needs more than the limits. */
-    bool add_ramp(double d, double w0, double w1, const Limits &limits);
-    void evaluate();
-
-    double u0_ = 0, w0_ = 0; /* where the pieces start */
-    std::array<Piece, kMaxPieces> pieces_{};
-    int count_ = 0;
-    double total_ = 0; /* their duration */
-    double t_ = 0;     /* time since they started */
-    double u_ = 0, w_ = 0;
-    double length_ = 0, rest_ = 0;
-    bool stopping_ = false;
-    Limits limits_{1, 1, 1};
-};
 
 /* A move along a path, by a Profile: what joint and Cartesian moves share
  * (the rapid rate, stops, the blend bookkeeping). */
@@ -259,48 +181,6 @@ bool circle_through(const Eigen::Vector3d &a, const Eigen::Vector3d &b, const Ei
  * unchanged, kUnreachable, or kSingularity when a joint would have to move
  * faster than its maximum speed. */
 ErrorCode track(const Pose &flange, Joints &q);
-
-/* The servo stream. The arm works on one set-point at a time, reaching it
- * over its step count by linear interpolation from where the command was when
- * it began; at most one more waits behind it, and a newer set-point
- * supersedes the waiting one (it is dropped, not queued). So a stream faster
- * than the cycle never builds up lag: each cycle the arm begins the newest
- * set-point that has arrived. The command then goes through the filter, and
- * the arm follows it no faster than any joint's maximum speed (all joints
- * slowed together, catching up over the next cycles). */
-class ServoSegment final : public Segment {
-public:
-    explicit ServoSegment(const Joints &now);
-    ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
-    StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
-    /* Leaving servo mode: the set-point in progress and the waiting one are
-     * dropped and the arm comes to rest from its present velocity (joints
-     * together, along the direction they move in) at the servo stop
-     * deceleration, harder only where a joint limit is nearer. */
-    bool request_stop(StopKind kind) override;
-
-    /* Where the last accepted set-point leads (relative set-points add to it). */
-    const Joints &last_target() const { return last_; }
-    /* kOk (it waits, superseding the one that waited), or kJointLimit,
-     * kSpeedLimit (refused: the stream goes on from the previous one). */
-    ErrorCode add(const Joints &target, int steps);
-
-private:
-    struct SetPoint {
-        Joints target;
-        int steps = 0;
-    };
-    SetPoint current_{};              /* in progress when steps > 0 */
-    Joints from_{};                   /* the command when it began */
-    int done_steps_ = 0;
-    SetPoint waiting_{};              /* waits behind it when steps > 0 */
-    Joints command_{}, output_{}, previous_{}, last_{};
-
-    /* leaving servo mode */
-    bool stopping_ = false;
-    Profile brake_;
-    Joints brake_from_{}, brake_direction_{};
-};
 
 } // namespace zsim
 
