@@ -31,7 +31,8 @@ method that calls it (``login``).
   error handler as the library would, ``trigger_fault(address, code)`` stops
   the arm in an error state and reports it from the library's event thread;
 - drive the simulation: ``set_time_scale`` (0 finishes every motion inside
-  the call that starts it), ``set_digital_input``, ``set_analog_input``;
+  the call that starts it), ``advance_time`` (manual time, moved on by the
+  test), ``set_digital_input``, ``set_analog_input``;
 - watch the arm: ``serve_view()`` serves a live 3D view of every controller
   in the browser (also ``ZSIM_VIEW=127.0.0.1:8765`` in the environment);
 - look at what the controller keeps: ``home()`` (the folder of its programs
@@ -143,6 +144,7 @@ class Probe:
         lib.zsim_inject_callback.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_inject_delay.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_set_time_scale.argtypes = [ctypes.c_double]
+        lib.zsim_advance_time.argtypes = [ctypes.c_double]
         lib.zsim_set_digital_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
@@ -234,6 +236,13 @@ class Probe:
         every motion inside the call that starts it. reset() restores the
         default (ZSIM_TIME_SCALE from the environment, else 1)."""
         self._refused(self.lib.zsim_set_time_scale(factor), f"time scale {factor!r}")
+
+    def advance_time(self, seconds: float) -> None:
+        """Manual time: simulated time stands still except that each call
+        moves it on by `seconds`; an arm runs the cycles that fell due when
+        a call next looks at it. A blocking move waits until another thread
+        moves the time far enough. set_time_scale() runs time again."""
+        self._refused(self.lib.zsim_advance_time(seconds), f"advance of {seconds!r} s")
 
     def set_digital_input(self, address: str, iotype: int, index: int, value: int) -> None:
         """Set a digital input of the controller at `address` to 0 or 1."""

@@ -94,6 +94,14 @@ ZSIM_PROBE_API int zsim_inject_delay(const char *function, int milliseconds);
  * restores it. Returns 0, or non-zero for a negative or non-finite factor. */
 ZSIM_PROBE_API int zsim_set_time_scale(double factor);
 
+/* Manual time: from now on simulated time stands still except that each call
+ * moves it on by `seconds`; the arms catch up with it (run the cycles that
+ * fell due) as soon as any call looks at them. A blocking move waits until
+ * another thread has moved the time far enough. zsim_set_time_scale returns
+ * to running time. Returns 0, or non-zero for a negative or non-finite
+ * number of seconds. */
+ZSIM_PROBE_API int zsim_advance_time(double seconds);
+
 /* Sets an input of the controller at `address` (one that a create_handler has
  * named since the last reset): a digital one to 0 or 1 (any non-zero value),
  * an analog one to `value`. Returns 0, or non-zero for an unknown address,

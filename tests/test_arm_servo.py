@@ -111,7 +111,7 @@ def test_leaving_waits_until_the_arm_has_taken_every_set_point(sim):
 def test_wait_settled_and_its_timeout(sim):
     sim.set_time_scale(10)
     with velmo_arm.connect(ADDRESS, enable=True) as arm:
-        with arm.servo(rate_hz=None) as stream:
+        with arm.servo(rate_hz=None, steps=100) as stream:  # each set-point reached 0.8 s after it is sent
             for k in range(100):
                 stream.send(ramp(k))
             stream.wait_settled(timeout=30)
@@ -120,7 +120,7 @@ def test_wait_settled_and_its_timeout(sim):
             for k in range(1, 901):
                 stream.send([q + 0.0005 * k for q in last])
             with pytest.raises(TimeoutError):
-                stream.wait_settled(timeout=0.02)  # 7 s of set-points queued: stopped instead
+                stream.wait_settled(timeout=0.02)  # 0.2 s of the 0.8 s: stopped instead
         arm.wait(timeout=5)
         status = arm.status()
         assert not status.servo_mode and status.in_position

@@ -202,6 +202,9 @@ PROBE_REFUSALS = [
     ("settings", ("10.77.0.1",)),
     ("trigger_fault", ("10.77.0.1", 5)),
     ("trigger_fault", (ADDRESS, 0)),  # code 0 is no fault
+    ("advance_time", (-0.008,)),  # time only goes on
+    ("advance_time", (float("nan"),)),
+    ("set_time_scale", (-1.0,)),
     *[("set_digital_input", (ADDRESS, iotype, 0, 1)) for iotype in (3, -1)],
     *[("set_digital_input", (ADDRESS, iotype, count[0], 1)) for iotype, count in CHANNELS.items()],
     *[("set_analog_input", (ADDRESS, iotype, count[2], 1.0)) for iotype, count in CHANNELS.items()],

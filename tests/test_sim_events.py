@@ -28,8 +28,10 @@ def test_a_fault_stops_a_moving_arm(arm, sim):
     assert arm.joint_move(target, 0, False, 0.3) == (0,)
     assert wait_until(lambda: joints(arm)[0] > HOME[0], timeout=5)
     sim.trigger_fault(ADDRESS, 31)
+    assert arm.get_robot_status()[1][0] == 31  # the error state at once; the quick stop takes a few cycles
+    assert wait_until(lambda: arm.is_in_pos() == (0, 1), timeout=5)
     stopped = joints(arm)
-    assert arm.is_in_pos() == (0, 1) and HOME[0] < stopped[0] < target[0]
+    assert HOME[0] < stopped[0] < target[0]
     time.sleep(0.05)
     assert joints(arm) == stopped
 

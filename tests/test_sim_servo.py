@@ -1,12 +1,21 @@
 """Servo mode of the virtual arm: switching it, step counts, relative and
-Cartesian set-points, the joint low-pass filter, and what is refused.
-Streaming at 125 Hz is examples/servo_sine.py's (test_examples.py)."""
+Cartesian set-points, the joint low-pass filter, and what is refused; the
+stream's model (the newest set-point supersedes one not begun): at 1 kHz
+nothing refused and no lag, at 125 Hz with a late or early set-point within
+two set-points, and no joint ever faster than its maximum speed. Streams run
+in manual time (Probe.advance_time), so each set-point arrives at a known
+simulated time. Leaving servo mode is test_sim_stops.py's."""
 
 import math
+import random
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
-from simkit import (BUSY, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, NOT_ENABLED, SERVO_ACTIVE,
+from motionkit import record_cycles, within
+
+from simkit import (HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, NOT_ENABLED, SERVO_ACTIVE,
                     SERVO_INACTIVE, SPEED_LIMIT, UPPER, close, joints, pose_matrix, tcp, wait_until)
 
 
@@ -71,11 +80,17 @@ def test_set_points_are_refused_beyond_the_limits_and_leave_the_arm(arm, instant
     assert (joints(arm) == HOME) == (code != 0)
 
 
-def test_the_set_point_buffer_is_bounded(arm, sim):
-    sim.set_time_scale(0.01)  # nearly frozen: set-points pile up
+def test_set_points_faster_than_the_cycle_supersede_each_other(arm, sim):
+    """1100 set-points within one cycle: none refused, none queued behind
+    the others; the next cycle reaches the newest (relative ones add up)."""
+    sim.advance_time(0)  # manual time: they all arrive before the next cycle
     assert arm.servo_move_enable(1) == (0,)
-    codes = [arm.servo_j([1e-4, 0, 0, 0, 0, 0], 1)[0] for _ in range(1100)]
-    assert codes.count(0) == 1024 and set(codes[1024:]) == {BUSY}
+    codes = [arm.servo_j([1e-5, 0, 0, 0, 0, 0], 1)[0] for _ in range(1100)]
+    assert set(codes) == {0}
+    sim.advance_time(0.008)
+    assert joints(arm)[0] == pytest.approx(HOME[0] + 1100 * 1e-5, abs=1e-12)
+    sim.advance_time(0.008)
+    assert arm.is_in_pos() == (0, 1)
 
 
 def test_the_joint_low_pass_filter_lags_the_set_point(arm, sim):
@@ -111,3 +126,75 @@ def test_filters_are_chosen_while_servo_mode_is_off(arm, instant, name, args):
     assert getattr(arm, name)(*args) == (0,)
     assert arm.servo_move_enable(1) == (0,)
     assert getattr(arm, name)(*args) == (SERVO_ACTIVE,)
+
+
+# ---- the stream's model ---------------------------------------------------------------------
+
+AMPLITUDE, FREQUENCY = 0.4, 0.5  # rad, Hz: joint 1 at up to 1.26 rad/s
+CYCLE = 0.008
+
+
+def wave(t):
+    return [q + (AMPLITUDE * math.sin(2 * math.pi * FREQUENCY * t) if j == 0 else 0.0) for j, q in enumerate(HOME)]
+
+
+def test_a_1khz_stream_is_never_refused_and_never_lags(arm, sim):
+    sim.advance_time(0)
+    assert arm.servo_move_enable(1) == (0,)
+    one_cycle = AMPLITUDE * 2 * math.pi * FREQUENCY * CYCLE  # the most the stream moves in a cycle
+    worst = 0.0
+    for k in range(3000):
+        assert arm.servo_j(wave(k * 0.001), 0) == (0,)
+        sim.advance_time(0.001)
+        worst = max(worst, abs(joints(arm)[0] - wave(k * 0.001)[0]))
+    assert 0.5 * one_cycle < worst <= one_cycle + 1e-9  # following error: within one cycle's travel
+    sim.advance_time(2 * CYCLE - 0.001)  # two cycles after the last set-point: at rest on it
+    assert joints(arm) == pytest.approx(wave(2.999), abs=1e-12) and arm.is_in_pos() == (0, 1)
+
+
+@pytest.mark.parametrize("jitter", [0.0, 0.002, 0.004])
+def test_a_125hz_stream_stays_within_two_set_points(arm, sim, jitter):
+    """Set-points 8 ms apart, each sent up to `jitter` early or late."""
+    sim.advance_time(0)
+    late = random.Random(13)
+    assert arm.servo_move_enable(1) == (0,)
+    sent = []
+    for k in range(400):
+        sent.append(wave(k * CYCLE))
+        assert arm.servo_j(sent[-1], 0) == (0,)
+        sim.advance_time(CYCLE + late.uniform(-jitter, jitter))
+        here = joints(arm)
+        assert min(abs(here[0] - q[0]) for q in sent[-3:]) < 1e-12  # one of the newest three
+
+
+@settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(stream=st.lists(st.tuples(st.lists(st.floats(-1.0, 1.0), min_size=6, max_size=6),
+                                 st.integers(1, 6), st.floats(0.0002, 0.03)), min_size=1, max_size=60),
+       cutoff=st.one_of(st.none(), st.floats(0.5, 50.0)))
+def test_random_streams_keep_every_joint_within_its_speed(arm, sim, home, stream, cutoff):
+    """Each set-point moves every joint by up to its maximum speed over its
+    steps (the most a set-point may ask), sent after a random interval."""
+    assert arm.servo_move_enable(0) == (0,)
+    sim.set_time_scale(0)
+    assert arm.joint_move(HOME, 0, True, 3.0) == (0,)
+    assert (arm.servo_move_use_joint_LPF(cutoff) if cutoff else arm.servo_move_use_none_filter()) == (0,)
+    sim.advance_time(0)
+
+    def run(r):
+        assert r.servo_move_enable(1) == (0,)
+        target = list(HOME)
+        for share, steps, gap in stream:
+            step = [s * m * CYCLE * steps * 0.999 for s, m in zip(share, MAX_SPEED)]
+            if r.servo_j_extend(step, 1, steps) == (0,):
+                target = [a + b for a, b in zip(target, step)]
+            sim.advance_time(gap)
+        for _ in range(3000):
+            if r.is_in_pos() == (0, 1):
+                break
+            sim.advance_time(CYCLE)
+        return target
+
+    [target], motion = record_cycles(arm, home, [run])
+    for j in range(6):
+        within([qd[j] for qd in motion.joint_speeds()], MAX_SPEED[j])
+    assert joints(arm) == pytest.approx(target, abs=1e-9)

@@ -9,9 +9,11 @@ periods after it), so time spent between sends never accumulates into
 drift and the stream keeps the controller's pace. A send that comes after
 its deadline goes out at once and counts as an overrun; the sends after it
 keep their own deadlines, so a stream that fell behind catches up (the
-controller queues the set-points and takes one per cycle). Leaving the block normally waits until the arm has taken every accepted
-set-point (the status says "in position") and then leaves servo mode;
-leaving it by an exception (Ctrl-C included) stops the arm first.
+controller begins the newest set-point each cycle). Leaving the block
+normally waits until the arm has taken every accepted set-point (the status
+says "in position") and then leaves servo mode, which would drop one not
+reached yet; leaving it by an exception (Ctrl-C included) stops the arm
+first.
 """
 
 import math

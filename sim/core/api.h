@@ -30,6 +30,8 @@ namespace api {
 
 /* 0, or -1 for a negative or non-finite factor. */
 int set_time_scale(double factor);
+/* 0, or -1 for a negative or non-finite number of seconds. */
+int advance_time(double seconds);
 /* 0, or -1 for an unknown address, IO type, channel or value. */
 int set_digital_input(const char *address, int iotype, int index, int value);
 int set_analog_input(const char *address, int iotype, int index, float value);

@@ -8,8 +8,11 @@
  * Moves need "enabled". An error during motion (joint limit, unreachable
  * path, singularity, a probe fault) stops the arm and leaves the controller
  * in its error state until clear_error; a collision (protective stop) until
- * collision_recover. disable_robot, power_off, shut_down and motion_abort end
- * every queued motion (blocking callers get kAborted).
+ * collision_recover. Stops (motion.h, docs/virtual-controller.md "Stops"):
+ * motion_abort is a controlled stop along the path, disable_robot a quick
+ * one (the drives are off for new moves at once), power_off and shut_down
+ * stop at once (brakes). Every queued motion ends with kAborted; a blocking
+ * caller gets it once the arm is at rest.
  */
 #include "api_support.h"
 #include "events.h"
@@ -49,7 +52,7 @@ ErrorCode power_on(const RobotHandle *handle)
 ErrorCode power_off(const RobotHandle *handle)
 {
     return zsim::with_controller(handle, [](Controller &rc, Lock &) {
-        zsim::motion::abort(rc, zsim::kAborted);
+        zsim::motion::brake(rc, zsim::kAborted);
         rc.powered = rc.enabled = rc.drag = false;
         return zsim::kOk;
     });
@@ -58,7 +61,7 @@ ErrorCode power_off(const RobotHandle *handle)
 ErrorCode shut_down(const RobotHandle *handle)
 {
     return zsim::with_controller(handle, [](Controller &rc, Lock &) {
-        zsim::motion::abort(rc, zsim::kAborted);
+        zsim::motion::brake(rc, zsim::kAborted);
         rc.powered = rc.enabled = rc.drag = false;
         rc.shut_down = true;
         return zsim::kOk;
@@ -78,7 +81,7 @@ ErrorCode enable_robot(const RobotHandle *handle)
 ErrorCode disable_robot(const RobotHandle *handle)
 {
     return zsim::with_controller(handle, [](Controller &rc, Lock &) {
-        zsim::motion::abort(rc, zsim::kAborted);
+        zsim::motion::stop(rc, zsim::StopKind::kQuick, zsim::kAborted);
         rc.enabled = rc.drag = false;
         return zsim::kOk;
     });
@@ -111,7 +114,7 @@ ErrorCode collision_recover(const RobotHandle *handle)
 ErrorCode motion_abort(const RobotHandle *handle)
 {
     return zsim::with_controller(handle, [](Controller &rc, Lock &) {
-        zsim::motion::abort(rc, zsim::kAborted);
+        zsim::motion::stop(rc, zsim::StopKind::kControlled, zsim::kAborted);
         return zsim::kOk;
     });
 }

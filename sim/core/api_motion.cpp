@@ -11,10 +11,12 @@
  * with an error and an error event.
  *
  * Units: joint moves rad/s and rad/s^2 (the speed of the joint that travels
- * furthest, at most 180 deg/s); Cartesian moves mm/s and mm/s^2 along the path
- * (at most 1500 mm/s). Moves without `acc` use the default accelerations of
- * kinematics.h. `tol` (blending) is accepted and not used: moves stop at each
- * target. Jogs never block.
+ * furthest, at most 180 deg/s, at most 720 deg/s^2); Cartesian moves mm/s and
+ * mm/s^2 along the path (at most 1500 mm/s and 5000 mm/s^2), the orientation
+ * within its own limits. Moves without `acc` use the default accelerations of
+ * kinematics.h. `tol` > 0 on a non-blocking move lets it blend into the next
+ * queued move of its kind (segments.h): rad of the joint that travels
+ * furthest for joint moves, mm for Cartesian ones. Jogs never block.
  */
 #include "api_support.h"
 
@@ -28,6 +30,10 @@ using zsim::Pose;
 namespace {
 
 bool valid_mode(int32_t mode) { return mode == 0 || mode == 1; }
+
+/* The blend tolerance a move keeps: none for a blocking move (its caller is
+ * told it reached its target), none for anything but a positive number. */
+double blend_tolerance(double tol, int32_t is_block) { return is_block == 0 && tol > 0 ? tol : 0.0; }
 
 /* The TCP pose (user frame) that `given` names: absolute, or relative to `from`
  * (translation added, rotation applied about the user frame's axes). */
@@ -43,7 +49,7 @@ Pose cartesian_target(const Pose &from, const CartPose &given, int32_t mode)
 }
 
 ErrorCode joint_motion(const RobotHandle *handle, const JointVector *joint_pos, int32_t mode,
-                       int32_t is_block, double speed, double acc)
+                       int32_t is_block, double speed, double acc, double tol)
 {
     return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
         if (!joint_pos || !valid_mode(mode) || !zsim::positive(speed) || !zsim::positive(acc))
@@ -60,16 +66,19 @@ ErrorCode joint_motion(const RobotHandle *handle, const JointVector *joint_pos, 
         if (!zsim::within_limits(target))
             return zsim::kJointLimit;
         const double cap = *std::min_element(zsim::arm::kMaxSpeed.begin(), zsim::arm::kMaxSpeed.end());
-        return zsim::start_motion(rc, lock,
-                                  std::make_unique<zsim::JointSegment>(target, std::min(speed, cap), acc),
-                                  target, is_block != 0);
+        return zsim::start_motion(
+            rc, lock,
+            std::make_unique<zsim::JointSegment>(target, std::min(speed, cap),
+                                                 std::min(acc, zsim::limits::kMaxJointAcc),
+                                                 blend_tolerance(tol, is_block)),
+            target, is_block != 0);
     });
 }
 
 zsim::CartesianLimits path_limits(double speed, double acc)
 {
-    return {std::min(speed, zsim::arm::kMaxLinearSpeed), acc, zsim::arm::kOrientationSpeed,
-            zsim::arm::kOrientationAcc};
+    return {std::min(speed, zsim::arm::kMaxLinearSpeed), std::min(acc, zsim::limits::kMaxLinearAcc),
+            zsim::arm::kOrientationSpeed, zsim::arm::kOrientationAcc};
 }
 
 /* The joints that put the TCP at `tcp_in_base`, nearest to where the queue ends. */
@@ -79,7 +88,7 @@ ErrorCode solve_target(const Controller &rc, const Pose &tcp_in_base, Joints &en
 }
 
 ErrorCode linear_motion(const RobotHandle *handle, const CartPose *end_pos, int32_t mode,
-                        int32_t is_block, double speed, double acc)
+                        int32_t is_block, double speed, double acc, double tol)
 {
     return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
         if (!end_pos || !valid_mode(mode) || !zsim::finite(*end_pos) || !zsim::positive(speed) ||
@@ -91,9 +100,10 @@ ErrorCode linear_motion(const RobotHandle *handle, const CartPose *end_pos, int3
         Joints end;
         if (const ErrorCode code = solve_target(rc, target, end))
             return code;
-        return zsim::start_motion(
-            rc, lock, std::make_unique<zsim::CartesianSegment>(target, path_limits(speed, acc)), end,
-            is_block != 0);
+        return zsim::start_motion(rc, lock,
+                                  std::make_unique<zsim::CartesianSegment>(target, path_limits(speed, acc),
+                                                                           blend_tolerance(tol, is_block)),
+                                  end, is_block != 0);
     });
 }
 
@@ -107,27 +117,27 @@ namespace api {
 ErrorCode joint_move(const RobotHandle *handle, const JointVector *joint_pos, int32_t move_mode,
                      int32_t is_block, double speed)
 {
-    return joint_motion(handle, joint_pos, move_mode, is_block, speed, zsim::arm::kDefaultJointAcc);
+    return joint_motion(handle, joint_pos, move_mode, is_block, speed, zsim::arm::kDefaultJointAcc, 0);
 }
 
 ErrorCode joint_move_extend(const RobotHandle *handle, const JointVector *joint_pos,
                             int32_t move_mode, int32_t is_block, double speed, double acc,
-                            double /* tol: no blending yet */, const void * /* option */)
+                            double tol, const void * /* option */)
 {
-    return joint_motion(handle, joint_pos, move_mode, is_block, speed, acc);
+    return joint_motion(handle, joint_pos, move_mode, is_block, speed, acc, tol);
 }
 
 ErrorCode linear_move(const RobotHandle *handle, const CartPose *end_pos, int32_t move_mode,
                       int32_t is_block, double speed)
 {
-    return linear_motion(handle, end_pos, move_mode, is_block, speed, zsim::arm::kDefaultLinearAcc);
+    return linear_motion(handle, end_pos, move_mode, is_block, speed, zsim::arm::kDefaultLinearAcc, 0);
 }
 
 ErrorCode linear_move_extend(const RobotHandle *handle, const CartPose *end_pos,
                              int32_t move_mode, int32_t is_block, double speed, double acc,
-                             double /* tol: no blending yet */, const void * /* option */)
+                             double tol, const void * /* option */)
 {
-    return linear_motion(handle, end_pos, move_mode, is_block, speed, acc);
+    return linear_motion(handle, end_pos, move_mode, is_block, speed, acc, tol);
 }
 
 /* The arc from where the queue ends through mid_pos's position to end_pos;
@@ -135,7 +145,7 @@ ErrorCode linear_move_extend(const RobotHandle *handle, const CartPose *end_pos,
  * Relative: both poses relative to the start. */
 ErrorCode circular_move(const RobotHandle *handle, const CartPose *end_pos,
                         const CartPose *mid_pos, int32_t move_mode, int32_t is_block,
-                        double speed, double acc, double /* tol: no blending yet */, const void * /* option */)
+                        double speed, double acc, double tol, const void * /* option */)
 {
     return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
         if (!end_pos || !mid_pos || !valid_mode(move_mode) || !zsim::finite(*end_pos) ||
@@ -154,14 +164,49 @@ ErrorCode circular_move(const RobotHandle *handle, const CartPose *end_pos,
         Joints end;
         if (const ErrorCode code = solve_target(rc, target, end))
             return code;
-        return zsim::start_motion(rc, lock,
-                                  std::make_unique<zsim::CartesianSegment>(target, via.translation(),
-                                                                           path_limits(speed, acc)),
-                                  end, is_block != 0);
+        return zsim::start_motion(
+            rc, lock,
+            std::make_unique<zsim::CartesianSegment>(target, via.translation(), path_limits(speed, acc),
+                                                     blend_tolerance(tol, is_block)),
+            end, is_block != 0);
     });
 }
 
 /* ---- jog ------------------------------------------------------------------------ */
+
+namespace {
+
+/* A jog in the direction of jog_vel's sign until jog_stop: a joint to its
+ * limit (where it stops with kJointLimit), the TCP along a ray of the user or
+ * tool frame's axis until a place it cannot follow (where it stops with
+ * that error). */
+ErrorCode continuous_jog(Controller &rc, Lock &lock, int32_t aj_num, int32_t coord_type, double jog_vel)
+{
+    const auto axis = static_cast<std::size_t>(aj_num);
+    const double speed = std::abs(jog_vel);
+    if (coord_type == 1) {
+        Joints limit = rc.joints;
+        limit[axis] = jog_vel > 0 ? zsim::arm::kUpperLimit[axis] : zsim::arm::kLowerLimit[axis];
+        return zsim::start_motion(
+            rc, lock,
+            std::make_unique<zsim::JointSegment>(limit, std::min(speed, zsim::arm::kMaxSpeed[axis]),
+                                                 zsim::arm::kDefaultJointAcc, 0.0, aj_num, zsim::kJointLimit),
+            rc.joints, false);
+    }
+    const Eigen::Matrix3d frame = coord_type == 0 ? Eigen::Matrix3d(rc.user().linear())
+                                                  : Eigen::Matrix3d(rc.context().tcp_in_base(rc.joints).linear());
+    const Eigen::Vector3d direction = frame.col(static_cast<Eigen::Index>(axis % 3)) * (jog_vel < 0 ? -1.0 : 1.0);
+    const bool turn = axis >= 3;
+    const zsim::CartesianLimits limits =
+        turn ? zsim::CartesianLimits{zsim::arm::kMaxLinearSpeed, zsim::arm::kDefaultLinearAcc,
+                                     std::min(speed, zsim::arm::kMaxAngularSpeed), zsim::arm::kOrientationAcc}
+             : zsim::CartesianLimits{std::min(speed, zsim::arm::kMaxLinearSpeed), zsim::arm::kDefaultLinearAcc,
+                                     zsim::arm::kMaxAngularSpeed, zsim::arm::kOrientationAcc};
+    return zsim::start_motion(rc, lock, zsim::CartesianSegment::ray(direction, turn, limits, aj_num), rc.joints,
+                              false);
+}
+
+} // namespace
 
 /* aj_num: the axis, 0..5 (joints 1..6, or x, y, z, rx, ry, rz).
  * move_mode: 0 to the position pos_cmd, 1 by pos_cmd, 2 continuously in the
@@ -183,13 +228,8 @@ ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int3
             return zsim::kBusy;
         const auto axis = static_cast<std::size_t>(aj_num);
         const double speed = std::abs(jog_vel);
-        if (move_mode == 2) {
-            const zsim::JogFrame frame = coord_type == 1   ? zsim::JogFrame::kJoint
-                                         : coord_type == 0 ? zsim::JogFrame::kUser
-                                                           : zsim::JogFrame::kTool;
-            return zsim::start_motion(rc, lock, std::make_unique<zsim::JogSegment>(frame, aj_num, jog_vel),
-                                      rc.joints, false);
-        }
+        if (move_mode == 2)
+            return continuous_jog(rc, lock, aj_num, coord_type, jog_vel);
         if (coord_type == 1) {
             Joints target = rc.joints;
             target[axis] = move_mode == 0 ? pos_cmd : target[axis] + pos_cmd;
@@ -198,7 +238,7 @@ ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int3
             return zsim::start_motion(
                 rc, lock,
                 std::make_unique<zsim::JointSegment>(target, std::min(speed, zsim::arm::kMaxSpeed[axis]),
-                                                     zsim::arm::kDefaultJointAcc, aj_num),
+                                                     zsim::arm::kDefaultJointAcc, 0.0, aj_num),
                 target, false);
         }
         Pose here = rc.tcp(rc.joints); /* user frame */
@@ -228,12 +268,14 @@ ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int3
                      : zsim::CartesianLimits{zsim::arm::kMaxLinearSpeed, zsim::arm::kDefaultLinearAcc,
                                              std::min(speed, zsim::arm::kMaxAngularSpeed),
                                              zsim::arm::kOrientationAcc};
-        return zsim::start_motion(rc, lock, std::make_unique<zsim::CartesianSegment>(target_base, limits, aj_num),
-                                  end, false);
+        return zsim::start_motion(rc, lock,
+                                  std::make_unique<zsim::CartesianSegment>(target_base, limits, 0.0, aj_num), end,
+                                  false);
     });
 }
 
-/* num: the axis whose jog comes to rest, or -1 for any jog. */
+/* num: the axis whose jog comes to a controlled stop along its path, or -1
+ * for any jog. */
 ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
 {
     return zsim::with_controller(handle, [num](Controller &rc, Lock &) {
@@ -241,12 +283,9 @@ ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
             return zsim::kInvalidArgument;
         if (rc.queue.empty())
             return zsim::kOk;
-        zsim::Segment &front = *rc.queue.front().segment;
-        const int axis = front.jog_axis();
-        if (axis >= 0 && (num == -1 || num == axis)) {
-            front.request_stop();
-            zsim::motion::feed(rc);
-        }
+        const int axis = rc.queue.front().segment->jog_axis();
+        if (axis >= 0 && (num == -1 || num == axis))
+            zsim::motion::stop_front(rc);
         return zsim::kOk;
     });
 }
@@ -254,8 +293,10 @@ ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
 /* ---- rapid rate -------------------------------------------------------------------- */
 
 /* 0 < rate <= 1: every move and jog runs at this fraction of its pace (speeds
- * scale by rate, accelerations by rate squared), at once, including those
- * under way. Servo streams are not scaled. */
+ * scale by rate, accelerations by rate squared). Moves under way change pace
+ * smoothly: they speed up or slow down to the new pace at their acceleration
+ * (the larger of the two rates'), never at once. Servo streams are not
+ * scaled. */
 ErrorCode set_rapidrate(const RobotHandle *handle, double rapid_rate)
 {
     return zsim::with_controller(handle, [rapid_rate](Controller &rc, Lock &) {

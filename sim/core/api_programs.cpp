@@ -10,7 +10,8 @@
  * rest. While the program runs or is paused it owns the arm: moves, jogs,
  * servo mode and drag mode are refused (kBusy). program_pause holds the arm
  * where it is at the next cycle; program_resume goes on from there;
- * program_abort ends the program and every queued motion (as motion_abort).
+ * program_abort ends the program and every queued motion (as motion_abort:
+ * a move under way comes to a controlled stop along its path).
  * A line that is not a valid command stops the program with kProgramLine,
  * and a command that fails (a target beyond a limit or out of reach, an IO
  * channel that does not exist) with its code: the arm stops, the controller
@@ -120,7 +121,7 @@ ErrorCode program_abort(const RobotHandle *handle)
 {
     return zsim::with_controller(handle, [](Controller &rc, Lock &) {
         if (program_active(rc))
-            zsim::motion::abort(rc, zsim::kAborted);
+            zsim::motion::stop(rc, zsim::StopKind::kControlled, zsim::kAborted);
         rc.program.paused = false;
         return zsim::kOk;
     });

@@ -3,21 +3,26 @@
  *
  * servo_move_enable(1) needs an enabled arm at rest; while it is on, ordinary
  * moves and jogs are refused with kServoActive. Each set-point is reached over
- * `step_num` cycles (1 for servo_j and servo_p), by linear interpolation from
- * the previous set-point, and then through the filter in use. Set-points queue
- * up (at most 1024); relative ones (mode 1) add to the previous set-point.
- * servo_p takes a TCP pose in the current tool and user frame and converts it
- * by inverse kinematics, following on from the previous set-point (same
- * branch and turn); a pose past a joint limit is cut where the joint reaches
- * the limit (the arm goes there, the call returns kJointLimit). A set-point
+ * `step_num` cycles (1 for servo_j and servo_p) by linear interpolation; the
+ * newest set-point supersedes one not begun yet (ServoSegment, servo_segment.h),
+ * so a stream faster than the cycle never builds up lag and is never refused
+ * for it. Relative set-points (mode 1) add to the previous set-point. servo_p
+ * takes a TCP pose in the current tool and user frame and converts it by
+ * inverse kinematics, following on from the previous set-point (same branch
+ * and turn); a pose past a joint limit is cut where the joint reaches the
+ * limit (the arm goes there, the call returns kJointLimit). A set-point
  * beyond a joint limit (kJointLimit), out of reach (kUnreachable) or needing
- * more than a joint's maximum speed (kSpeedLimit) is refused and the arm holds.
+ * more than a joint's maximum speed over its steps (kSpeedLimit) is refused
+ * and the arm holds. servo_move_enable(0) drops the set-points not reached
+ * yet and brings the arm to a controlled stop from its present velocity;
+ * servo mode is off at once, new moves wait until the arm rests (kBusy).
  *
  * Filters: the joint low-pass filter (cutoff in Hz) filters each joint; the
  * other filters are accepted, checked and stored. Choose the filter while
  * servo mode is off.
  */
 #include "api_support.h"
+#include "servo_segment.h"
 
 using zsim::Controller;
 using zsim::Joints;
@@ -128,7 +133,7 @@ ErrorCode servo_move_enable(const RobotHandle *handle, int32_t enable)
     return zsim::with_controller(handle, [enable](Controller &rc, Lock &lock) {
         if (!enable) {
             if (rc.servo_mode)
-                zsim::motion::abort(rc, zsim::kOk); /* pending set-points are dropped */
+                zsim::motion::stop(rc, zsim::StopKind::kControlled, zsim::kOk);
             return zsim::kOk;
         }
         if (rc.servo_mode)

@@ -37,6 +37,15 @@ int set_time_scale(double factor)
     return 0;
 }
 
+int advance_time(double seconds)
+{
+    if (!std::isfinite(seconds) || seconds < 0)
+        return -1;
+    Lock lock(library_mutex());
+    motion::advance_time(seconds);
+    return 0;
+}
+
 int set_digital_input(const char *address, int iotype, int index, int value)
 {
     return on_address(address, [&](Controller &c) {
@@ -62,6 +71,7 @@ int trigger_fault(const char *address, int code)
     return on_address(address, [&](Controller &c) {
         if (code == 0 || c.shut_down)
             return -1;
+        motion::catch_up(c);
         motion::fail(c, code);
         return 0;
     });

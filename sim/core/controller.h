@@ -111,8 +111,9 @@ void post_event(const Controller &c, ErrorCode code);
 
 /* The body of a library function that works on a controller: looks the
  * handle up under the library lock, refuses unknown handles and shut-down
- * controllers, runs body(controller, lock) and records a failure as the last
- * error. The body may wait on the lock (blocking moves). */
+ * controllers, brings the arm to the present simulated time (motion.h),
+ * runs body(controller, lock) and records a failure as the last error. The
+ * body may wait on the lock (blocking moves). */
 template <class Body>
 ErrorCode with_controller(const RobotHandle *handle, Body &&body)
 {
@@ -122,6 +123,7 @@ ErrorCode with_controller(const RobotHandle *handle, Body &&body)
         return kUnknownHandle;
     if (c->shut_down)
         return note(*c, kShutDown);
+    motion::catch_up(*c);
     return note(*c, body(*c, lock));
 }
 

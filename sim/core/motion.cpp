@@ -5,11 +5,15 @@
  * leaked on purpose, like the event thread's): it waits on a condition
  * variable whenever no arm has anything to do.
  *
- * Simulated time: the thread counts cycles from an anchor (a real instant at
- * which a count of 0 was due). With scale s, cycle n is due at
- * anchor + n * kCycle / s. Each wake-up runs every cycle that is due (at most
- * kCatchUp at once, so a stalled process does not replay seconds of motion in
- * one go) and sleeps until the next one is due, or until new work arrives.
+ * Simulated time: sim_now() is simulated time, from an anchor (a real instant
+ * and the simulated time then) at the time scale, or frozen in manual time.
+ * An arm that starts moving schedules its first cycle one cycle later;
+ * thereafter cycle after cycle. Whoever looks at an arm first runs its cycles
+ * that are due (at most kCatchUp at once in real time, so a stalled process
+ * loses that time instead of replaying seconds of motion in one go): the
+ * thread, a caller through with_controller, a blocking caller when woken.
+ * The thread lets go of the lock between arms and every few cycles, so that
+ * no caller waits for more than a few cycles of one arm.
  */
 #include "motion.h"
 
@@ -17,9 +21,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <limits>
 #include <thread>
 
 namespace zsim {
@@ -28,9 +34,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr long kCatchUp = 250;             /* cycles run at most per wake-up */
+constexpr long kCatchUp = 250;             /* cycles an arm runs at most at once in real time */
 constexpr long kSettleCycles = 1000000;    /* cycles a call runs at scale 0 (2.2 h of motion) */
 constexpr long kChunk = 2000;              /* cycles the thread runs per lock hold at scale 0 */
+constexpr long kCyclesPerHold = 4;         /* cycles of one arm the thread runs per lock hold */
 
 double default_scale()
 {
@@ -50,9 +57,9 @@ struct Core {
     std::condition_variable done;  /* blocking callers wait here */
     bool started = false;
     double scale = default_scale();
-    Clock::time_point anchor = Clock::now();
-    long cycles = 0;               /* cycles run since the anchor */
-    bool anchored = false;
+    bool manual = false;           /* time moves only through advance_time */
+    double sim_base = 0;           /* simulated time at real_base (in manual time: now) */
+    Clock::time_point real_base = Clock::now();
     std::vector<ArmMotion *> arms;               /* attached, in the order they came */
     std::vector<CycleObserver *> observers;      /* of every arm */
 };
@@ -63,17 +70,53 @@ Core &core()
     return *c;
 }
 
+double sim_now()
+{
+    const Core &k = core();
+    if (k.manual || k.scale <= 0)
+        return k.sim_base;
+    return k.sim_base + std::chrono::duration<double>(Clock::now() - k.real_base).count() * k.scale;
+}
+
+/* Scale 0: every motion runs to its end inside the call that starts it. */
+bool instant() { return !core().manual && core().scale <= 0; }
+
 bool active(const ArmMotion &a) { return !a.queue.empty() && !a.holding; }
+
+/* An arm that was at rest and now has work has its first cycle one cycle on. */
+void start_clock(ArmMotion &a, bool was_active)
+{
+    if (!was_active && active(a))
+        a.next_cycle = sim_now() + kCycle;
+}
+
+void finish(Completion &c, ErrorCode code)
+{
+    c.finished = true;
+    c.code = code;
+}
 
 void finish_front(ArmMotion &a, ErrorCode code)
 {
-    QueuedSegment &front = a.queue.front();
-    front.done->finished = true;
-    front.done->code = code;
+    finish(*a.queue.front().done, code);
     a.queue.pop_front();
     a.holding = false;
     if (a.queue.empty())
         a.planned_end = a.joints;
+}
+
+/* Every motion ends with `code`: the queue and those a stop took off it. */
+void end_all(ArmMotion &a, ErrorCode code)
+{
+    while (!a.queue.empty())
+        finish_front(a, code);
+    for (const std::shared_ptr<Completion> &c : a.ending)
+        finish(*c, code);
+    a.ending.clear();
+    a.stopping = false;
+    a.holding = false;
+    a.planned_end = a.joints;
+    core().done.notify_all();
 }
 
 void tell_observers(const ArmMotion &a, const MotionContext &ctx, bool ended)
@@ -82,6 +125,20 @@ void tell_observers(const ArmMotion &a, const MotionContext &ctx, bool ended)
         o->on_cycle(a, ctx, ended);
     for (CycleObserver *o : core().observers)
         o->on_cycle(a, ctx, ended);
+}
+
+/* The running segment may blend into the one behind it: offered once. */
+void offer_blend(ArmMotion &a, const MotionContext &ctx)
+{
+    if (a.stopping || a.queue.size() < 2)
+        return;
+    QueuedSegment &front = a.queue[0];
+    QueuedSegment &next = a.queue[1];
+    if (front.offered || next.begun)
+        return;
+    front.offered = true;
+    if (front.segment->blend(*next.segment, ctx, front.end))
+        next.begun = true;
 }
 
 /* One cycle of one arm. */
@@ -95,26 +152,61 @@ void step(ArmMotion &a)
         front.begun = true;
         const ErrorCode code = front.segment->begin(ctx, a.joints);
         if (code != kOk) {
-            motion::fail(a, code);
+            motion::brake(a, code);
+            a.stopped_by_error(code);
             return;
         }
     }
-    const double dt = front.segment->follows_rapid_rate() ? kCycle * ctx.rapid_rate : kCycle;
+    offer_blend(a, ctx);
     Joints q = a.joints;
-    const StepResult result = front.segment->step(ctx, dt, q);
+    const StepResult result = front.segment->step(ctx, kCycle, q);
     a.joints = q;
-    tell_observers(a, ctx, result.state == StepResult::kDone);
-    if (result.error != kOk) {
-        motion::fail(a, result.error);
+    const bool ended = result.state == StepResult::kDone;
+    tell_observers(a, ctx, ended);
+    if (result.error != kOk) { /* at rest where the path ends for it, or unable to follow at all */
+        motion::brake(a, result.error);
+        a.stopped_by_error(result.error);
         return;
     }
-    if (result.state == StepResult::kDone)
-        finish_front(a, kOk);
-    else if (result.state == StepResult::kHolding)
+    if (ended) {
+        if (!a.stopping) {
+            finish_front(a, kOk);
+            return;
+        }
+        finish_front(a, a.stop_code);
+        if (a.queue.empty() || !a.queue.front().begun) /* nothing left moving: at rest */
+            end_all(a, a.stop_code);
+    } else if (result.state == StepResult::kHolding) {
         a.holding = true;
+    }
 }
 
-/* One cycle of every arm. */
+/* Runs up to `limit` of the arm's cycles that are due; how many ran. */
+long run_due(ArmMotion &a, long limit)
+{
+    Core &k = core();
+    if (instant() || !active(a))
+        return 0;
+    const double behind = std::floor((sim_now() - a.next_cycle) / kCycle + 1e-9) + 1;
+    if (behind < 1)
+        return 0;
+    long due = behind > 1e9 ? 1000000000L : static_cast<long>(behind);
+    if (!k.manual && due > kCatchUp) { /* stalled: that time is lost, not replayed in a burst */
+        a.next_cycle += static_cast<double>(due - kCatchUp) * kCycle;
+        due = kCatchUp;
+    }
+    long ran = 0;
+    while (ran < due && ran < limit && active(a)) {
+        step(a);
+        a.next_cycle += kCycle;
+        ++ran;
+    }
+    if (ran > 0)
+        k.done.notify_all();
+    return ran;
+}
+
+/* One cycle of every arm (scale 0). */
 void step_all()
 {
     for (ArmMotion *a : core().arms)
@@ -134,13 +226,41 @@ bool any_active()
     return std::any_of(arms.begin(), arms.end(), [](const ArmMotion *a) { return active(*a); });
 }
 
+/* Real time: each arm catches up in turn; the lock is let go between arms
+ * and every kCyclesPerHold cycles (arms may come and go meanwhile, hence the
+ * index). Then sleeps until the earliest next cycle. */
+void run_real_time(Lock &lock)
+{
+    Core &k = core();
+    for (std::size_t i = 0; i < k.arms.size(); ++i) {
+        while (guarded(0L, [&] { return run_due(*k.arms[i], kCyclesPerHold); }) == kCyclesPerHold) {
+            lock.unlock();
+            lock.lock();
+            if (i >= k.arms.size() || k.manual || k.scale <= 0)
+                return;
+        }
+        lock.unlock();
+        lock.lock();
+        if (k.manual || k.scale <= 0)
+            return;
+    }
+    double next = std::numeric_limits<double>::infinity();
+    for (const ArmMotion *a : k.arms)
+        if (active(*a))
+            next = std::min(next, a->next_cycle);
+    if (!std::isfinite(next))
+        return;
+    const auto when = k.real_base + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>((next - k.sim_base) / k.scale));
+    k.work.wait_until(lock, when);
+}
+
 void run_forever()
 {
     Core &k = core();
     Lock lock(library_mutex());
     for (;;) {
-        if (!any_active()) {
-            k.anchored = false;
+        if (k.manual || !any_active()) {
             k.work.wait(lock);
             continue;
         }
@@ -153,27 +273,7 @@ void run_forever()
             lock.lock();
             continue;
         }
-        const Clock::time_point now = Clock::now();
-        if (!k.anchored) {
-            k.anchor = now;
-            k.cycles = 0;
-            k.anchored = true;
-        }
-        const double elapsed = std::chrono::duration<double>(now - k.anchor).count();
-        const long due = static_cast<long>(std::floor(elapsed * k.scale / kCycle));
-        if (due - k.cycles > kCatchUp)
-            k.cycles = due - kCatchUp;
-        bool ran = false;
-        while (k.cycles < due) {
-            guarded(step_all); /* a cycle that ran out of memory is lost, not the thread */
-            ++k.cycles;
-            ran = true;
-        }
-        if (ran)
-            k.done.notify_all();
-        const auto next = k.anchor + std::chrono::duration_cast<Clock::duration>(
-                                         std::chrono::duration<double>((k.cycles + 1) * kCycle / k.scale));
-        k.work.wait_until(lock, next);
+        run_real_time(lock);
     }
 }
 
@@ -185,6 +285,16 @@ void wake()
         k.started = true;
     }
     k.work.notify_one();
+}
+
+/* After a change that may have given the arm work. */
+void resume(ArmMotion &arm, bool was_active)
+{
+    start_clock(arm, was_active);
+    if (instant())
+        settle(arm);
+    if (active(arm))
+        wake();
 }
 
 } // namespace
@@ -204,7 +314,7 @@ void attach(ArmMotion &arm)
 
 void detach(ArmMotion &arm)
 {
-    abort(arm, kAborted);
+    brake(arm, kAborted);
     arm.gone = true;
     std::vector<ArmMotion *> &arms = core().arms;
     arms.erase(std::remove(arms.begin(), arms.end(), &arm), arms.end());
@@ -223,47 +333,98 @@ std::shared_ptr<Completion> enqueue(ArmMotion &arm, std::unique_ptr<Segment> seg
 {
     if (arm.queue.size() >= kMaxQueued)
         return nullptr;
+    const bool was_active = active(arm);
     auto done = std::make_shared<Completion>();
-    arm.queue.push_back(QueuedSegment{std::move(segment), done, false, end});
+    QueuedSegment queued;
+    queued.segment = std::move(segment);
+    queued.done = done;
+    queued.end = end;
+    arm.queue.push_back(std::move(queued));
     arm.planned_end = end;
-    if (core().scale <= 0)
-        settle(arm);
-    if (active(arm))
-        wake();
+    resume(arm, was_active);
     core().done.notify_all();
     return done;
 }
 
 void feed(ArmMotion &arm)
 {
+    const bool was_active = active(arm);
     arm.holding = false;
-    if (core().scale <= 0)
-        settle(arm);
-    if (active(arm))
-        wake();
+    resume(arm, was_active);
 }
 
-ErrorCode wait(Lock &lock, const ArmMotion &arm, const std::shared_ptr<Completion> &done)
+void catch_up(ArmMotion &arm) { run_due(arm, LONG_MAX); }
+
+ErrorCode wait(Lock &lock, ArmMotion &arm, const std::shared_ptr<Completion> &done)
 {
-    core().done.wait(lock, [&] { return done->finished || arm.gone; });
-    return done->finished ? done->code : kAborted;
+    for (;;) {
+        if (done->finished)
+            return done->code;
+        if (arm.gone)
+            return kAborted;
+        run_due(arm, LONG_MAX); /* in manual time nobody else does */
+        if (done->finished || arm.gone)
+            continue;
+        core().done.wait(lock);
+    }
 }
 
-void abort(ArmMotion &arm, ErrorCode why)
+void stop(ArmMotion &arm, StopKind kind, ErrorCode why)
 {
-    const bool any = !arm.queue.empty();
-    while (!arm.queue.empty())
-        finish_front(arm, why);
     arm.servo_mode = false;
+    if (arm.queue.empty())
+        return;
+    const bool was_active = active(arm);
+    if (!arm.stopping || kind == StopKind::kQuick)
+        arm.stop_code = why; /* a fault's code wins over an abort's */
+    arm.stopping = true;
+    while (arm.queue.size() > 1 && !arm.queue.back().begun) {
+        arm.ending.push_back(arm.queue.back().done);
+        arm.queue.pop_back();
+    }
+    for (const std::shared_ptr<Completion> &c : arm.ending) {
+        c->stopping = true;
+        c->code = arm.stop_code;
+    }
     arm.holding = false;
-    arm.planned_end = arm.joints;
-    if (any)
+    bool at_rest = true;
+    for (QueuedSegment &s : arm.queue) {
+        s.done->stopping = true;
+        s.done->code = arm.stop_code;
+        if (s.begun)
+            at_rest = s.segment->request_stop(kind) && at_rest;
+    }
+    if (!arm.queue.front().begun || at_rest) {
+        end_all(arm, arm.stop_code);
+        return;
+    }
+    resume(arm, was_active);
+}
+
+void stop_front(ArmMotion &arm)
+{
+    if (arm.queue.empty())
+        return;
+    const bool was_active = active(arm);
+    QueuedSegment &front = arm.queue.front();
+    if (!front.begun || front.segment->request_stop(StopKind::kControlled)) {
+        finish_front(arm, kOk);
         core().done.notify_all();
+        return;
+    }
+    arm.holding = false;
+    resume(arm, was_active);
+}
+
+void brake(ArmMotion &arm, ErrorCode why)
+{
+    end_all(arm, why);
+    arm.servo_mode = false;
 }
 
 void fail(ArmMotion &arm, ErrorCode code)
 {
-    abort(arm, code);
+    stop(arm, StopKind::kQuick, code);
     arm.stopped_by_error(code);
 }
 
@@ -272,14 +433,27 @@ double time_scale() { return core().scale; }
 void set_time_scale(double factor)
 {
     Core &k = core();
+    k.sim_base = sim_now();
+    k.real_base = Clock::now();
+    k.manual = false;
     k.scale = factor;
-    k.anchored = false; /* the thread re-anchors at its next wake-up */
     if (factor <= 0)
         for (ArmMotion *a : k.arms)
             settle(*a);
     k.done.notify_all();
     if (any_active())
         wake();
+}
+
+void advance_time(double seconds)
+{
+    Core &k = core();
+    if (!k.manual) {
+        k.sim_base = sim_now();
+        k.manual = true;
+    }
+    k.sim_base += seconds;
+    k.done.notify_all();
 }
 
 void reset_time_scale() { set_time_scale(default_scale()); }

@@ -1,19 +1,27 @@
 /*
- * The motion core: a queue of segments per arm, advanced by one motion thread
- * on the cycle of cycle.h, in simulated time.
+ * The motion core: a queue of segments per arm, advanced on the cycle of
+ * cycle.h, in simulated time.
  *
  * Whoever wants an arm to move (an entry point, a program runner) makes a
  * segment (segment.h) and enqueues it; the core begins it at the front of the
  * queue and steps it once a cycle until it reports done. Segments run one
- * after the other; a segment that reports an error stops the arm, ends the
- * queue and hands the error to the arm's owner (ArmMotion::stopped_by_error).
- * After each cycle of an arm the core tells its observers: the arm's own
- * (its recorder) and those that watch every arm.
+ * after the other, except that a running move may blend into the next one
+ * (Segment::blend). After each cycle of an arm the core tells its observers:
+ * the arm's own (its recorder) and those that watch every arm.
+ *
+ * Stops: stop() brings the arm to rest along its path (controlled or quick)
+ * and ends every queued motion with its code once the arm is at rest; brake()
+ * ends them at once; fail() is a quick stop that also hands the error to the
+ * arm's owner (ArmMotion::stopped_by_error) at once.
  *
  * Time: simulated time runs at time_scale() times real time (1 by default,
- * ZSIM_TIME_SCALE in the environment, zsim_set_time_scale). At scale 0 every
- * motion is run to its end inside the call that started it, without sleeping.
- * An idle core waits on a condition variable and uses no CPU.
+ * ZSIM_TIME_SCALE in the environment, zsim_set_time_scale), or only when
+ * advance_time() moves it (manual time). Each arm has its own cycle clock
+ * from when it last started moving. The motion thread runs the cycles that
+ * fall due, and so does every call that looks at an arm (catch_up), so what a
+ * caller reads is always the arm at the present simulated time, however late
+ * the thread is. At scale 0 every motion is run to its end inside the call
+ * that started it, without sleeping. An idle core uses no CPU.
  *
  * Everything here is called with the library lock held.
  */
@@ -33,8 +41,9 @@ namespace zsim {
 struct QueuedSegment {
     std::unique_ptr<Segment> segment;
     std::shared_ptr<Completion> done;
+    Joints end{};             /* where the arm stands once it has ended */
     bool begun = false;
-    Joints end{}; /* where the arm stands when it is done, as given to enqueue */
+    bool offered = false;     /* the segment behind it was offered a blend */
 };
 
 class ArmMotion;
@@ -64,6 +73,11 @@ public:
     bool servo_mode = false;
     Joints planned_end = arm::kHome; /* where the arm stands once the queue is done */
     bool gone = false;               /* detached: whoever still waits on it lets go */
+    /* A stop is under way: once the arm rests, every motion it ended gets stop_code. */
+    bool stopping = false;
+    ErrorCode stop_code = kOk;
+    std::vector<std::shared_ptr<Completion>> ending; /* motions the stop took off the queue */
+    double next_cycle = 0;           /* simulated time of its next cycle, while it moves */
 
     bool moving() const { return !queue.empty(); }
     /* A queued segment owns the arm (a program, a payload identification). */
@@ -74,7 +88,7 @@ public:
     const std::vector<CycleObserver *> &observers() const { return observers_; }
 
     virtual MotionContext context() const = 0;
-    /* A segment failed with `code`; the queue has already been ended. */
+    /* A segment failed with `code` (or a fault was raised): the error state. */
     virtual void stopped_by_error(ErrorCode code) = 0;
 
 protected:
@@ -90,7 +104,7 @@ constexpr std::size_t kMaxQueued = 64;
 
 /* The core steps the arm from now on. */
 void attach(ArmMotion &arm);
-/* ... and no longer: its motion ends (kAborted) and it is gone. */
+/* ... and no longer: its motion ends at once (kAborted) and it is gone. */
 void detach(ArmMotion &arm);
 
 /* Observers of every attached arm (a view of the simulation). */
@@ -105,19 +119,30 @@ std::shared_ptr<Completion> enqueue(ArmMotion &arm, std::unique_ptr<Segment> seg
 /* The front segment has new work (servo set-points): step it again. */
 void feed(ArmMotion &arm);
 
+/* Runs the arm's cycles that are due at the present simulated time. */
+void catch_up(ArmMotion &arm);
+
 /* Waits, releasing the lock, until `done` has finished; returns its code
  * (kAborted when the arm was detached first). */
-ErrorCode wait(Lock &lock, const ArmMotion &arm, const std::shared_ptr<Completion> &done);
+ErrorCode wait(Lock &lock, ArmMotion &arm, const std::shared_ptr<Completion> &done);
 
-/* Ends every queued segment with `why` (kAborted for motion_abort); servo mode ends. */
-void abort(ArmMotion &arm, ErrorCode why);
-
-/* Ends the queue with `code` and hands it to the arm's owner. */
+/* Brings the arm to rest along its path; every queued motion ends with `why`
+ * once it rests (at once when nothing moves). Servo mode ends at once. */
+void stop(ArmMotion &arm, StopKind kind, ErrorCode why);
+/* The front segment alone comes to rest and ends as usual (jog_stop). */
+void stop_front(ArmMotion &arm);
+/* Ends every queued motion with `why` at once, where the arm stands (brakes). */
+void brake(ArmMotion &arm, ErrorCode why);
+/* A fault: the owner's error state now (stopped_by_error) and a quick stop
+ * that ends every queued motion with `code`. */
 void fail(ArmMotion &arm, ErrorCode code);
 
 double time_scale();
-/* factor >= 0; re-anchors simulated time; at 0 runs every queue to its end. */
+/* factor >= 0; leaves manual time; at 0 runs every queue to its end. */
 void set_time_scale(double factor);
+/* Manual time: simulated time stands still except that this moves it on by
+ * `seconds` (>= 0); arms catch up when something looks at them. */
+void advance_time(double seconds);
 /* Back to the default (ZSIM_TIME_SCALE, else 1): the core's share of zsim_reset. */
 void reset_time_scale();
 

@@ -56,7 +56,7 @@ ErrorCode ProgramSegment::start_line(const MotionContext &ctx, const ProgramLine
         const Joints target = joints_of(line);
         if (!within_limits(target))
             return kJointLimit;
-        const double acc = line.values[7] > 0 ? line.values[7] : arm::kDefaultJointAcc;
+        const double acc = line.values[7] > 0 ? std::min(line.values[7], limits::kMaxJointAcc) : arm::kDefaultJointAcc;
         move_ = std::make_unique<JointSegment>(target, std::min(line.values[6], joint_speed_cap()), acc);
         return move_->begin(ctx, q);
     }
@@ -67,7 +67,7 @@ ErrorCode ProgramSegment::start_line(const MotionContext &ctx, const ProgramLine
         Joints end;
         if (const ErrorCode code = inverse_nearest(target * ctx.tool.inverse(), q, end))
             return code;
-        const double acc = line.values[7] > 0 ? line.values[7] : arm::kDefaultLinearAcc;
+        const double acc = line.values[7] > 0 ? std::min(line.values[7], limits::kMaxLinearAcc) : arm::kDefaultLinearAcc;
         const CartesianLimits limits{std::min(line.values[6], arm::kMaxLinearSpeed), acc,
                                      arm::kOrientationSpeed, arm::kOrientationAcc};
         move_ = std::make_unique<CartesianSegment>(target, limits);
@@ -77,20 +77,28 @@ ErrorCode ProgramSegment::start_line(const MotionContext &ctx, const ProgramLine
     return kProgramLine;
 }
 
+bool ProgramSegment::request_stop(StopKind kind)
+{
+    ending_ = true;
+    /* A paused program holds the arm at rest already. */
+    return !move_ || slot_.paused || move_->request_stop(kind);
+}
+
 StepResult ProgramSegment::step(const MotionContext &ctx, double dt, Joints &q)
 {
-    if (slot_.paused)
+    if (slot_.paused && !ending_)
         return {StepResult::kHolding, kOk};
     for (int n = 0; n < kInstantPerCycle; ++n) {
         if (move_) {
-            const double move_dt = move_->follows_rapid_rate() ? dt * ctx.rapid_rate : dt;
-            const StepResult r = move_->step(ctx, move_dt, q);
-            if (r.error != kOk)
-                return {StepResult::kRunning, r.error};
-            if (r.state == StepResult::kDone)
+            const StepResult r = move_->step(ctx, dt, q);
+            if (r.state == StepResult::kDone && r.error == kOk)
                 move_.reset();
-            return {StepResult::kRunning, kOk};
+            if (r.error != kOk)
+                return r;
+            return {!move_ && ending_ ? StepResult::kDone : StepResult::kRunning, kOk};
         }
+        if (ending_)
+            return {StepResult::kDone, kOk};
         if (wait_left_ > 0) {
             wait_left_ -= dt;
             if (wait_left_ < 1e-9)
@@ -111,7 +119,7 @@ std::uint32_t program_state(const ProgramSlot &p)
 {
     if (!p.run)
         return kProgramIdle;
-    if (!p.run->finished)
+    if (!p.run->finished && !p.run->stopping)
         return p.paused ? kProgramPaused : kProgramRunning;
     return p.run->code == kOk || p.run->code == kAborted ? kProgramIdle : kProgramError;
 }
@@ -125,15 +133,23 @@ IdentifySegment::IdentifySegment(const Joints &pose, ForceControl &force, const 
 
 ErrorCode IdentifySegment::begin(const MotionContext &ctx, const Joints &now) { return move_->begin(ctx, now); }
 
+bool IdentifySegment::request_stop(StopKind kind)
+{
+    ending_ = true;
+    return !move_ || move_->request_stop(kind);
+}
+
 StepResult IdentifySegment::step(const MotionContext &ctx, double dt, Joints &q)
 {
     if (move_) {
-        const StepResult r = move_->step(ctx, dt * ctx.rapid_rate, q);
+        const StepResult r = move_->step(ctx, dt, q);
         if (r.error != kOk || r.state != StepResult::kDone)
             return r;
         move_.reset();
-        return {StepResult::kRunning, kOk};
+        return {ending_ ? StepResult::kDone : StepResult::kRunning, kOk};
     }
+    if (ending_)
+        return {StepResult::kDone, kOk};
     measured_ += dt;
     if (measured_ + 1e-9 < kSeconds)
         return {StepResult::kRunning, kOk};
@@ -146,7 +162,7 @@ std::int32_t identify_status(const ForceControl &f)
     if (!f.identify)
         return 0;
     if (!f.identify->finished)
-        return 1;
+        return f.identify->stopping ? 0 : 1;
     return f.identify->code == kOk ? 2 : 0;
 }
 

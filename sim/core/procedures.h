@@ -23,7 +23,8 @@ namespace zsim {
  * (dout, an empty wait) run within the cycle that reaches them; a move or a
  * wait takes the cycles it needs. While the program is paused it holds: the
  * arm stays where it is until program_resume feeds it again. Moves follow
- * the rapid rate, waits do not. */
+ * the rapid rate, waits do not. A stop ends the program once its move (if
+ * any) has come to rest along its path. */
 class ProgramSegment final : public Segment {
 public:
     /* Runs `program`; reports its line and reads its pause flag in `slot`,
@@ -31,7 +32,7 @@ public:
     ProgramSegment(std::shared_ptr<const Program> program, ProgramSlot &slot, IoBank &io);
     ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
     StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
-    bool follows_rapid_rate() const override { return false; }
+    bool request_stop(StopKind kind) override;
     bool owns_arm() const override { return true; }
 
 private:
@@ -44,11 +45,12 @@ private:
     std::size_t next_ = 0; /* the next command */
     std::unique_ptr<Segment> move_;
     double wait_left_ = 0;
+    bool ending_ = false; /* stopped: no further line */
 };
 
 /* A joint move to the identification pose, then kSeconds of measuring at
  * rest; then the payload the arm carries (`carried`) is the result, kept in
- * `force.identified`. */
+ * `force.identified`. A stop ends it once the move has come to rest. */
 class IdentifySegment final : public Segment {
 public:
     static constexpr double kSeconds = 5.0; /* simulated, at rest */
@@ -57,7 +59,7 @@ public:
     IdentifySegment(const Joints &pose, ForceControl &force, const PayloadData &carried);
     ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
     StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
-    bool follows_rapid_rate() const override { return false; } /* the move does, the measuring not */
+    bool request_stop(StopKind kind) override;
     bool owns_arm() const override { return true; }
 
 private:
@@ -65,13 +67,15 @@ private:
     ForceControl &force_;
     const PayloadData &carried_;
     double measured_ = 0;
+    bool ending_ = false;
 };
 
-/* get_program_state's code for a controller's program. */
+/* get_program_state's code for a controller's program (a program being
+ * stopped counts as ended). */
 std::uint32_t program_state(const ProgramSlot &p);
 
-/* get_torq_sensor_identify_staus's code: 0 none (or the latest was ended
- * before it finished), 1 identifying, 2 done. */
+/* get_torq_sensor_identify_staus's code: 0 none (or the latest was ended, or
+ * is being stopped, before it finished), 1 identifying, 2 done. */
 std::int32_t identify_status(const ForceControl &f);
 
 } // namespace zsim

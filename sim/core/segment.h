@@ -6,6 +6,11 @@
  * of its arm's queue and step() once a cycle until it reports done. A step
  * reads the arm's MotionContext (frames, servo filter, rapid rate) and writes
  * only the joints it is handed: it never sees the controller.
+ *
+ * A segment may be asked to stop (request_stop): it then comes to rest along
+ * its path and reports done. A move may offer to blend into the next queued
+ * one (blend): it then begins that one itself and steps it along with its own
+ * end, so that the arm joins the next path without stopping.
  */
 #ifndef ZSIM_SEGMENT_H
 #define ZSIM_SEGMENT_H
@@ -18,10 +23,19 @@
 
 namespace zsim {
 
-/* How a queued segment ended; shared between the queue and whoever waits. */
+/* How a queued segment ended; shared between the queue and whoever waits.
+ * `stopping`: a stop was ordered; the segment ends with `code` once the arm
+ * is at rest (until then `finished` stays false). */
 struct Completion {
     bool finished = false;
+    bool stopping = false;
     ErrorCode code = kOk;
+};
+
+/* How a stop brings the arm to rest (docs/virtual-controller.md, "Stops"). */
+enum class StopKind {
+    kControlled, /* along the path at the move's own deceleration, at least the default */
+    kQuick,      /* along the path at the quick-stop decelerations (faults, protective stops) */
 };
 
 /* Servo filters: which one is in use and the parameters each was given. */
@@ -64,15 +78,21 @@ public:
     /* At the front of the queue, before its first step, with the arm at `now`.
      * A non-zero code fails the segment as if a step had. */
     virtual ErrorCode begin(const MotionContext &ctx, const Joints &now) = 0;
-    /* One cycle. dt is the segment's own time step: the cycle, scaled by the
-     * rapid rate when follows_rapid_rate(). Writes the new position into q
-     * (which holds the current one); on an error q must stay a valid position.
-     * kHolding: nothing to do until fed (the core stops stepping it until
-     * motion::feed). */
+    /* One cycle of dt seconds (a segment that follows the rapid rate reads it
+     * from ctx). Writes the new position into q (which holds the current one);
+     * on an error q must stay a valid position. kDone with an error: the arm
+     * came to rest where its path could not go on (the error state follows).
+     * kRunning with an error: the arm could not follow at all and stops where
+     * it is. kHolding: nothing to do until fed (the core stops stepping it
+     * until motion::feed). */
     virtual StepResult step(const MotionContext &ctx, double dt, Joints &q) = 0;
-    virtual bool follows_rapid_rate() const { return true; }
-    /* jog_stop: come to rest and finish. */
-    virtual void request_stop() {}
+    /* Come to rest along the path and then report done. True when already at
+     * rest (nothing left to step). */
+    virtual bool request_stop(StopKind) { return true; }
+    /* Offered while this segment runs and `next` waits behind it: true when
+     * this segment has begun `next` from `corner` (where this one ends) and
+     * will step it along with its own end until this one is done. */
+    virtual bool blend(Segment & /* next */, const MotionContext &, const Joints & /* corner */) { return false; }
     /* The axis a jog segment moves (0..5), or -1 for any other segment. */
     virtual int jog_axis() const { return -1; }
     /* A program or a payload identification: while it is queued, other

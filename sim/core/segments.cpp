@@ -1,5 +1,5 @@
 /*
- * Joint, Cartesian, jog and servo segments.
+ * Joint and Cartesian segments, and how they stop and blend.
  */
 #include "segments.h"
 
@@ -18,116 +18,173 @@ constexpr double kPi = 3.14159265358979323846;
  * Cartesian path counts as singular (rounding, not a real excess). */
 constexpr double kSpeedSlack = 1.0 + 1e-6;
 
+/* A continuous Cartesian jog runs along a path this long (mm or rad) until
+ * it is stopped or meets a place it cannot follow. */
+constexpr double kRayLength = 1e6;
+
+/* Blends: the blend speeds start at the moves' cruise speeds and shrink by
+ * this factor until every limit holds; below the smallest share there is no
+ * blend (the arm stops at the corner). */
+constexpr double kBlendShrink = 0.8;
+constexpr double kSmallestBlendShare = 1e-4;
+
 } // namespace
 
-/* ---- profile ------------------------------------------------------------------ */
+/* ---- paths ---------------------------------------------------------------------- */
 
-double profile_time(double length, double v, double a)
+void PathSegment::plan(const MotionContext &ctx, double length)
 {
-    if (length <= 0)
-        return 0;
-    if (length < v * v / a)
-        return 2 * std::sqrt(length / a);
-    return 2 * v / a + (length - v * v / a) / v;
+    rate_ = ctx.rapid_rate;
+    profile_.plan(length, limits(rate_));
 }
 
-void Profile::plan(double length, double v, double a)
+void PathSegment::follow_rate(const MotionContext &ctx)
 {
-    length_ = std::max(length, 0.0);
-    a_ = a;
-    if (length_ < v * v / a) {
-        v_ = std::sqrt(length_ * a);
-        ta_ = v_ / a;
-        tc_ = 0;
-    } else {
-        v_ = v;
-        ta_ = v / a;
-        tc_ = (length_ - v * v / a) / v;
-    }
-    total_ = 2 * ta_ + tc_;
-    t_ = u_ = 0;
-    stopping_ = false;
+    if (ctx.rapid_rate == rate_ || partner_ || joined_)
+        return; /* a blend keeps its plan; the new rate applies once it is over */
+    const double transition = std::max(limits(rate_).dec, limits(ctx.rapid_rate).dec);
+    rate_ = ctx.rapid_rate;
+    profile_.retime(limits(rate_), transition);
 }
 
-double Profile::at(double t) const
+void PathSegment::join(PathSegment &next, double head_dec)
 {
-    if (t <= 0)
-        return 0;
-    if (t >= total_)
-        return length_;
-    if (t < ta_)
-        return 0.5 * a_ * t * t;
-    if (t < ta_ + tc_)
-        return 0.5 * a_ * ta_ * ta_ + v_ * (t - ta_);
-    const double left = total_ - t;
-    return length_ - 0.5 * a_ * left * left;
+    partner_ = &next;
+    next.joined_ = true;
+    next.head_dec_ = head_dec;
 }
 
-double Profile::speed_at(double t) const
+void PathSegment::end_blend()
 {
-    if (t <= 0 || t >= total_)
-        return 0;
-    if (t < ta_)
-        return a_ * t;
-    if (t < ta_ + tc_)
-        return v_;
-    return a_ * (total_ - t);
+    if (partner_)
+        partner_->joined_ = false;
+    partner_ = nullptr;
 }
 
-void Profile::stop()
+bool PathSegment::request_stop(StopKind kind)
 {
-    if (stopping_)
-        return;
-    stopping_ = true;
-    stop_t_ = t_;
-    stop_u_ = u_;
-    stop_w_ = speed_at(t_);
+    /* Joined by the move before it, a segment stops at the blend's own rate,
+     * which the two together keep within the limits. */
+    profile_.stop(joined_ && kind == StopKind::kControlled ? head_dec_ : stop_dec(kind));
+    return profile_.finished();
 }
 
-bool Profile::advance(double dt)
+/* Tries blend speeds from the cruise speeds (share 1) down: `fits(share)`
+ * says whether the blend at that share keeps every limit and was planned. */
+template <class Fits>
+bool search_blend(Fits &&fits)
 {
-    t_ += dt;
-    if (!stopping_) {
-        u_ = at(t_);
-        return t_ >= total_;
-    }
-    const double tau = t_ - stop_t_;
-    const double rest = stop_w_ / a_;
-    if (tau >= rest) {
-        u_ = std::min(length_, stop_u_ + stop_w_ * rest / 2);
-        return true;
-    }
-    u_ = std::min(length_, stop_u_ + stop_w_ * tau - 0.5 * a_ * tau * tau);
+    for (double share = 1.0; share >= kSmallestBlendShare; share *= kBlendShrink)
+        if (fits(share))
+            return true;
     return false;
 }
 
 /* ---- joint moves ---------------------------------------------------------------- */
 
-JointSegment::JointSegment(const Joints &target, double speed, double acc, int jog_axis)
-    : target_(target), speed_(speed), acc_(acc), jog_axis_(jog_axis)
+JointSegment::JointSegment(const Joints &target, double speed, double acc, double tol, int jog_axis,
+                           ErrorCode end_code)
+    : PathSegment(tol, jog_axis), target_(target), speed_(speed), acc_(acc), end_code_(end_code)
 {
 }
 
-ErrorCode JointSegment::begin(const MotionContext &, const Joints &now)
+Profile::Limits JointSegment::limits(double rate) const
+{
+    return {speed_ * rate, acc_ * rate * rate, acc_ * rate * rate};
+}
+
+double JointSegment::stop_dec(StopKind kind) const
+{
+    return kind == StopKind::kQuick ? limits::kQuickJointDec : std::max(acc_, arm::kDefaultJointAcc);
+}
+
+ErrorCode JointSegment::begin(const MotionContext &ctx, const Joints &now)
 {
     start_ = now;
-    double longest = 0;
+    length_ = 0;
     for (std::size_t j = 0; j < 6; ++j)
-        longest = std::max(longest, std::abs(target_[j] - start_[j]));
-    profile_.plan(longest, speed_, acc_);
+        length_ = std::max(length_, std::abs(target_[j] - start_[j]));
+    plan(ctx, length_);
     return kOk;
 }
 
-StepResult JointSegment::step(const MotionContext &, double dt, Joints &q)
+Joints JointSegment::at(double u) const
 {
-    const bool done = profile_.advance(dt);
-    const double length = profile_.length();
-    const double s = length > 0 ? profile_.position() / length : 1.0;
+    if (u >= length_)
+        return target_;
+    Joints q;
+    const double s = u / length_;
     for (std::size_t j = 0; j < 6; ++j)
         q[j] = start_[j] + (target_[j] - start_[j]) * s;
-    if (done && s >= 1.0)
-        q = target_;
-    return {done ? StepResult::kDone : StepResult::kRunning, kOk};
+    return q;
+}
+
+StepResult JointSegment::step(const MotionContext &ctx, double dt, Joints &q)
+{
+    follow_rate(ctx);
+    profile_.advance(dt);
+    const double u = profile_.position();
+    if (profile_.finished() && u <= 0 && length_ > 0)
+        return {StepResult::kDone, kOk}; /* stopped before it moved: the arm may not be on this path */
+    Joints here = at(u);
+    if (partner_) { /* blending: the next move's way from the corner adds to this one's */
+        auto &next = static_cast<JointSegment &>(*partner_);
+        next.profile_.advance(dt);
+        const Joints there = next.at(next.profile_.position());
+        for (std::size_t j = 0; j < 6; ++j)
+            here[j] += there[j] - next.start_[j];
+    }
+    q = here;
+    if (!profile_.finished())
+        return {StepResult::kRunning, kOk};
+    end_blend();
+    return {StepResult::kDone, u >= length_ ? end_code_ : kOk};
+}
+
+/* The blend of two joint moves: this one's end and the next one's start run
+ * at once, this one slowing evenly from speed sa to rest and the next one
+ * speeding up evenly from rest to sb over the same time T. Each joint's
+ * speed is then at most the larger of the two moves' and its acceleration at
+ * most (|ea| sa + |eb| sb) / T, where ea, eb are the moves' directions per
+ * rad of their longest joint; the arm leaves this path sa T / 2 before the
+ * corner and joins the next sb T / 2 after it (in rad of the longest joint). */
+bool JointSegment::blend(Segment &next, const MotionContext &ctx, const Joints &corner)
+{
+    auto *b = dynamic_cast<JointSegment *>(&next);
+    if (tol_ <= 0 || jog_axis_ >= 0 || !b || b->jog_axis_ >= 0 || partner_ || profile_.stopping() ||
+        length_ <= 0)
+        return false;
+    follow_rate(ctx);
+    if (b->begin(ctx, corner) != kOk || b->length_ <= 0)
+        return false;
+    const Profile::Limits la = limits(rate_), lb = b->limits(rate_);
+    const double acc = std::min(la.acc, lb.acc);
+    return search_blend([&](double share) {
+        const double sa = share * la.speed, sb = share * lb.speed;
+        double time = 0;
+        for (std::size_t j = 0; j < 6; ++j) {
+            const double ea = std::abs(target_[j] - start_[j]) / length_;
+            const double eb = std::abs(b->target_[j] - b->start_[j]) / b->length_;
+            time = std::max(time, (ea * sa + eb * sb) / acc);
+        }
+        const double leave = sa * time / 2, enter = sb * time / 2;
+        if (leave > tol_ || enter > tol_)
+            return false;
+        for (std::size_t j = 0; j < 6; ++j) { /* the blend stays inside the joint limits */
+            const double reach = std::abs(target_[j] - start_[j]) / length_ * leave +
+                                 std::abs(b->target_[j] - b->start_[j]) / b->length_ * enter;
+            if (corner[j] - reach < arm::kLowerLimit[j] || corner[j] + reach > arm::kUpperLimit[j])
+                return false;
+        }
+        Profile own = profile_, head;
+        const double tail_start = own.end_with_tail(sa, time);
+        if (tail_start < 0 || !head.plan_with_head(b->length_, lb, tail_start, sb, time))
+            return false;
+        profile_ = own;
+        b->profile_ = head;
+        join(*b, sb / time);
+        return true;
+    });
 }
 
 /* ---- Cartesian paths ------------------------------------------------------------- */
@@ -162,15 +219,33 @@ bool circle_through(const Eigen::Vector3d &a, const Eigen::Vector3d &b, const Ei
     return true;
 }
 
-CartesianSegment::CartesianSegment(const Pose &target, const CartesianLimits &limits, int jog_axis)
-    : target_(target), limits_(limits), jog_axis_(jog_axis)
+/* ---- Cartesian moves -------------------------------------------------------------- */
+
+CartesianSegment::CartesianSegment(Shape shape, const CartesianLimits &limits, double tol, int jog_axis)
+    : PathSegment(tol, jog_axis), shape_(shape), limits_(limits)
 {
 }
 
-CartesianSegment::CartesianSegment(const Pose &target, const Eigen::Vector3d &via,
-                                   const CartesianLimits &limits)
-    : target_(target), arc_(true), via_(via), limits_(limits)
+CartesianSegment::CartesianSegment(const Pose &target, const CartesianLimits &limits, double tol, int jog_axis)
+    : CartesianSegment(Shape::kLine, limits, tol, jog_axis)
 {
+    target_ = target;
+}
+
+CartesianSegment::CartesianSegment(const Pose &target, const Eigen::Vector3d &via, const CartesianLimits &limits,
+                                   double tol)
+    : CartesianSegment(Shape::kArc, limits, tol, -1)
+{
+    target_ = target;
+    via_ = via;
+}
+
+std::unique_ptr<CartesianSegment> CartesianSegment::ray(const Eigen::Vector3d &axis, bool turn,
+                                                        const CartesianLimits &limits, int jog_axis)
+{
+    std::unique_ptr<CartesianSegment> s(new CartesianSegment(turn ? Shape::kTurn : Shape::kRay, limits, 0, jog_axis));
+    s->axis_ = axis.normalized();
+    return s;
 }
 
 ErrorCode CartesianSegment::begin(const MotionContext &ctx, const Joints &now)
@@ -178,152 +253,254 @@ ErrorCode CartesianSegment::begin(const MotionContext &ctx, const Joints &now)
     const Pose start = ctx.tcp_in_base(now);
     start_p_ = start.translation();
     start_r_ = Eigen::Quaterniond(start.linear());
-    end_r_ = Eigen::Quaterniond(target_.linear());
-    double length = (target_.translation() - start_p_).norm();
-    if (arc_) {
+    end_r_ = shape_ == Shape::kLine || shape_ == Shape::kArc ? Eigen::Quaterniond(target_.linear()) : start_r_;
+    scan_q_ = now;
+    scanned_ = 0;
+    wall_ = kOk;
+    walled_ = false;
+    end_u_ = 1;
+    switch (shape_) {
+    case Shape::kLine:
+        mm_per_u_ = (target_.translation() - start_p_).norm();
+        break;
+    case Shape::kArc:
         if (!circle_through(start_p_, via_, target_.translation(), center_, axis_, sweep_))
             return kInvalidArgument;
-        length = (start_p_ - center_).norm() * sweep_;
+        radius_ = (start_p_ - center_).norm();
+        mm_per_u_ = radius_ * sweep_;
+        break;
+    case Shape::kRay:
+        mm_per_u_ = 1;
+        end_u_ = kRayLength;
+        break;
+    case Shape::kTurn:
+        rad_per_u_ = 1;
+        end_u_ = kRayLength;
+        break;
     }
-    const double turn = start_r_.angularDistance(end_r_);
-    const double t_move = profile_time(length, limits_.speed, limits_.acc);
-    const double t_turn = profile_time(turn, limits_.rot_speed, limits_.rot_acc);
-    /* The slower of the two sets the pace; the other follows in proportion. */
-    if (t_move >= t_turn) {
-        profile_.plan(length, limits_.speed, limits_.acc);
-        scale_ = length;
-    } else {
-        profile_.plan(turn, limits_.rot_speed, limits_.rot_acc);
-        scale_ = turn;
-    }
+    if (shape_ == Shape::kLine || shape_ == Shape::kArc)
+        rad_per_u_ = start_r_.angularDistance(end_r_);
+    if (mm_per_u_ <= 0 && rad_per_u_ <= 0)
+        end_u_ = 0; /* already there */
+    plan(ctx, end_u_);
     return kOk;
 }
 
-Pose CartesianSegment::at(double s) const
+/* One path parameter u moves the TCP mm_per_u_ and turns it rad_per_u_, so
+ * the profile's limits are the tighter of the TCP's and the orientation's,
+ * both kept at once. On an arc the cruise speed also keeps the centripetal
+ * acceleration v^2 / r within its share of acc, and the tangential
+ * acceleration takes what is left: together never more than acc. */
+Profile::Limits CartesianSegment::limits(double rate) const
+{
+    double speed = limits_.speed, acc = limits_.acc;
+    if (shape_ == Shape::kArc && radius_ > 0) {
+        speed = std::min(speed, std::sqrt(limits::kCentripetalShare * acc * radius_));
+        const double centripetal = speed * speed / radius_;
+        acc = std::sqrt(acc * acc - centripetal * centripetal);
+    }
+    double u_speed = std::numeric_limits<double>::infinity(), u_acc = u_speed;
+    if (mm_per_u_ > 0) {
+        u_speed = speed / mm_per_u_;
+        u_acc = acc / mm_per_u_;
+    }
+    if (rad_per_u_ > 0) {
+        u_speed = std::min(u_speed, limits_.rot_speed / rad_per_u_);
+        u_acc = std::min(u_acc, limits_.rot_acc / rad_per_u_);
+    }
+    if (!std::isfinite(u_speed))
+        return {1, 1, 1}; /* no path */
+    return {u_speed * rate, u_acc * rate * rate, u_acc * rate * rate};
+}
+
+double CartesianSegment::stop_dec(StopKind kind) const
+{
+    const bool quick = kind == StopKind::kQuick;
+    double acc = quick ? limits::kQuickLinearDec : std::max(limits_.acc, arm::kDefaultLinearAcc);
+    const double turn = quick ? limits::kQuickOrientationDec : std::max(limits_.rot_acc, arm::kOrientationAcc);
+    if (shape_ == Shape::kArc && radius_ > 0) {
+        const double speed = std::min(limits_.speed, std::sqrt(limits::kCentripetalShare * limits_.acc * radius_));
+        const double centripetal = speed * speed / radius_;
+        acc = std::sqrt(acc * acc - centripetal * centripetal);
+    }
+    double dec = std::numeric_limits<double>::infinity();
+    if (mm_per_u_ > 0)
+        dec = acc / mm_per_u_;
+    if (rad_per_u_ > 0)
+        dec = std::min(dec, turn / rad_per_u_);
+    return std::isfinite(dec) ? dec : 1.0;
+}
+
+Pose CartesianSegment::at(double u) const
 {
     Pose p = Pose::Identity();
-    p.linear() = start_r_.slerp(s, end_r_).toRotationMatrix();
-    if (arc_)
-        p.translation() = center_ + Eigen::AngleAxisd(s * sweep_, axis_) * (start_p_ - center_);
-    else
-        p.translation() = start_p_ + s * (target_.translation() - start_p_);
+    switch (shape_) {
+    case Shape::kLine:
+        if (u >= end_u_)
+            return target_;
+        p.linear() = start_r_.slerp(u, end_r_).toRotationMatrix();
+        p.translation() = start_p_ + u * (target_.translation() - start_p_);
+        break;
+    case Shape::kArc:
+        if (u >= end_u_)
+            return target_;
+        p.linear() = start_r_.slerp(u, end_r_).toRotationMatrix();
+        p.translation() = center_ + Eigen::AngleAxisd(u * sweep_, axis_) * (start_p_ - center_);
+        break;
+    case Shape::kRay:
+        p.linear() = start_r_.toRotationMatrix();
+        p.translation() = start_p_ + u * axis_;
+        break;
+    case Shape::kTurn:
+        p.linear() = Eigen::AngleAxisd(u, axis_).toRotationMatrix() * start_r_.toRotationMatrix();
+        p.translation() = start_p_;
+        break;
+    }
     return p;
+}
+
+ErrorCode CartesianSegment::follow(const MotionContext &ctx, double u, Joints &scan) const
+{
+    return track(at(u) * ctx.tool.inverse(), scan);
+}
+
+/* The path is followed ahead of the arm, one cruise step at a time (the same
+ * steps the arm takes at full pace, so the same speed checks), as far as the
+ * arm would need to come to rest after its next cycle. Where it cannot be
+ * followed, the boundary is found by bisection and the profile comes to rest
+ * there: the margin makes that possible at the move's own deceleration. */
+void CartesianSegment::look_ahead(const MotionContext &ctx, double dt)
+{
+    if (wall_ == kOk) {
+        Profile next = profile_;
+        next.advance(dt);
+        const Profile::Limits &l = profile_.limits();
+        scan_to(ctx, next.position() + next.speed() * next.speed() / (2 * l.dec) + l.speed * dt);
+    }
+    if (wall_ != kOk && !walled_ && !joined_) {
+        profile_.stop_at(scanned_);
+        walled_ = true;
+    }
+}
+
+void CartesianSegment::scan_to(const MotionContext &ctx, double until)
+{
+    const double step = profile_.limits().speed * kCycle;
+    if (!(step > 0))
+        return;
+    until = std::min(until, end_u_);
+    while (wall_ == kOk && scanned_ < until) {
+        const double u = std::min(scanned_ + step, end_u_);
+        Joints q = scan_q_;
+        const ErrorCode code = follow(ctx, u, q);
+        if (code == kOk) {
+            scan_q_ = q;
+            scanned_ = u;
+            continue;
+        }
+        double good = scanned_, bad = u;
+        Joints at_good = scan_q_;
+        for (int i = 0; i < 60 && bad - good > 1e-12 * std::max(1.0, end_u_); ++i) {
+            const double middle = 0.5 * (good + bad);
+            Joints trial = at_good;
+            if (follow(ctx, middle, trial) == kOk) {
+                good = middle;
+                at_good = trial;
+            } else {
+                bad = middle;
+            }
+        }
+        wall_ = code;
+        scanned_ = good;
+        scan_q_ = at_good;
+        limit_q_ = at_good; /* where the path meets the limit, the joint exactly on it */
+        if (code == kJointLimit)
+            follow(ctx, bad, limit_q_);
+    }
 }
 
 StepResult CartesianSegment::step(const MotionContext &ctx, double dt, Joints &q)
 {
-    const bool done = profile_.advance(dt);
-    const double s = scale_ > 0 ? profile_.position() / scale_ : 1.0;
-    const bool at_end = done && s >= 1.0;
-    const Pose tcp = at_end ? target_ : at(s);
+    follow_rate(ctx);
+    look_ahead(ctx, dt);
+    profile_.advance(dt);
+    const double u = profile_.position();
+    if (profile_.finished() && u <= 0 && end_u_ > 0) /* never moved: the arm may not be on this path */
+        return {StepResult::kDone, wall_};
+    Pose tcp = at(u);
+    if (partner_) { /* blending: the next move's way from the corner adds to this one's */
+        auto &next = static_cast<CartesianSegment &>(*partner_);
+        next.look_ahead(ctx, dt);
+        next.profile_.advance(dt);
+        const Pose there = next.at(next.profile_.position());
+        tcp.translation() += there.translation() - next.start_p_;
+        tcp.linear() = (there.linear() * next.start_r_.toRotationMatrix().transpose()) * tcp.linear();
+    }
     const ErrorCode code = track(tcp * ctx.tool.inverse(), q);
     if (code != kOk)
         return {StepResult::kRunning, code};
-    return {done ? StepResult::kDone : StepResult::kRunning, kOk};
-}
-
-/* ---- continuous jog ---------------------------------------------------------------- */
-
-JogSegment::JogSegment(JogFrame frame, int axis, double velocity)
-    : frame_(frame), axis_(axis), direction_(velocity < 0 ? -1.0 : 1.0)
-{
-    const bool rotation = frame == JogFrame::kJoint || axis >= 3;
-    const double limit = frame == JogFrame::kJoint ? arm::kMaxSpeed[static_cast<std::size_t>(axis)]
-                         : rotation                ? arm::kMaxAngularSpeed
-                                                   : arm::kMaxLinearSpeed;
-    speed_ = std::min(std::abs(velocity), limit);
-    acc_ = frame == JogFrame::kJoint ? arm::kDefaultJointAcc
-           : rotation                ? arm::kOrientationAcc
-                                     : arm::kDefaultLinearAcc;
-}
-
-ErrorCode JogSegment::begin(const MotionContext &ctx, const Joints &now)
-{
-    tcp_ = ctx.tcp_in_base(now);
-    return kOk;
-}
-
-StepResult JogSegment::step(const MotionContext &ctx, double dt, Joints &q)
-{
-    current_ = stopping_ ? std::max(0.0, current_ - acc_ * dt) : std::min(speed_, current_ + acc_ * dt);
-    if (stopping_ && current_ <= 0)
-        return {StepResult::kDone, kOk};
-    const double delta = direction_ * current_ * dt;
-    const auto j = static_cast<std::size_t>(axis_);
-    if (frame_ == JogFrame::kJoint) {
-        const double next = q[j] + delta;
-        if (next > arm::kUpperLimit[j] || next < arm::kLowerLimit[j]) {
-            q[j] = std::clamp(next, arm::kLowerLimit[j], arm::kUpperLimit[j]);
-            return {StepResult::kRunning, kJointLimit};
-        }
-        q[j] = next;
+    if (!profile_.finished())
         return {StepResult::kRunning, kOk};
-    }
-    Pose next = tcp_;
-    const Eigen::Matrix3d frame =
-        frame_ == JogFrame::kUser ? Eigen::Matrix3d(ctx.user.linear()) : Eigen::Matrix3d(tcp_.linear());
-    const Eigen::Vector3d direction = frame.col(static_cast<Eigen::Index>(axis_ % 3));
-    if (axis_ < 3)
-        next.translation() += direction * delta;
-    else
-        next.linear() = Eigen::AngleAxisd(delta, direction).toRotationMatrix() * tcp_.linear();
-    const ErrorCode code = track(next * ctx.tool.inverse(), q);
-    if (code != kOk)
-        return {StepResult::kRunning, code};
-    tcp_ = next;
-    return {StepResult::kRunning, kOk};
+    end_blend();
+    const bool at_wall = wall_ != kOk && u >= scanned_;
+    if (at_wall && wall_ == kJointLimit)
+        q = limit_q_; /* the rest of the bisection's last interval: at most 1e-12 of the path */
+    return {StepResult::kDone, at_wall ? wall_ : kOk};
 }
 
-/* ---- servo stream ----------------------------------------------------------------- */
-
-ServoSegment::ServoSegment(const Joints &now) : from_(now), command_(now), output_(now), last_(now) {}
-
-ErrorCode ServoSegment::begin(const MotionContext &, const Joints &) { return kOk; }
-
-ErrorCode ServoSegment::add(const Joints &target, int steps)
+/* The blend of two Cartesian moves, as for joint moves but in the TCP's
+ * space: this move's end and the next one's start run at once over time T,
+ * this one slowing evenly from TCP speed va to rest, the next speeding up
+ * from rest to vb (their turns likewise, wa and wb). The TCP's speed is then
+ * at most the larger of the two, its acceleration at most (va + vb) / T plus
+ * the centripetal accelerations of arcs, and the orientation's acceleration
+ * at most (wa + wb) / T + wa wb / 4 (the two turns about different axes).
+ * The arm leaves this path va T / 2 before the corner and joins the next
+ * vb T / 2 after it; every point between lies within the larger of the two
+ * of the corner. */
+bool CartesianSegment::blend(Segment &next, const MotionContext &ctx, const Joints &corner)
 {
-    if (pending_.size() >= kMaxSetPoints)
-        return kBusy;
-    if (!within_limits(target))
-        return kJointLimit;
-    for (std::size_t j = 0; j < 6; ++j)
-        if (std::abs(target[j] - last_[j]) / steps > arm::kMaxSpeed[j] * kCycle * kSpeedSlack)
-            return kSpeedLimit;
-    pending_.push_back({target, steps});
-    last_ = target;
-    return kOk;
-}
-
-StepResult ServoSegment::step(const MotionContext &ctx, double dt, Joints &q)
-{
-    if (!pending_.empty()) {
-        const SetPoint &next = pending_.front();
-        ++done_steps_;
-        const double s = static_cast<double>(done_steps_) / next.steps;
-        for (std::size_t j = 0; j < 6; ++j)
-            command_[j] = from_[j] + (next.target[j] - from_[j]) * s;
-        if (done_steps_ >= next.steps) {
-            command_ = from_ = next.target;
-            done_steps_ = 0;
-            pending_.pop_front();
-        }
-    }
-    if (ctx.servo.filter == ServoFilter::kJointLowPass && ctx.servo.lpf_cutoff > 0) {
-        /* First-order low-pass, discretised exactly for the cycle. */
-        const double alpha = 1.0 - std::exp(-2 * kPi * ctx.servo.lpf_cutoff * dt);
-        double gap = 0;
-        for (std::size_t j = 0; j < 6; ++j) {
-            output_[j] += alpha * (command_[j] - output_[j]);
-            gap = std::max(gap, std::abs(command_[j] - output_[j]));
-        }
-        if (gap < 1e-12)
-            output_ = command_;
-    } else {
-        output_ = command_;
-    }
-    q = output_;
-    const bool settled = pending_.empty() && output_ == command_;
-    return {settled ? StepResult::kHolding : StepResult::kRunning, kOk};
+    auto *b = dynamic_cast<CartesianSegment *>(&next);
+    const auto along_path = [](Shape s) { return s == Shape::kLine || s == Shape::kArc; };
+    if (tol_ <= 0 || jog_axis_ >= 0 || !b || b->jog_axis_ >= 0 || !along_path(shape_) || !along_path(b->shape_) ||
+        partner_ || profile_.stopping() || wall_ != kOk || end_u_ <= 0)
+        return false;
+    follow_rate(ctx);
+    scan_to(ctx, end_u_); /* this path must be clear to its corner */
+    if (wall_ != kOk || b->begin(ctx, corner) != kOk || b->end_u_ <= 0)
+        return false;
+    const Profile::Limits la = limits(rate_), lb = b->limits(rate_);
+    const double r2 = rate_ * rate_;
+    const double acc = std::min(limits_.acc, b->limits_.acc) * r2;
+    const double turn_acc = std::min(limits_.rot_acc, b->limits_.rot_acc) * r2;
+    const auto centripetal = [](const CartesianSegment &s, double v) {
+        return s.shape_ == Shape::kArc && s.radius_ > 0 ? v * v / s.radius_ : 0.0;
+    };
+    return search_blend([&](double share) {
+        const double sa = share * la.speed, sb = share * lb.speed;
+        const double va = sa * mm_per_u_, vb = sb * b->mm_per_u_;
+        const double wa = sa * rad_per_u_, wb = sb * b->rad_per_u_;
+        const double spare = acc - centripetal(*this, va) - centripetal(*b, vb);
+        const double turn_spare = turn_acc - wa * wb / 4;
+        if (spare <= 0 || turn_spare <= 0)
+            return false;
+        const double time = std::max((va + vb) / spare, (wa + wb) / turn_spare);
+        if (!(time > 0) || va * time / 2 > tol_ || vb * time / 2 > tol_)
+            return false;
+        /* ... and the next one clear as far as it goes joined, and then stops */
+        const double clear = sb * time / 2 + sb * sb / (2 * lb.dec) + lb.speed * kCycle;
+        b->scan_to(ctx, clear);
+        if (b->wall_ != kOk && b->scanned_ < clear)
+            return false;
+        Profile own = profile_, head;
+        const double tail_start = own.end_with_tail(sa, time);
+        if (tail_start < 0 || !head.plan_with_head(b->end_u_, lb, tail_start, sb, time))
+            return false;
+        profile_ = own;
+        b->profile_ = head;
+        join(*b, sb / time);
+        return true;
+    });
 }
 
 } // namespace zsim

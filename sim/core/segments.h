@@ -1,94 +1,174 @@
 /*
- * The segments the entry points put in a controller's motion queue.
+ * The segments the entry points put in a controller's motion queue, the
+ * speed profile they move by, and the limits they keep.
  *
- *   JointSegment      synchronised trapezoidal joint move (joint_move, joint jogs to a target)
- *   CartesianSegment  straight line or circular arc of the TCP, orientation slerped
- *                     (linear_move, circular_move, Cartesian jogs to a target)
- *   JogSegment        continuous jog of one joint or Cartesian axis until jog_stop
- *   ServoSegment      the servo stream: buffered set-points, each reached over its
- *                     step count, through the selected filter
+ *   JointSegment      synchronised joint move along a straight line in joint space
+ *                     (joint_move, joint jogs to a target, continuous joint jogs)
+ *   CartesianSegment  straight line, circular arc or ray of the TCP, orientation slerped
+ *                     (linear_move, circular_move, Cartesian jogs)
+ *
+ * (The servo stream's segment is in servo_segment.h.)
+ *
+ * Every move follows one Profile (profile.h) along its path: speed, acceleration and
+ * deceleration in path units, re-planned from where it is when the rapid
+ * rate changes, a stop is ordered, the path ahead turns out impossible (a
+ * wall), or the move blends into the next one. A sampled profile never shows
+ * more than its limits, so neither do the joints or the TCP.
  */
 #ifndef ZSIM_SEGMENTS_H
 #define ZSIM_SEGMENTS_H
 
+#include "profile.h"
 #include "segment.h"
 
-#include <deque>
+#include <limits>
+#include <memory>
 
 namespace zsim {
 
-/* Position along a path of `length` with a trapezoidal speed profile (speed v,
- * acceleration a), which can be told to stop early (decelerating at a). */
-class Profile {
+/* Accelerations beyond the defaults of kinematics.h: what moves are capped
+ * at, and what the stops decelerate at (docs/virtual-controller.md). */
+namespace limits {
+
+constexpr double kPi = 3.14159265358979323846;
+
+constexpr double kMaxJointAcc = 4 * kPi;      /* rad/s^2 (720 deg/s^2): joint moves are capped here */
+constexpr double kMaxLinearAcc = 5000.0;      /* mm/s^2: Cartesian moves are capped here */
+
+/* Quick stops (faults, protective stops, disable_robot): twice the maxima. */
+constexpr double kQuickJointDec = 8 * kPi;    /* rad/s^2 */
+constexpr double kQuickLinearDec = 10000.0;   /* mm/s^2 */
+constexpr double kQuickOrientationDec = 4 * kPi; /* rad/s^2 */
+
+/* A servo stream has no acceleration of its own: leaving servo mode brings
+ * it to rest at the maximum joint acceleration. */
+constexpr double kServoStopDec = kMaxJointAcc;
+
+/* On an arc the centripetal acceleration v^2/r takes at most this share of
+ * the commanded acceleration; the tangential one what is left. */
+constexpr double kCentripetalShare = 0.8;
+
+} // namespace limits
+
+/* A move along a path, by a Profile: what joint and Cartesian moves share
+ * (the rapid rate, stops, the blend bookkeeping). */
+class PathSegment : public Segment {
 public:
-    void plan(double length, double v, double a);
-    /* Advances by dt; true once at rest at the end (or stopped). */
-    bool advance(double dt);
-    void stop();
-    double position() const { return u_; }
-    double length() const { return length_; }
-    double duration() const { return total_; }
-
-private:
-    double at(double t) const;
-    double speed_at(double t) const;
-
-    double length_ = 0, v_ = 0, a_ = 1, ta_ = 0, tc_ = 0, total_ = 0;
-    double t_ = 0, u_ = 0;
-    bool stopping_ = false;
-    double stop_t_ = 0, stop_u_ = 0, stop_w_ = 0;
-};
-
-/* The time a trapezoidal profile takes over `length`. */
-double profile_time(double length, double v, double a);
-
-class JointSegment : public Segment {
-public:
-    JointSegment(const Joints &target, double speed, double acc, int jog_axis = -1);
-    ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
-    StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
-    void request_stop() override { profile_.stop(); }
+    bool request_stop(StopKind kind) override;
     int jog_axis() const override { return jog_axis_; }
 
-private:
-    Joints start_{}, target_;
-    double speed_, acc_;
-    int jog_axis_;
+protected:
+    PathSegment(double tol, int jog_axis) : tol_(tol), jog_axis_(jog_axis) {}
+    /* The profile's limits at rapid rate `rate`, in path units. */
+    virtual Profile::Limits limits(double rate) const = 0;
+    /* The deceleration (path units) of a stop of this kind. */
+    virtual double stop_dec(StopKind kind) const = 0;
+
+    /* Plans from rest over `length` at the context's rapid rate. */
+    void plan(const MotionContext &ctx, double length);
+    /* A new rapid rate: re-plans (not while blending or stopping). */
+    void follow_rate(const MotionContext &ctx);
+    /* Joins `next` as this segment's blend partner: it begins now, stopping
+     * at `head_dec` while joined. */
+    void join(PathSegment &next, double head_dec);
+    /* This segment has ended: its partner goes on alone. */
+    void end_blend();
     Profile profile_;
+    double rate_ = 1;          /* the rapid rate the profile follows */
+    double tol_;               /* blend tolerance; 0: stop at the target */
+    int jog_axis_;
+    PathSegment *partner_ = nullptr; /* the next segment, while this one blends into it */
+    bool joined_ = false;      /* this segment was begun by the one before, which steps it */
+    double head_dec_ = 0;      /* while joined: its stop deceleration (the blend's own rate) */
 };
 
-/* The TCP path in the base frame from where the arm is when the segment
- * begins to `target` (a TCP pose in the base frame). With `via`, the path is
- * the circular arc through it. */
+/* Joints along a straight line of joint space from where the arm stands to
+ * `target`. speed and acc are those of the joint that travels furthest.
+ * `end_code` is reported on arrival (a continuous jog that reaches a limit). */
+class JointSegment final : public PathSegment {
+public:
+    JointSegment(const Joints &target, double speed, double acc, double tol = 0, int jog_axis = -1,
+                 ErrorCode end_code = kOk);
+    ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
+    StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
+    bool blend(Segment &next, const MotionContext &ctx, const Joints &corner) override;
+
+private:
+    Profile::Limits limits(double rate) const override;
+    double stop_dec(StopKind kind) const override;
+    Joints at(double u) const;
+
+    Joints start_{}, target_;
+    double length_ = 0; /* rad travelled by the joint that travels furthest */
+    double speed_, acc_;
+    ErrorCode end_code_;
+};
+
+/* Limits of a Cartesian move: of the TCP along its path and of the
+ * orientation's turn. */
 struct CartesianLimits {
     double speed, acc;         /* mm/s, mm/s^2 along the path */
     double rot_speed, rot_acc; /* rad/s, rad/s^2 of the orientation */
 };
 
-class CartesianSegment : public Segment {
+/* The TCP (base frame) from where the arm is when the segment begins to a
+ * target pose along a line or a circular arc, or without end along a ray (a
+ * translation along, or a turn about, a fixed axis: continuous Cartesian
+ * jogs). Position and orientation start and end together. The path ahead is
+ * followed by inverse kinematics in advance of the motion, as far as the arm
+ * needs to stop: where the path cannot be followed (out of reach, a joint
+ * limit, a singularity) the arm comes to rest there and reports it. */
+class CartesianSegment final : public PathSegment {
 public:
-    CartesianSegment(const Pose &target, const CartesianLimits &limits, int jog_axis = -1);
-    CartesianSegment(const Pose &target, const Eigen::Vector3d &via, const CartesianLimits &limits);
+    /* A straight line to `target`. */
+    CartesianSegment(const Pose &target, const CartesianLimits &limits, double tol = 0, int jog_axis = -1);
+    /* A circular arc through `via` to `target`. */
+    CartesianSegment(const Pose &target, const Eigen::Vector3d &via, const CartesianLimits &limits,
+                     double tol = 0);
+    /* A continuous jog: along `axis` (base frame, unit) or, when `turn`,
+     * about it through the TCP. */
+    static std::unique_ptr<CartesianSegment> ray(const Eigen::Vector3d &axis, bool turn,
+                                                 const CartesianLimits &limits, int jog_axis);
+
     ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
     StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
-    void request_stop() override { profile_.stop(); }
-    int jog_axis() const override { return jog_axis_; }
+    bool blend(Segment &next, const MotionContext &ctx, const Joints &corner) override;
 
 private:
-    Pose at(double s) const;
+    enum class Shape { kLine, kArc, kRay, kTurn };
+    CartesianSegment(Shape shape, const CartesianLimits &limits, double tol, int jog_axis);
 
-    Pose target_;
-    bool arc_ = false;
+    Profile::Limits limits(double rate) const override;
+    double stop_dec(StopKind kind) const override;
+    /* The TCP (base frame) at path parameter u. */
+    Pose at(double u) const;
+    /* Follows the path ahead far enough to stop before where it cannot be
+     * followed, and plans that stop once it finds such a place (not while
+     * joined: the blend that joined it checked its way). */
+    void look_ahead(const MotionContext &ctx, double dt);
+    /* Follows the path ahead in cruise steps up to u (or its end); where it
+     * cannot be followed it stops there and keeps why (wall_). */
+    void scan_to(const MotionContext &ctx, double u);
+    /* Moves `scan` on to u by inverse kinematics; kOk or why it cannot. */
+    ErrorCode follow(const MotionContext &ctx, double u, Joints &scan) const;
+
+    Shape shape_;
+    Pose target_ = Pose::Identity();
     Eigen::Vector3d via_ = Eigen::Vector3d::Zero();
     CartesianLimits limits_;
-    int jog_axis_ = -1;
 
     Eigen::Vector3d start_p_ = Eigen::Vector3d::Zero();
     Eigen::Quaterniond start_r_ = Eigen::Quaterniond::Identity(), end_r_ = Eigen::Quaterniond::Identity();
     Eigen::Vector3d center_ = Eigen::Vector3d::Zero(), axis_ = Eigen::Vector3d::UnitZ();
-    double sweep_ = 0;         /* arc angle */
-    double scale_ = 1;         /* profile position per unit of path parameter */
-    Profile profile_;
+    double radius_ = 0, sweep_ = 0;
+    double mm_per_u_ = 0, rad_per_u_ = 0; /* of the TCP and of its turn, per path unit */
+    double end_u_ = 1;                    /* the path's parameter at its end */
+
+    Joints scan_q_{};                     /* the joints where the path was followed ahead to */
+    double scanned_ = 0;                  /* ... and how far */
+    ErrorCode wall_ = kOk;                /* why it cannot go beyond scanned_, once found */
+    Joints limit_q_{};                    /* a joint limit as the wall: the joints standing on it */
+    bool walled_ = false;                 /* the profile comes to rest there */
 };
 
 /* A circle through three points: false when they are (nearly) on one line. */
@@ -101,49 +181,6 @@ bool circle_through(const Eigen::Vector3d &a, const Eigen::Vector3d &b, const Ei
  * unchanged, kUnreachable, or kSingularity when a joint would have to move
  * faster than its maximum speed. */
 ErrorCode track(const Pose &flange, Joints &q);
-
-enum class JogFrame { kJoint, kUser, kTool };
-
-class JogSegment : public Segment {
-public:
-    JogSegment(JogFrame frame, int axis, double velocity);
-    ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
-    StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
-    void request_stop() override { stopping_ = true; }
-    int jog_axis() const override { return axis_; }
-
-private:
-    JogFrame frame_;
-    int axis_;
-    double direction_, speed_, acc_;
-    double current_ = 0;
-    bool stopping_ = false;
-    Pose tcp_ = Pose::Identity(); /* commanded TCP in the base frame */
-};
-
-class ServoSegment : public Segment {
-public:
-    static constexpr std::size_t kMaxSetPoints = 1024;
-
-    explicit ServoSegment(const Joints &now);
-    ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
-    StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
-    bool follows_rapid_rate() const override { return false; }
-
-    /* Where the last set-point leads (relative set-points add to it). */
-    const Joints &last_target() const { return last_; }
-    /* kOk, or kBusy when the buffer is full, kJointLimit, kSpeedLimit. */
-    ErrorCode add(const Joints &target, int steps);
-
-private:
-    struct SetPoint {
-        Joints target;
-        int steps;
-    };
-    std::deque<SetPoint> pending_;
-    Joints from_{}, command_{}, output_{}, last_{};
-    int done_steps_ = 0;
-};
 
 } // namespace zsim
 

@@ -186,6 +186,11 @@ int zsim_set_time_scale(double factor)
     return guarded(-1, [factor] { return api::set_time_scale(factor); });
 }
 
+int zsim_advance_time(double seconds)
+{
+    return guarded(-1, [seconds] { return api::advance_time(seconds); });
+}
+
 int zsim_set_digital_input(const char *address, int iotype, int index, int value)
 {
     return guarded(-1, [&] { return api::set_digital_input(address, iotype, index, value); });

@@ -14,8 +14,9 @@ namespace view {
 namespace {
 
 /* Where the front motion ends, when that is known: a continuous jog runs
- * until stopped, a program or payload identification moves on its own, and
- * a servo stream heads for its latest set-point. */
+ * until stopped (jogs are not told apart, so no jog shows a target), a
+ * program or payload identification moves on its own, and a servo stream
+ * heads for its latest set-point. */
 bool current_target(const Controller &c, Joints &target)
 {
     if (c.queue.empty())
@@ -25,7 +26,7 @@ bool current_target(const Controller &c, Joints &target)
         return true;
     }
     const QueuedSegment &front = c.queue.front();
-    if (front.segment->owns_arm() || dynamic_cast<const JogSegment *>(front.segment.get()))
+    if (front.segment->owns_arm() || front.segment->jog_axis() >= 0)
         return false;
     target = front.end;
     return true;
