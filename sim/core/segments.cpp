@@ -54,6 +54,19 @@ void PathSegment::join(PathSegment &next, double head_dec)
     next.head_dec_ = head_dec;
 }
 
+bool PathSegment::plan_blend(PathSegment &next, double next_length, const Profile::Limits &next_limits, double sa,
+                             double sb, double time)
+{
+    Profile own = profile_, head;
+    const double tail_start = own.end_with_tail(sa, time);
+    if (tail_start < 0 || !head.plan_with_head(next_length, next_limits, tail_start, sb, time))
+        return false;
+    profile_ = own;
+    next.profile_ = head;
+    join(next, sb / time);
+    return true;
+}
+
 void PathSegment::end_blend()
 {
     if (partner_)
@@ -176,14 +189,7 @@ bool JointSegment::blend(Segment &next, const MotionContext &ctx, const Joints &
             if (corner[j] - reach < arm::kLowerLimit[j] || corner[j] + reach > arm::kUpperLimit[j])
                 return false;
         }
-        Profile own = profile_, head;
-        const double tail_start = own.end_with_tail(sa, time);
-        if (tail_start < 0 || !head.plan_with_head(b->length_, lb, tail_start, sb, time))
-            return false;
-        profile_ = own;
-        b->profile_ = head;
-        join(*b, sb / time);
-        return true;
+        return plan_blend(*b, b->length_, lb, sa, sb, time);
     });
 }
 
@@ -492,14 +498,7 @@ bool CartesianSegment::blend(Segment &next, const MotionContext &ctx, const Join
         b->scan_to(ctx, clear);
         if (b->wall_ != kOk && b->scanned_ < clear)
             return false;
-        Profile own = profile_, head;
-        const double tail_start = own.end_with_tail(sa, time);
-        if (tail_start < 0 || !head.plan_with_head(b->end_u_, lb, tail_start, sb, time))
-            return false;
-        profile_ = own;
-        b->profile_ = head;
-        join(*b, sb / time);
-        return true;
+        return plan_blend(*b, b->end_u_, lb, sa, sb, time);
     });
 }
 

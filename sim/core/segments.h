@@ -71,6 +71,12 @@ protected:
     /* Joins `next` as this segment's blend partner: it begins now, stopping
      * at `head_dec` while joined. */
     void join(PathSegment &next, double head_dec);
+    /* A blend over `time`: this profile slows from `sa` to rest at its end,
+     * while next's (over `next_length` under `next_limits`) speeds up from
+     * rest to `sb`; then joins it. False, nothing changed, when either
+     * profile cannot do that. */
+    bool plan_blend(PathSegment &next, double next_length, const Profile::Limits &next_limits, double sa,
+                    double sb, double time);
     /* This segment has ended: its partner goes on alone. */
     void end_blend();
     Profile profile_;
