@@ -1,36 +1,18 @@
 /*
- * The controller's folder and the checked names inside it (files.h).
- *
- * Two implementations of the same rules. POSIX works through a descriptor of
- * the folder (openat and friends), so nothing is looked up twice by path: a
- * temporary file is made with O_CREAT | O_EXCL | O_NOFOLLOW, renamed with
- * renameat (replace) or renameat2(RENAME_NOREPLACE) (no replace), and a file
- * read is checked, once open, to be the one its resolved path inside the
- * home names. Windows does the best its calls offer: CreateFileW(CREATE_NEW)
- * for the temporary file, MoveFileExW with and without
- * MOVEFILE_REPLACE_EXISTING, and no reparse point (link, junction) followed.
+ * The controller's files on POSIX systems (files.h, files_shared.h):
+ * everything through a descriptor of the folder, nothing looked up twice by
+ * path.
  */
-#if defined(_WIN32) && !defined(_CRT_RAND_S)
-#define _CRT_RAND_S /* rand_s, before the C library's headers */
-#endif
-#include "files.h"
+#if !defined(_WIN32)
 
-#include "text.h"
+#include "files_shared.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <utility>
 
-#if defined(_WIN32)
-#include <windows.h>
-#include <stdlib.h> /* rand_s, with _CRT_RAND_S */
-#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -40,108 +22,28 @@
 #if defined(__linux__)
 #include <sys/syscall.h> /* getrandom, renameat2: called directly, older C libraries have no wrappers */
 #endif
-#endif
 
 namespace zsim {
 namespace files {
 
-namespace {
+namespace platform {
 
-fs::path from_env(const char *name)
+bool system_random(std::uint64_t &value)
 {
-    const char *value = std::getenv(name);
-    return value && *value ? fs::path(value) : fs::path();
-}
-
-const char *subfolder(Folder which) { return which == Folder::kPrograms ? "programs" : "trajectories"; }
-
-std::string shown(const fs::path &p) { return p.u8string(); }
-
-/* 64 bits no other process can guess, for the names of temporary files
- * (their exclusive creation is what makes them safe; this keeps a planted
- * name from blocking a save). */
-std::uint64_t unpredictable()
-{
-    std::uint64_t value = 0;
-#if defined(_WIN32)
-    unsigned int half[2] = {0, 0};
-    if (rand_s(&half[0]) == 0 && rand_s(&half[1]) == 0)
-        return (static_cast<std::uint64_t>(half[0]) << 32) | half[1];
-#else
 #if defined(__linux__) && defined(SYS_getrandom)
     constexpr unsigned kNonBlocking = 1; /* GRND_NONBLOCK */
     if (::syscall(SYS_getrandom, &value, sizeof value, kNonBlocking) == static_cast<long>(sizeof value))
-        return value;
+        return true;
 #endif
     const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        const ssize_t n = ::read(fd, &value, sizeof value);
-        ::close(fd);
-        if (n == static_cast<ssize_t>(sizeof value))
-            return value;
-    }
-#endif
-    /* No source of randomness: a mix of the clock, a counter and an address
-     * (splitmix64), still unique within the process. */
-    static std::atomic<std::uint64_t> counter{0};
-    value = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-            (++counter * 0x9e3779b97f4a7c15ull) ^ reinterpret_cast<std::uintptr_t>(&value);
-    value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9ull;
-    value = (value ^ (value >> 27)) * 0x94d049bb133111ebull;
-    return value ^ (value >> 31);
+    if (fd < 0)
+        return false;
+    const ssize_t n = ::read(fd, &value, sizeof value);
+    ::close(fd);
+    return n == static_cast<ssize_t>(sizeof value);
 }
 
-std::string temporary_name(const std::string &name)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::uint64_t bits = unpredictable();
-    std::string suffix(16, '0');
-    for (char &c : suffix) {
-        c = digits[bits & 15];
-        bits >>= 4;
-    }
-    return "." + name + "." + suffix + ".part"; /* a hidden name: never listed, refused by every call */
-}
-
-/* ---- where the files go ---------------------------------------------------------- */
-
-struct DefaultHome {
-    fs::path path;
-    std::string problem;
-};
-
-#if defined(_WIN32)
-
-DefaultHome default_home()
-{
-    const fs::path local = from_env("LOCALAPPDATA");
-    if (local.empty())
-        return {{}, "LOCALAPPDATA is not set, so the controller knows no folder of this user's own: "
-                    "set ZSIM_HOME to the folder it may use"};
-    return {local / "zandrel-sim", {}};
-}
-
-/* Why the default folder must not be used, or "" (it is also fine when it
- * does not exist yet). The folder inherits the per-user ACL of LOCALAPPDATA;
- * only a reparse point in its place is refused. */
-std::string unsafe(const fs::path &home)
-{
-    const DWORD attributes = GetFileAttributesW(home.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return "";
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return shown(home) + " is a link or junction, not a folder of this user's own";
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return shown(home) + " is not a folder";
-    return "";
-}
-
-bool make_folder(const fs::path &p)
-{
-    return CreateDirectoryW(p.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-#else
+namespace {
 
 /* The account's home directory, for a process without HOME (services, cron). */
 fs::path account_home()
@@ -156,6 +58,8 @@ fs::path account_home()
         return {};
     return fs::path(found->pw_dir);
 }
+
+} // namespace
 
 DefaultHome default_home()
 {
@@ -196,236 +100,11 @@ std::string unsafe(const fs::path &home)
 
 bool make_folder(const fs::path &p) { return ::mkdir(p.c_str(), 0700) == 0 || errno == EEXIST; }
 
-#endif
+} // namespace platform
 
-/* The home, made (with its parents) when it is missing; the default one is
- * checked again once made. */
-ErrorCode make_home(const fs::path &home, bool is_default)
-{
-    std::error_code ec;
-    if (!fs::exists(home, ec)) {
-        if (home.has_parent_path())
-            fs::create_directories(home.parent_path(), ec);
-        if (ec || !make_folder(home))
-            return kFileAccess;
-    }
-    if (is_default && !unsafe(home).empty())
-        return kNoSafeFolder;
-    return kOk;
-}
+using namespace platform;
 
-/* The home for a file operation, made first when `create`. */
-ErrorCode usable_home(bool create, fs::path &home_path)
-{
-    const Home h = home();
-    if (h.path.empty())
-        return kNoSafeFolder;
-    home_path = h.path;
-    if (create)
-        return make_home(h.path, from_env("ZSIM_HOME").empty());
-    return kOk;
-}
-
-#if defined(_WIN32)
-
-/* ---- Windows ------------------------------------------------------------------------ */
-
-class Handle {
-public:
-    explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
-    ~Handle() { close(); }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-    Handle &operator=(Handle &&other) noexcept
-    {
-        std::swap(h_, other.h_);
-        return *this;
-    }
-    HANDLE get() const { return h_; }
-    explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
-    bool close()
-    {
-        const bool ok = h_ == INVALID_HANDLE_VALUE || CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-
-private:
-    HANDLE h_;
-};
-
-bool missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-struct Place {
-    fs::path folder;
-};
-
-ErrorCode open_place(Folder which, bool create, Place &p)
-{
-    fs::path home;
-    if (const ErrorCode code = usable_home(create, home))
-        return code;
-    p.folder = home / subfolder(which);
-    if (create && !make_folder(p.folder))
-        return kFileAccess;
-    const DWORD attributes = GetFileAttributesW(p.folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return missing(GetLastError()) ? kFileNotFound : kFileAccess;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return kBadFileName;
-    return attributes & FILE_ATTRIBUTE_DIRECTORY ? kOk : kFileNotFound;
-}
-
-/* kOk for a regular file of that name (not a reparse point). */
-ErrorCode check_entry(const Place &p, const std::string &name)
-{
-    const DWORD attributes = GetFileAttributesW((p.folder / fs::u8path(name)).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return missing(GetLastError()) ? kFileNotFound : kFileAccess;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return kBadFileName;
-    return attributes & FILE_ATTRIBUTE_DIRECTORY ? kFileNotFound : kOk;
-}
-
-/* A folder entry's name as the bytes a caller would pass for it; false for a
- * name that has none (UTF-16 that is not valid Unicode). */
-bool plain_name(const wchar_t *wide, std::string &out)
-{
-    const int size = static_cast<int>(std::wcslen(wide));
-    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, size, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return false;
-    out.assign(static_cast<std::size_t>(n), '\0');
-    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, size, &out[0], n, nullptr, nullptr) == n;
-}
-
-} // namespace
-
-ErrorCode read_file(Folder which, const std::string &name, std::string &text)
-{
-    Place p;
-    if (const ErrorCode code = open_place(which, false, p))
-        return code;
-    if (const ErrorCode code = check_entry(p, name))
-        return code;
-    Handle file(CreateFileW((p.folder / fs::u8path(name)).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file)
-        return missing(GetLastError()) ? kFileNotFound : kFileAccess;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.get(), &info))
-        return kFileAccess;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return kBadFileName; /* it became a link after the check */
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return kFileNotFound;
-    const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (size > kMaxFileSize)
-        return kFileTooLarge;
-    std::string all;
-    all.reserve(static_cast<std::size_t>(size));
-    char chunk[1 << 16];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr))
-            return kFileAccess;
-        if (got == 0)
-            break;
-        if (all.size() + got > kMaxFileSize)
-            return kFileTooLarge;
-        all.append(chunk, got);
-    }
-    text = std::move(all);
-    return kOk;
-}
-
-ErrorCode write_file(Folder which, const std::string &name, const std::string &text)
-{
-    Place p;
-    if (const ErrorCode code = open_place(which, true, p))
-        return code;
-    fs::path temp;
-    Handle out;
-    for (int attempt = 0; attempt < 16 && !out; ++attempt) {
-        temp = p.folder / fs::u8path(temporary_name(name));
-        out = Handle(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            return kFileAccess;
-    }
-    if (!out)
-        return kFileAccess;
-    bool written = true;
-    for (std::size_t done = 0; written && done < text.size();) {
-        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
-        DWORD put = 0;
-        written = WriteFile(out.get(), text.data() + done, part, &put, nullptr) && put > 0;
-        done += put;
-    }
-    written = out.close() && written;
-    /* One rename that replaces the old file (or a link of that name); when it
-     * fails the old file stays as it was. */
-    if (written && MoveFileExW(temp.c_str(), (p.folder / fs::u8path(name)).c_str(), MOVEFILE_REPLACE_EXISTING))
-        return kOk;
-    DeleteFileW(temp.c_str());
-    return kFileAccess;
-}
-
-ErrorCode list(Folder which, std::vector<std::string> &names)
-{
-    names.clear();
-    Place p;
-    const ErrorCode code = open_place(which, false, p);
-    if (code == kFileNotFound || code == kBadFileName)
-        return kOk;
-    if (code != kOk)
-        return code;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((p.folder / L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return kOk;
-    do {
-        std::string name;
-        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-            plain_name(found.cFileName, name) && check_name(name.c_str()) == kOk)
-            names.push_back(name);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return kOk;
-}
-
-ErrorCode rename(Folder which, const std::string &from, const std::string &to)
-{
-    Place p;
-    if (const ErrorCode code = open_place(which, false, p))
-        return code;
-    if (const ErrorCode code = check_entry(p, from))
-        return code;
-    /* Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists. */
-    if (MoveFileExW((p.folder / fs::u8path(from)).c_str(), (p.folder / fs::u8path(to)).c_str(), 0))
-        return kOk;
-    const DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
-        return kFileExists;
-    return missing(error) ? kFileNotFound : kFileAccess;
-}
-
-ErrorCode remove(Folder which, const std::string &name)
-{
-    Place p;
-    if (const ErrorCode code = open_place(which, false, p))
-        return code;
-    if (const ErrorCode code = check_entry(p, name))
-        return code;
-    if (DeleteFileW((p.folder / fs::u8path(name)).c_str()))
-        return kOk;
-    return missing(GetLastError()) ? kFileNotFound : kFileAccess;
-}
-
-#else
-
-/* ---- POSIX ---------------------------------------------------------------------------- */
+namespace {
 
 class Fd {
 public:
@@ -733,37 +412,7 @@ ErrorCode remove(Folder which, const std::string &name)
     return errno == ENOENT ? kFileNotFound : kFileAccess;
 }
 
-#endif
-
-Home home()
-{
-    const fs::path chosen = from_env("ZSIM_HOME");
-    if (!chosen.empty())
-        return {chosen, {}}; /* the user's choice, used as given */
-    const DefaultHome found = default_home();
-    if (found.path.empty())
-        return {{}, found.problem};
-    const std::string why = unsafe(found.path);
-    if (!why.empty())
-        return {{}, why + ": set ZSIM_HOME, or make it a folder of this user's own that only this user may write to"};
-    return {found.path, {}};
-}
-
-ErrorCode check_name(const char *name)
-{
-    if (!name)
-        return kBadFileName;
-    const std::size_t n = std::strlen(name);
-    if (n == 0 || n > kMaxFileName || name[0] == '.' || name[0] == ' ' || name[n - 1] == ' ' ||
-        name[n - 1] == '.')
-        return kBadFileName;
-    for (const char *p = name; *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == 0x7f || std::strchr("/\\:*?\"<>|", c))
-            return kBadFileName;
-    }
-    return text::valid_utf8(name, n) ? kOk : kBadFileName;
-}
-
 } // namespace files
 } // namespace zsim
+
+#endif /* !_WIN32 */
