@@ -167,7 +167,8 @@ def test_a_125hz_stream_stays_within_two_set_points(arm, sim, jitter):
         assert min(abs(here[0] - q[0]) for q in sent[-3:]) < 1e-12  # one of the newest three
 
 
-@settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(max_examples=30, deadline=None, derandomize=True,
+          suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(stream=st.lists(st.tuples(st.lists(st.floats(-1.0, 1.0), min_size=6, max_size=6),
                                  st.integers(1, 6), st.floats(0.0002, 0.03)), min_size=1, max_size=60),
        cutoff=st.one_of(st.none(), st.floats(0.5, 50.0)))
