@@ -134,6 +134,10 @@ def test_streams_and_event_storm_together(sim, monkeypatch):
     robots[0].set_error_handler(handler)
     stop = threading.Event()
     stream_errors = []
+    # Each event's thread waits for the interpreter lock behind eight spinning
+    # streams; a short switch interval keeps the same contention quicker.
+    switch_interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-4)
 
     def stream(robot):
         q = [0.0] * 6
@@ -156,6 +160,7 @@ def test_streams_and_event_storm_together(sim, monkeypatch):
         stop.set()
         for thread in streams:
             thread.join(30)
+        sys.setswitchinterval(switch_interval)
     assert sorted(delivered) == list(range(events))
     assert stream_errors == []
     assert unraisable.count(RuntimeError) == len([c for c in range(events) if c % 7 == 0])
