@@ -40,6 +40,8 @@ with velmo_arm.connect("127.0.0.1", enable=True) as arm:
 """ % SLOW
 
 
+@pytest.mark.skipif(sys.platform == "win32", reason="Windows sends no SIGINT to one process (CTRL_C_EVENT "
+                    "reaches its whole console)")
 def test_ctrl_c_stops_a_long_move_within_100_ms(tmp_path):
     env = dict(os.environ, ZSIM_TIME_SCALE="1", ZSIM_HOME=str(tmp_path))
     child = subprocess.Popen([sys.executable, "-c", CHILD, json.dumps(FAR)], env=env, stdout=subprocess.PIPE,

@@ -15,10 +15,7 @@ REPO = pathlib.Path(__file__).resolve().parents[1]
 BAD_NAMES = ["", "../x", "..", ".", "a/b", "a\\b", "/etc/passwd", "C:x", ".hidden", "x" * 100,
              "tab\tname", "new\nline", " lead", "trail ", "dot.", "what?", "star*", "<a>", 'q"uote', "a|b"]
 GOOD_NAMES = ["x" * 99, "pick and place.jks", "a.b.c", "-dash", "UPPER",
-              pytest.param("ünïcode", marks=pytest.mark.xfail(
-                  sys.platform == "win32", strict=True,
-                  reason="known fault of the Windows build: the controller turns UTF-8 names into paths "
-                         "through the ANSI code page (std::filesystem::path of a narrow string)"))]
+              "ünïcode"]
 
 # each call that takes a file name, with the name in place of {}
 NAMED = {
