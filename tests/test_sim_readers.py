@@ -42,12 +42,12 @@ def test_reads_never_show_a_joint_faster_than_its_speed(arm, sim):
     for thread in helpers:
         thread.start()
     # processes that keep both cores busy, so the motion thread wakes late
-    hogs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(4)]
+    hogs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
     try:
         assert arm.jog(0, 2, 1, JOG_SPEED, 0.0) == (0,)
         reads = []  # (wall time before the read, after it, joint 1)
-        deadline = time.monotonic() + 0.6
-        while time.monotonic() < deadline:
+        deadline = time.monotonic() + 20  # a loaded host reads slowly: until the jog has gone 0.3 rad
+        while time.monotonic() < deadline and (len(reads) < 2 or reads[-1][2] - reads[0][2] < 0.3):
             before = time.monotonic()
             code, q = arm.get_joint_position()
             reads.append((before, time.monotonic(), q[0]))
@@ -60,8 +60,7 @@ def test_reads_never_show_a_joint_faster_than_its_speed(arm, sim):
             hog.wait()
         for thread in helpers:
             thread.join()
-    moved = reads[-1][2] - reads[0][2]
-    assert moved > 0.1  # the jog ran
+    assert reads[-1][2] - reads[0][2] >= 0.3  # the jog ran
     worst = 0.0
     for (start, _, a), (_, end, b) in zip(reads, reads[1:]):
         # at most the time between the first read's start and the second's
