@@ -38,6 +38,21 @@ def test_only_the_edge_knows_the_probe():
     assert outside == []
 
 
+# What the view may include from the core: the readout of the controllers, the
+# arm's model (its geometry and IO map) and the pure helpers. Nothing of how a
+# controller keeps its state (the controller, its motion queue, segments,
+# programs) is the view's business.
+VIEW_MAY_INCLUDE = {"core/readout.h", "core/kinematics.h", "core/io.h", "core/json.h", "core/boundary.h"}
+
+
+def test_the_view_reads_controllers_only_through_their_readout():
+    include = re.compile(r'^\s*#\s*include\s+"(core/[^"]+)"', re.M)
+    reached = {(p.relative_to(SIM).as_posix(), name) for p in SOURCES if p.parent.name == "view"
+               for name in include.findall(text(p))}
+    assert ("view/snapshot.h", "core/readout.h") in reached
+    assert {(p, name) for p, name in reached if name not in VIEW_MAY_INCLUDE} == set()
+
+
 def test_one_guard_stops_exceptions_and_only_the_edge_exports():
     catch_all = {p.relative_to(SIM).as_posix(): text(p).count("catch (...)") for p in SOURCES}
     assert {k: n for k, n in catch_all.items() if n} == {"core/boundary.h": 1}
