@@ -5,6 +5,9 @@
 # after the code on success and return (code,) alone on failure; a few report
 # their outputs whatever the code. Parameters after "/" are positional only.
 #
+# Each method's docstring says what it does, its arguments with their units
+# and its result (docs/api.md says the same, with the result types).
+#
 # Why these types (they accept what runs, not every shape a call can return):
 #
 # - A query is typed by its success shape, Tuple[int, value]. The exact type,
@@ -120,8 +123,8 @@ class RC:
         Arguments: aj_num the axis, 0 to 5: joint 1 to 6, or x, y, z, rx, ry, rz; move_mode 0 to the
         position pos_cmd, 1 by the step pos_cmd, 2 continuously in the direction of jog_vel's sign
         (velmo_arm.JogMode); coord_type 0 Cartesian in the user frame, 1 joint space, 2 Cartesian in the
-        tool frame (velmo_arm.JogSpace); jog_vel the speed, rad/s or mm/s; pos_cmd the position or step, rad
-        or mm (0.0 when left out).
+        tool frame (velmo_arm.JogSpace); jog_vel the speed, rad/s or mm/s; pos_cmd the position or step,
+        rad or mm (0.0 when left out).
         Result: (0,) on success; (code,) on failure.
         """
     def jog_stop(self, num: int, /) -> Tuple[int]:
@@ -134,8 +137,8 @@ class RC:
         """Move in joint space to a joint position.
 
         Arguments: joint_pos six joint angles, rad; move_mode 0 absolute, 1 relative to where the queued
-        moves leave the arm (velmo_arm.MoveMode); is_block non-zero (or True) to return once the move has
-        ended; speed rad/s of the joint that travels furthest.
+        moves leave the arm (velmo_arm.MoveMode); is_block non-zero (or True) to return once the move
+        has ended; speed rad/s of the joint that travels furthest.
         Result: (0,) on success; (code,) on failure.
         """
     def joint_move_extend(
@@ -143,8 +146,9 @@ class RC:
     ) -> Tuple[int]:
         """joint_move with acceleration and end-point tolerance.
 
-        Arguments: as joint_move, plus acc in rad/s² and tol the blend tolerance in rad (0: stop at the
-        target).
+        Arguments: joint_pos six joint angles, rad; move_mode 0 absolute, 1 relative; is_block non-zero
+        to return once the move has ended; speed rad/s of the joint that travels furthest; acc its
+        acceleration, rad/s²; tol the blend tolerance, rad (0: stop at the target).
         Result: (0,) on success; (code,) on failure.
         """
     def linear_move(self, end_pos: _Floats, move_mode: int, is_block: int, speed: float) -> Tuple[int]:
@@ -159,7 +163,9 @@ class RC:
     ) -> Tuple[int]:
         """linear_move with acceleration and end-point tolerance.
 
-        Arguments: as linear_move, plus acc in mm/s² and tol the blend tolerance in mm.
+        Arguments: end_pos the target pose (mm, rad); move_mode 0 absolute, 1 relative; is_block non-
+        zero to return once the move has ended; speed in mm/s; acc in mm/s²; tol the blend tolerance, mm
+        (0: stop at the target).
         Result: (0,) on success; (code,) on failure.
         """
     def circular_move(
@@ -174,8 +180,9 @@ class RC:
     ) -> Tuple[int]:
         """Move the tool along the circular arc through mid_pos to end_pos.
 
-        Arguments: end_pos, mid_pos poses (mm, rad; with move_mode 1 both relative to the start); the rest
-        as linear_move_extend.
+        Arguments: end_pos the end pose and mid_pos a pose the arc passes through (mm, rad); move_mode 0
+        absolute, 1 both relative to the start; is_block non-zero to return once the move has ended;
+        speed in mm/s; acc in mm/s²; tol the blend tolerance, mm.
         Result: (0,) on success; (code,) on failure.
         """
 
@@ -189,27 +196,29 @@ class RC:
     def servo_j(self, joint_pos: _Floats, move_mode: int) -> Tuple[int]:
         """Stream one joint-space set point.
 
-        Arguments: joint_pos six joint angles, rad; move_mode 0 absolute, 1 added to the previous set-point.
+        Arguments: joint_pos six joint angles, rad; move_mode 0 absolute, 1 added to the previous set-
+        point.
         Result: (0,) on success; (code,) on failure.
         """
     def servo_j_extend(self, joint_pos: _Floats, move_mode: int, step_num: int) -> Tuple[int]:
         """Stream one joint-space set point, spread over step_num control cycles.
 
-        Arguments: as servo_j, plus step_num.
+        Arguments: joint_pos six joint angles, rad; move_mode 0 absolute, 1 added to the previous set-
+        point; step_num the control cycles (8 ms each) to reach it over, at least 1.
         Result: (0,) on success; (code,) on failure.
         """
     def servo_p(self, cartesian_pose: _Floats, move_mode: int) -> Tuple[int]:
         """Stream one Cartesian set point.
 
-        Arguments: cartesian_pose a pose (mm, rad); move_mode 0 absolute, 1 relative to the previous set-
-        point.
+        Arguments: cartesian_pose a pose (mm, rad); move_mode 0 absolute, 1 relative to the previous
+        set-point.
         Result: (0,) on success; (code,) on failure.
         """
     def servo_p_extend(self, end_pos: _Floats, move_mode: int, step_num: int) -> Tuple[int]:
         """Stream one Cartesian set point, spread over step_num control cycles.
 
-        Arguments: end_pos a pose (mm, rad); move_mode 0 absolute, 1 relative; step_num the control cycles
-        (8 ms each) to reach it over, at least 1.
+        Arguments: end_pos a pose (mm, rad); move_mode 0 absolute, 1 relative; step_num the control
+        cycles (8 ms each) to reach it over, at least 1.
         Result: (0,) on success; (code,) on failure.
         """
     def servo_move_use_none_filter(self) -> Tuple[int]:
@@ -344,8 +353,8 @@ class RC:
         """Read the program state (an unsigned 32-bit value; see Platform above).
 
         Arguments: none.
-        Result: (0, state): 0 idle, 1 running, 2 paused, 3 stopped by an error (velmo_arm.ProgramState) on
-        success; (code,) on failure.
+        Result: (0, state): 0 idle, 1 running, 2 paused, 3 stopped by an error (velmo_arm.ProgramState)
+        on success; (code,) on failure.
         """
     def set_rapidrate(self, rapid_rate: float, /) -> Tuple[int]:
         """Set the speed override.
@@ -475,23 +484,24 @@ class RC:
         """Read the whole status snapshot (velmo_arm.Status names every element).
 
         Arguments: none.
-        Result: (0, status): element *i* of status is the record's status_i; 0 to 9 are numbers (4 a float,
-        7 to 9 unsigned 32-bit, see Platform), 10 to 19 tuples of 65, 65, 65, 65, 10, 10, 10, 65, 6 and 6
-        numbers, 14 and 17 integers reported as floats on success; (code,) on failure.
+        Result: (0, status): element *i* of status is the record's status_i; 0 to 9 are numbers (4 a
+        float, 7 to 9 unsigned 32-bit, see Platform), 10 to 19 tuples of 65, 65, 65, 65, 10, 10, 10, 65,
+        6 and 6 numbers, 14 and 17 integers reported as floats on success; (code,) on failure.
         """
 
     # kinematics and orientation
     def kine_inverse(self, ref_pos: _Floats, cartesian_pose: _Floats) -> Tuple[int, _Six]:
         """Solve the joint angles that put the tool at a pose, nearest to a reference.
 
-        Arguments: ref_pos six reference joint angles; cartesian_pose the pose.
+        Arguments: ref_pos six reference joint angles, rad; cartesian_pose the pose (mm, rad) of the TCP
+        in the current tool and user frame.
         Result: (0, (j1, j2, j3, j4, j5, j6)) on success; (code,) on failure.
         """
     def kine_forward(self, joint_pos: _Floats, /) -> Tuple[int, _Six]:
         """Compute the tool pose of a joint position.
 
-        Arguments: joint_pos six joint angles.
-        Result: (0, (x, y, z, rx, ry, rz)) on success; (code,) on failure.
+        Arguments: joint_pos six joint angles, rad.
+        Result: (0, (x, y, z, rx, ry, rz)), mm and rad on success; (code,) on failure.
         """
     def rpy_to_rot_matrix(self, rpy: _Floats, /) -> Tuple[int, List[List[float]]]:
         """Convert roll, pitch, yaw to a rotation matrix.
@@ -520,8 +530,8 @@ class RC:
 
     # settings and diagnostics
     def set_error_handler(self, func: Callable[[int], object], /) -> None:
-        """Have func(code) called when the controller reports an error; one handler for all RC
-        objects, the latest set wins.
+        """Have func(code) called when the controller reports an error; one handler for all RC objects, the
+        latest set wins.
 
         Arguments: func any callable taking the code (an int); it may be called from a thread of the
         library. An exception it raises is reported through sys.unraisablehook.
@@ -546,12 +556,12 @@ class RC:
         Result: (0, level) on success; (code,) on failure.
         """
     def call_func(self, func: Callable[[float, float], float], x: float, y: float, /) -> float:
-        """Call func(x, y) and return its float: a check of the bridge between the module and
-        Python callables. Makes no handle check and no library call.
+        """Call func(x, y) and return its float: a check of the bridge between the module and Python
+        callables. Makes no handle check and no library call.
 
         Arguments: func a callable returning a float; x, y two floats.
-        Result: func(x, y); raises TypeError when func is not callable or returns no float; an
-        exception from func is printed and raised again.
+        Result: func(x, y); raises TypeError when func is not callable or returns no float; an exception
+        from func is printed and raised again.
         """
     def set_debug_mode(self, enable: int, /) -> Tuple[int]:
         """Switch the library's debug output on (non-zero) or off (0).
@@ -576,8 +586,8 @@ class RC:
         """List the addresses of the controllers the library finds.
 
         Arguments: none (the library is asked with an empty controller name).
-        Result: (0, addresses), the library's text on success; (code, text), whatever the library wrote on
-        failure.
+        Result: (0, addresses), the library's text on success; (code, text), whatever the library wrote
+        on failure.
         """
     def set_SDK_filepath(self, filepath: str, /) -> Tuple[int]:
         """Name the library's log file.
@@ -588,8 +598,8 @@ class RC:
     def set_network_exception_handle(self, millisecond: float, mnt: int, /) -> Tuple[int]:
         """Set how long a connection may be silent and what the controller does then.
 
-        Arguments: millisecond the time (sent as a 32-bit float); mnt the reaction: 0 keep going, 1 pause, 2
-        stop (velmo_arm.NetworkReaction).
+        Arguments: millisecond the time (sent as a 32-bit float); mnt the reaction: 0 keep going, 1
+        pause, 2 stop (velmo_arm.NetworkReaction).
         Result: (0,) on success; (code,) on failure.
         """
     def set_status_data_update_time_interval(self, millisecond: float, /) -> Tuple[int]:
@@ -603,8 +613,8 @@ class RC:
     def set_traj_config(self, config: _Floats, /) -> Tuple[int]:
         """Configure trajectory recording.
 
-        Arguments: config (xyz_interval, rpy_interval, vel, acc): the sample spacing in mm and radians, the
-        replay speed and acceleration.
+        Arguments: config (xyz_interval, rpy_interval, vel, acc): the sample spacing in mm and radians,
+        the replay speed and acceleration.
         Result: (0,) on success; (code,) on failure.
         """
     def get_traj_config(self) -> Tuple[int, _Four]:
@@ -685,8 +695,8 @@ class RC:
     def set_torque_sensor_comm(self, type: int, ip_addr: str, port: int, /) -> Tuple[int]:
         """Set how the controller talks to the sensor.
 
-        Arguments: type the link: 0 TCP, 1 through the tool flange, 2 UDP (velmo_arm.SensorLink); ip_addr
-        and port the sensor's address for network links.
+        Arguments: type the link: 0 TCP, 1 through the tool flange, 2 UDP (velmo_arm.SensorLink);
+        ip_addr and port the sensor's address for network links.
         Result: (0,) on success; (code,) on failure.
         """
     def get_torque_sensor_comm(self) -> Tuple[int, int, str, int]:
@@ -698,7 +708,7 @@ class RC:
     def start_torq_sensor_payload_identify(self, joint_pos: _Floats) -> Tuple[int]:
         """Start identifying the payload on the sensor, moving to a joint position.
 
-        Arguments: joint_pos six joint angles.
+        Arguments: joint_pos six joint angles, rad.
         Result: (0,) on success; (code,) on failure.
         """
     def get_torq_sensor_identify_staus(self, *ignored: object) -> Tuple[int, int]:
@@ -733,17 +743,17 @@ class RC:
     ) -> Tuple[int]:
         """Configure admittance control of one Cartesian axis.
 
-        Arguments: axis 0 to 5; opt whether the axis is compliant; ftUser the force that moves the arm at
-        full speed; ftConstant the constant force to keep; ftNnormalTrack whether to track the surface
-        normal; ftReboundFK the rebound stiffness.
+        Arguments: axis 0 to 5; opt whether the axis is compliant; ftUser the force that moves the arm
+        at full speed; ftConstant the constant force to keep; ftNnormalTrack whether to track the
+        surface normal; ftReboundFK the rebound stiffness.
         Result: (0,) on success; (code,) on failure.
         """
     def get_admit_ctrl_config(
         self,
     ) -> Tuple[int, Tuple[_AxisConfig, _AxisConfig, _AxisConfig, _AxisConfig, _AxisConfig, _AxisConfig]]:
-        """Read the admittance configuration of all six axes; reported whatever the code. Each axis is (opt,
-        ftUser, ftConstant, ftReboundFK, ftNnormalTrack), all floats (note the order: the setter takes
-        ftNnormalTrack before ftReboundFK).
+        """Read the admittance configuration of all six axes; reported whatever the code. Each axis is
+        (opt, ftUser, ftConstant, ftReboundFK, ftNnormalTrack), all floats (note the order: the setter
+        takes ftNnormalTrack before ftReboundFK).
 
         Arguments: none.
         Result: (0, (axis0, ..., axis5)) on success; (code, (axis0, ..., axis5)) on failure.
@@ -777,7 +787,8 @@ class RC:
     def set_vel_compliant_ctrl(self, vc_level: int, rate1: float, rate2: float, rate3: float, rate4: float, /) -> Tuple[int]:
         """Configure speed compliance control.
 
-        Arguments: vc_level the level; rate1 to rate4 its speed rates.
+        Arguments: vc_level the level, 1 to 3; rate1, rate2, rate3, rate4 its speed rates, each in (0,
+        1].
         Result: (0,) on success; (code,) on failure.
         """
     def set_compliance_condition(

@@ -1,6 +1,7 @@
 # Type stubs for zandrel_sim, the probe of the virtual controller.
 
 import ctypes
+from dataclasses import dataclass
 from typing import Any, Callable, Dict, List, Optional
 
 __all__ = ["Probe", "Call", "is_virtual_controller", "library_path", "function_of", "method_of", "parameters_of",
@@ -13,15 +14,13 @@ def method_of(function: str) -> str: ...
 def parameters_of(function: str) -> List[str]: ...
 def simulated_clock() -> Callable[[], float]: ...
 
+@dataclass(frozen=True)
 class Call:
     function: str
     method: str
     args: Dict[str, Any]
     address: Optional[str]
     handle: Optional[int]
-    def __init__(
-        self, function: str, method: str, args: Dict[str, Any], address: Optional[str], handle: Optional[int]
-    ) -> None: ...
 
 class Probe:
     lib: ctypes.CDLL
