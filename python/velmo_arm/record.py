@@ -249,8 +249,9 @@ class Recorder:
                 writer.writerow([repr(v) if isinstance(v, float) else v for v in s.row()])
 
     def plot(self, path: Optional[str] = None) -> Any:
-        """Draw the joints and their speeds over time against the arm's
-        limits (dashed, each joint's in its colour) and return the
+        """Draw the joints and their speeds over time (the speeds' clock, from
+        the first sample) against the arm's limits (dashed, each joint's in
+        its colour) and return the
         matplotlib Figure; with `path`, also save it there (PNG, SVG, PDF by
         the name). Needs matplotlib (pip install "velmo[plot]")."""
         try:
@@ -258,7 +259,8 @@ class Recorder:
         except ImportError as e:
             raise ImportError('Recorder.plot needs matplotlib: pip install "velmo[plot]"') from e
         samples = self._taken()
-        t = self._speed_clock(samples)
+        clock = self._speed_clock(samples)
+        t = [v - clock[0] for v in clock]  # from the first sample
         speeds = self._speeds(samples)
         figure: Any = Figure(figsize=(10, 7))
         angles, rates = figure.subplots(2, 1, sharex=True)
@@ -270,9 +272,10 @@ class Recorder:
             rates.plot(t, [row[j] for row in speeds], color=color, label=f"joint {j + 1}")
             for bound in (-self.limits.joint_speed[j], self.limits.joint_speed[j]):
                 rates.axhline(bound, color=color, linestyle="--", linewidth=0.8)
-        clock = "controller time" if samples and all(math.isfinite(s.controller_time) for s in samples) else "time"
+        which = "controller time" if samples and all(math.isfinite(s.controller_time) for s in samples) else "time"
         angles.set(title="joints (dashed: limits)", ylabel="rad")
-        rates.set(title="joint speeds (dashed: maximum speeds)", ylabel="rad/s", xlabel=f"{clock} (s)")
+        rates.set(title="joint speeds (dashed: maximum speeds)", ylabel="rad/s",
+                  xlabel=f"{which} since the first sample (s)")
         angles.legend(loc="upper right", fontsize="small", ncol=3)
         figure.tight_layout()
         if path is not None:
