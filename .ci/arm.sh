@@ -22,6 +22,7 @@ echo "velmo from $package"
 [ "${PIPESTATUS[0]}" -eq 0 ]
 site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')
 [ -f "$site/velmo_arm/py.typed" ] || { echo "velmo_arm is not installed as a typed package in $site"; exit 1; }
-"$venv/bin/mypy" --strict --no-incremental python/velmo_arm tests/typing
-"$venv/bin/basedpyright" -p .ci/pyrightconfig.json --pythonpath "$venv/bin/python" python/velmo_arm tests/typing
+"$venv/bin/mypy" --strict --no-incremental python/velmo_arm python/velmo_pytest.py tests/typing
+"$venv/bin/basedpyright" -p .ci/pyrightconfig.json --pythonpath "$venv/bin/python" python/velmo_arm \
+  python/velmo_pytest.py tests/typing
 echo "arm typing: $((SECONDS - start)) s"

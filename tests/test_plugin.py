@@ -1,8 +1,8 @@
-"""velmo_arm's pytest plugin is installed with the package: a test file uses
-its fixtures when pytest loads it from its entry point (the default) and
-under `pytest -p velmo_arm.pytest_plugin` with autoloading off; without it
-the fixtures are missing; and a test that neither uses its fixtures nor
-carries its marker is left alone."""
+"""velmo's pytest plugin (velmo_pytest) is installed with the package: a test
+file uses its fixtures when pytest loads it from its entry point (the
+default) and under `pytest -p velmo_pytest` with autoloading off; without it
+the fixtures are missing; a test that neither uses its fixtures nor carries
+its marker is left alone, and loading the plugin loads no library."""
 
 import os
 import subprocess
@@ -41,8 +41,8 @@ def pytest_run(args, tmp_path, autoload=True, extra_env=None):
                           cwd=tmp_path, env=env, capture_output=True, text=True, timeout=300)
 
 
-@pytest.mark.parametrize("autoload, plugin", [(True, []), (False, ["-p", "velmo_arm.pytest_plugin"]),
-                                               (True, ["-p", "velmo_arm.pytest_plugin"])],
+@pytest.mark.parametrize("autoload, plugin", [(True, []), (False, ["-p", "velmo_pytest"]),
+                                               (True, ["-p", "velmo_pytest"])],
                          ids=["entry point", "-p without autoload", "-p and the entry point"])
 def test_a_test_file_uses_the_fixtures(tmp_path, autoload, plugin):
     done = pytest_run([*plugin, "--rootdir", str(tmp_path), FIXTURES], tmp_path, autoload)
@@ -61,3 +61,13 @@ def test_tests_that_do_not_use_it_are_left_alone(tmp_path):
     done = pytest_run(["test_untouched.py"], tmp_path, extra_env={"ZSIM_HOME": home, "EXPECTED_HOME": home})
     assert done.returncode == 0, done.stdout + done.stderr
     assert "2 passed" in done.stdout
+
+
+def test_loading_the_plugin_loads_no_library():
+    """pytest loads it in every session of the environment: velmo, and the
+    controller library it links, wait until a fixture is used."""
+    check = ("import sys, velmo_pytest, zandrel_sim; "
+             "assert 'velmo' not in sys.modules and 'velmo_arm' not in sys.modules, sorted(sys.modules); "
+             "assert zandrel_sim._loaded_path() is None")
+    done = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr

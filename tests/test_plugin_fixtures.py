@@ -1,6 +1,6 @@
 """Written as a user of velmo_arm would test a script: with the fixtures of
-velmo_arm's pytest plugin (loaded from its entry point, or by `pytest -p
-velmo_arm.pytest_plugin`; tests/test_plugin.py runs this file both ways)."""
+velmo's pytest plugin (loaded from its entry point, or by `pytest -p
+velmo_pytest`; tests/test_plugin.py runs this file both ways)."""
 
 import os
 

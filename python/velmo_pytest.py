@@ -1,9 +1,10 @@
 """pytest fixtures for testing scripts against the virtual controller.
 
 Installed with velmo as a pytest plugin (the `pytest11` entry point
-`velmo_arm.pytest_plugin`; with plugin autoloading off, `pytest -p
-velmo_arm.pytest_plugin`). It changes nothing for a test that neither uses
-its fixtures nor carries its marker.
+`velmo_pytest`; with plugin autoloading off, `pytest -p velmo_pytest`). It
+changes nothing for a test that neither uses its fixtures nor carries its
+marker: importing it loads no library (velmo, and with it the controller
+library, is imported when a fixture is first used).
 
     import pytest, velmo_arm
 
@@ -33,13 +34,14 @@ its fixtures nor carries its marker.
 """
 
 import pathlib
-from typing import Any, Iterator
+from typing import TYPE_CHECKING, Any, Iterator
 
 import pytest
 
 import zandrel_sim
 
-from .arm import Arm, connect
+if TYPE_CHECKING:
+    from velmo_arm import Arm
 
 __all__ = ["VirtualController"]
 
@@ -56,15 +58,17 @@ class VirtualController(zandrel_sim.Probe):
         self.folder = folder
         """The folder the controller keeps its programs and trajectories in (ZSIM_HOME)."""
 
-    def connect(self, **options: Any) -> Arm:
+    def connect(self, **options: Any) -> "Arm":
         """velmo_arm.connect to this controller, with connect's options."""
-        return connect(self.address, **options)
+        import velmo_arm
+
+        return velmo_arm.connect(self.address, **options)
 
 
 def pytest_configure(config: pytest.Config) -> None:
     config.addinivalue_line(
         "markers", f"{MARKER}(time_scale=0, manual_time=False, address='127.0.0.1'): a fresh virtual "
-        "controller for the test (velmo_arm's plugin), its time and address")
+        "controller for the test (velmo's pytest plugin), its time and address")
 
 
 @pytest.fixture
@@ -92,7 +96,7 @@ def virtual_controller(request: pytest.FixtureRequest, tmp_path: pathlib.Path,
 
 
 @pytest.fixture
-def virtual_arm(virtual_controller: VirtualController) -> Iterator[Arm]:
+def virtual_arm(virtual_controller: VirtualController) -> Iterator["Arm"]:
     """An Arm logged in to the test's virtual controller, powered and enabled."""
     arm = virtual_controller.connect(enable=True)
     try:
