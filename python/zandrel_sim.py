@@ -44,8 +44,9 @@ What a test can do with it:
 Every ``name`` may be a library function (``create_handler``) or the velmo
 method that calls it (``login``). Injections always win over the simulation:
 an injected code or out bytes make the call return at once. ``reset()``
-forgets everything. For pytest, velmo_arm's plugin hands each test a fresh
-controller (the ``virtual_controller`` fixture, docs/velmo_arm.md).
+forgets everything. For pytest, velmo's plugin (``velmo_pytest``) hands
+each test a fresh controller (the ``virtual_controller`` fixture,
+docs/velmo_arm.md).
 """
 
 import ctypes
