@@ -203,6 +203,88 @@ bool Trajectory::to_rest_in(const State &from, double target, const Limits &limi
     return true;
 }
 
+bool Trajectory::to_passing(const State &from, double target, double velocity, const Limits &limits,
+                            Trajectory *out)
+{
+    const double distance = target - from.p;
+    const double cruise = std::max(limits.v, velocity);
+    const Trajectory change = to_velocity(from, velocity, limits);
+    const double changed = change.end_.p - from.p;
+    const double scale = std::max({std::abs(distance), std::abs(changed), cruise * cruise / limits.a,
+                                   std::abs(target)}); /* positions are good to their rounding */
+    if (changed > distance + 1e-12 * scale)
+        return false;
+    Trajectory way;
+    if (changed >= distance - 1e-14 * scale) {
+        way = change;
+    } else {
+        /* push toward the cruise velocity; change to `velocity` at the last moment */
+        const Trajectory push = to_velocity(from, cruise, limits);
+        const auto short_of = [&](double tau) {
+            return distance - (to_velocity(push.at(tau), velocity, limits).end_.p - from.p);
+        };
+        double tau = push.duration_, coast = 0;
+        if (short_of(tau) >= 0) {
+            coast = short_of(tau) / cruise;
+        } else {
+            double lo = 0, hi = push.duration_;
+            for (int i = 0; i < kMaxHalvings; ++i) {
+                const double mid = 0.5 * (lo + hi);
+                if (mid <= lo || mid >= hi)
+                    break;
+                (short_of(mid) >= 0 ? lo : hi) = mid;
+            }
+            tau = lo;
+        }
+        way.start_ = from;
+        double left = tau;
+        for (std::size_t i = 0; i < push.count_ && left > 0; ++i) {
+            way.add(std::min(left, push.phases_[i].duration), push.phases_[i].jerk);
+            left -= push.phases_[i].duration;
+        }
+        way.add(coast, 0);
+        way.add_velocity_change(velocity, limits.a, limits.j);
+    }
+    way.end_ = State{target, velocity, 0};
+    *out = way;
+    return true;
+}
+
+double Trajectory::change_way(double v, double w, double acc, double jerk)
+{
+    const double dv = std::abs(w - v);
+    const double time = dv >= acc * acc / jerk ? dv / acc + acc / jerk : 2 * std::sqrt(dv / jerk);
+    return (v + w) / 2 * time;
+}
+
+double Trajectory::reachable(double v, double way, double acc, double jerk)
+{
+    if (!(way > 0))
+        return v;
+    if (!std::isfinite(way) || !std::isfinite(acc))
+        return std::numeric_limits<double>::infinity();
+    /* a change too small to reach `acc`: (2v + dv) sqrt(dv / jerk) = way, a
+     * cubic in s = sqrt(dv), s^3 + 2 v s = way sqrt(jerk), convex and rising:
+     * Newton's steps from above converge */
+    const double c = way * std::sqrt(jerk);
+    double s = std::cbrt(c);
+    if (v > 0)
+        s = std::min(s, c / (2 * v));
+    for (int i = 0; i < 60; ++i) {
+        const double f = s * (s * s + 2 * v) - c;
+        const double next = s - f / (3 * s * s + 2 * v);
+        if (!(next < s))
+            break;
+        s = next;
+    }
+    double dv = s * s;
+    if (dv > acc * acc / jerk) { /* reaches acc: dv^2 / (2 acc) + dv (v / acc + acc / (2 jerk)) + v acc / jerk = way */
+        const double qa = 1 / (2 * acc), qb = v / acc + acc / (2 * jerk), qc = v * acc / jerk - way;
+        dv = 2 * -qc / (qb + std::sqrt(std::max(0.0, qb * qb - 4 * qa * qc)));
+    }
+    return v + std::max(0.0, dv);
+}
+
 State Trajectory::at(double t) const
 {
     if (t >= duration_) {

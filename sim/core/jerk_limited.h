@@ -58,6 +58,21 @@ public:
      * duration. */
     static bool to_rest_in(const State &from, double target, const Limits &limits, double duration,
                            Trajectory *out);
+    /* The fastest way from `from` to pass `target` (ahead of it) at
+     * `velocity` (>= 0) with no acceleration, never turning back and no
+     * faster on the way than limits.v (or `velocity`, when that is higher).
+     * False (and *out unchanged) when that cannot be done: even the quickest
+     * change to `velocity` passes the target. */
+    static bool to_passing(const State &from, double target, double velocity, const Limits &limits,
+                           Trajectory *out);
+    /* The way a change of velocity between v and w (>= 0) covers when it
+     * starts and ends with no acceleration, at `acc` and `jerk` (speeding
+     * up from v to w covers as much as slowing down from w to v). */
+    static double change_way(double v, double w, double acc, double jerk);
+    /* The highest velocity w >= v (>= 0) with change_way(v, w) <= way:
+     * how fast a coordinate can be after speeding up from v over `way`, or
+     * before slowing down to v within it. */
+    static double reachable(double v, double way, double acc, double jerk);
 
     /* From `from`, its acceleration taken as zero, to `velocity` in exactly
      * `duration` seconds, shaped the same whatever the change: the

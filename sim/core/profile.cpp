@@ -1,12 +1,22 @@
 /*
- * The speed profile (profile.h): a few jerk-limited trajectories one after
- * the other (speeding up, cruising, a blend's ramp, the way to rest).
+ * The speed profile (profile.h): jerk-limited trajectories one after the
+ * other (speeding up, cruising, a blend's ramp, the way to rest).
+ *
+ * Under a speed limit along the way a plan is made stretch by stretch, as a
+ * machine tool's look-ahead plans the corners of its path: the speed at each
+ * boundary between stretches is at most what both stretches allow, what the
+ * way ahead can still slow down from (a backward pass) and what the way
+ * behind can speed up to (a forward pass); each stretch is then crossed the
+ * fastest way from its entry speed to its exit speed, with no acceleration
+ * at either end, so that each stretch's acceleration limit holds on it.
  */
 #include "profile.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <cstdio>
+#include <cstdlib>
 
 namespace zsim {
 
@@ -16,6 +26,10 @@ namespace {
 constexpr double kLimitSlack = 1.0 + 1e-9;
 
 constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+
+/* A stop's deceleration is found again this many times at most as the
+ * stretches its longer way crosses lower it. */
+constexpr int kStopRefinements = 12;
 
 jerk::Limits generator_limits(const Profile::Limits &l) { return {l.speed, l.acc, l.jerk}; }
 
@@ -39,11 +53,29 @@ jerk::Trajectory to_rest_short_of(const jerk::State &here, double at, jerk::Limi
     return jerk::Trajectory::to_rest(here, at, gl);
 }
 
-/* A ramp by dv over `time` within the acceleration and jerk of `l`. */
-bool ramp_fits(double dv, double time, const Profile::Limits &l)
+/* A ramp by dv over `time` within an acceleration and jerk. */
+bool ramp_fits(double dv, double time, double acc, double jerk)
 {
-    return time > 0 && jerk::Trajectory::ramp_acc(dv, time) <= l.acc * kLimitSlack &&
-           jerk::Trajectory::ramp_jerk(dv, time) <= l.jerk * kLimitSlack;
+    return time > 0 && jerk::Trajectory::ramp_acc(dv, time) <= acc * kLimitSlack &&
+           jerk::Trajectory::ramp_jerk(dv, time) <= jerk * kLimitSlack;
+}
+
+/* One stretch of a plan's way: to `end`, no faster than `speed`, at most `acc`. */
+struct Zone {
+    double end, speed, acc;
+};
+
+/* The first time (within [0, t.duration()]) at which `t` reaches `at`. */
+double time_to(const jerk::Trajectory &t, double at)
+{
+    double lo = 0, hi = t.duration();
+    for (int i = 0; i < 200; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        if (mid <= lo || mid >= hi)
+            break;
+        (t.at(mid).p < at ? lo : hi) = mid;
+    }
+    return hi;
 }
 
 } // namespace
@@ -52,29 +84,146 @@ void Profile::rebase()
 {
     t_ = 0;
     end_ = 0;
-    count_ = 0;
+    current_ = 0;
+    parts_.clear();
 }
 
 void Profile::append(double begin, const jerk::Trajectory &path)
 {
-    if (count_ == kMaxParts)
-        return;
-    parts_[static_cast<std::size_t>(count_++)] = {begin, path};
+    parts_.push_back({begin, path});
     end_ = begin + path.duration();
 }
 
 void Profile::evaluate()
 {
-    int i = count_ - 1;
-    while (i > 0 && parts_[static_cast<std::size_t>(i)].begin > t_)
-        --i;
-    if (i < 0)
+    if (parts_.empty())
         return;
-    const Part &part = parts_[static_cast<std::size_t>(i)];
+    while (current_ + 1 < parts_.size() && parts_[current_ + 1].begin <= t_)
+        ++current_;
+    const Part &part = parts_[current_];
     state_ = part.path.at(t_ - part.begin);
-    if (t_ >= end_) { /* at rest where the plan ends, exactly */
+    if (t_ >= end_) /* at rest where the plan ends, exactly */
         state_ = jerk::State{rest_, 0, 0};
+}
+
+void Profile::bounds(double from, double to, const Limits &limits, double *speed, double *acc) const
+{
+    *speed = limits.speed;
+    *acc = limits.acc;
+    if (!limit_)
+        return;
+    double begin = 0;
+    for (const Stretch &s : *limit_) {
+        if (s.end >= from && begin <= to) {
+            *speed = std::min(*speed, s.speed * limits.speed_scale);
+            *acc = std::min(*acc, s.acc * limits.acc_scale);
+        }
+        begin = s.end;
+        if (begin > to)
+            break;
     }
+}
+
+bool Profile::append_way(double begin, const jerk::State &from, double until, double velocity, const Limits &limits)
+{
+    /* the stretches of the way, as zones under these limits (neighbours alike merged) */
+    std::vector<Zone> zones;
+    /* zones shorter than the rounding of positions join their neighbour, at the lower limits */
+    const double tiny = 1e-12 * std::max({1.0, std::abs(from.p), std::abs(until)});
+    const auto add_zone = [&](double end, double speed, double acc) {
+        const double begin = zones.empty() ? from.p : zones.back().end;
+        if (!zones.empty() && ((zones.back().speed == speed && zones.back().acc == acc) || end - begin <= tiny)) {
+            zones.back() = {end, std::min(zones.back().speed, speed), std::min(zones.back().acc, acc)};
+        } else if (end - begin > tiny) {
+            zones.push_back({end, speed, acc});
+        } else if (zones.empty()) { /* the way is shorter than the rounding: at these limits */
+            zones.push_back({std::max(end, begin), speed, acc});
+        }
+    };
+    if (limit_) {
+        for (const Stretch &s : *limit_) {
+            if (s.end <= from.p)
+                continue;
+            add_zone(std::min(s.end, until), std::min(limits.speed, s.speed * limits.speed_scale),
+                     std::min(limits.acc, s.acc * limits.acc_scale));
+            if (s.end >= until)
+                break;
+        }
+    }
+    if (zones.empty() || zones.back().end < until)
+        add_zone(until, limits.speed, limits.acc);
+    if (zones.empty()) { /* already there */
+        if (std::abs(from.v - velocity) > 0 || from.a != 0)
+            return false;
+        append(begin, jerk::Trajectory(until));
+        return true;
+    }
+    const std::size_t count = zones.size();
+    if (velocity > zones.back().speed * kLimitSlack)
+        return false;
+    const double jerk = limits.jerk;
+
+    /* the speed at the start of each zone (entry[count]: at `until`): backward, then forward */
+    std::vector<double> entry(count + 1);
+    entry[count] = velocity;
+    for (std::size_t k = count - 1; k > 0; --k) {
+        const double length = zones[k].end - zones[k - 1].end;
+        entry[k] = std::min({zones[k - 1].speed, zones[k].speed,
+                             jerk::Trajectory::reachable(entry[k + 1], length, zones[k].acc, jerk)});
+    }
+    entry[0] = from.v;
+    for (std::size_t k = 1; k < count; ++k) {
+        const double length = zones[k - 1].end - (k == 1 ? from.p : zones[k - 2].end);
+        if (k > 1 || from.a == 0)
+            entry[k] = std::min(entry[k], jerk::Trajectory::reachable(entry[k - 1], length, zones[k - 1].acc, jerk));
+    }
+
+    std::vector<Part> parts;
+    double t = begin;
+    jerk::State here = from;
+    for (std::size_t k = 0; k < count; ++k) {
+        const Zone &z = zones[k];
+        const jerk::Limits gl{z.speed, z.acc, jerk};
+        double exit = entry[k + 1];
+        jerk::Trajectory way;
+        bool fits = jerk::Trajectory::to_passing(here, z.end, exit, gl, &way);
+        if (!fits && k + 1 < count) {
+            /* from a moving start: the fastest exit it reaches, or the slowest it can slow to */
+            double lo = 0, hi = exit;
+            bool any = jerk::Trajectory::to_passing(here, z.end, 0, gl, &way);
+            for (int i = 0; any && i < 60; ++i) {
+                const double mid = 0.5 * (lo + hi);
+                jerk::Trajectory trial;
+                if (jerk::Trajectory::to_passing(here, z.end, mid, gl, &trial)) {
+                    lo = mid;
+                    way = trial;
+                } else {
+                    hi = mid;
+                }
+            }
+            if (any) {
+                exit = lo;
+                fits = true;
+            } else { /* too fast to slow down in time: it crosses into the next zone still slowing */
+                const jerk::Trajectory down = jerk::Trajectory::to_velocity(here, exit, gl);
+                const double cross = time_to(down, z.end);
+                parts.push_back({t, down});
+                t += cross;
+                here = down.at(cross);
+                continue;
+            }
+        }
+        if (!fits) {
+            if (std::getenv("JP_DEBUG")) std::fprintf(stderr, "append_way fails at zone %zu/%zu here p=%g v=%g a=%g end=%g exit=%g speed=%g acc=%g\n", k, count, here.p, here.v, here.a, z.end, exit, z.speed, z.acc);
+            return false;
+        }
+        parts.push_back({t, way});
+        t += way.duration();
+        here = {z.end, exit, 0};
+    }
+    for (const Part &p : parts)
+        append(p.begin, p.path);
+    return true;
 }
 
 void Profile::plan(double length, const Limits &limits)
@@ -84,26 +233,27 @@ void Profile::plan(double length, const Limits &limits)
     stopping_ = false;
     state_ = {};
     rebase();
-    append(0, jerk::Trajectory::to_rest(state_, length_, generator_limits(limits)));
+    if (!append_way(0, state_, length_, 0, limits))
+        append(0, jerk::Trajectory::to_rest(state_, length_, generator_limits(slowest(limits))));
     evaluate();
 }
 
 bool Profile::plan_with_head(double length, const Limits &limits, double wait, double speed, double time)
 {
-    if (speed > limits.speed * kLimitSlack || !ramp_fits(speed, time, limits))
+    double top_speed, top_acc; /* the head stays on its first stretch's limits */
+    bounds(0, speed * time / 2, limits, &top_speed, &top_acc);
+    if (speed > top_speed * kLimitSlack || !ramp_fits(speed, time, top_acc, limits.jerk))
         return false;
     const jerk::Trajectory head = jerk::Trajectory::ramp({}, speed, time);
-    const jerk::Limits gl = generator_limits(limits);
-    /* the rest of the way must leave room to slow down without turning back */
-    if (jerk::Trajectory::to_velocity(head.end(), 0, gl).end().p > length)
-        return false;
     Profile p;
+    p.limit_ = limit_;
     p.length_ = p.rest_ = length;
     p.limits_ = limits;
     wait = std::max(wait, 0.0);
     p.append(0, jerk::Trajectory(0));
     p.append(wait, head);
-    p.append(wait + time, jerk::Trajectory::to_rest(head.end(), length, gl));
+    if (!p.append_way(wait + time, head.end(), length, 0, limits))
+        return false;
     p.evaluate();
     *this = p;
     return true;
@@ -116,68 +266,95 @@ void Profile::retime(const Limits &limits, const Limits &transition)
     if (stopping_ || done)
         return;
     const jerk::State here = state_;
-    const jerk::Limits gl = generator_limits(limits);
     rebase();
-    if (here.v > limits.speed) { /* down to the new speed at the transition's rates, then on */
-        const jerk::Limits down{limits.speed, std::max(transition.acc, std::abs(here.a)), transition.jerk};
-        const jerk::Trajectory change = jerk::Trajectory::to_velocity(here, limits.speed, down);
-        if (jerk::Trajectory::to_velocity(change.end(), 0, gl).end().p <= rest_) {
+    double speed_here, acc_here;
+    bounds(here.p, here.p, limits, &speed_here, &acc_here);
+    if (here.v > speed_here) { /* down to the new speed at the transition's rates, then on */
+        double unused, down_acc;
+        bounds(here.p, here.p, transition, &unused, &down_acc);
+        const jerk::Limits down{speed_here, std::max(down_acc, std::abs(here.a)), transition.jerk};
+        const jerk::Trajectory change = jerk::Trajectory::to_velocity(here, speed_here, down);
+        if (change.end().p <= rest_) {
             append(0, change);
-            append(change.duration(), to_rest_short_of(change.end(), rest_, gl));
-        } else { /* too near the end for that: to rest at the transition's rates */
-            append(0, to_rest_short_of(here, rest_, down));
+            if (append_way(change.duration(), change.end(), rest_, 0, limits)) {
+                evaluate();
+                return;
+            }
         }
-    } else {
-        append(0, to_rest_short_of(here, rest_, gl));
+        rebase(); /* too near a slower stretch or the end for that: at the transition's rates */
+        Limits mixed = transition;
+        mixed.speed = limits.speed;
+        mixed.speed_scale = limits.speed_scale;
+        if (!append_way(0, here, rest_, 0, mixed))
+            append(0, to_rest_short_of(here, rest_, generator_limits(slowest(mixed))));
+    } else if (!append_way(0, here, rest_, 0, limits)) {
+        append(0, to_rest_short_of(here, rest_, generator_limits(slowest(limits))));
     }
     evaluate();
 }
 
 double Profile::end_with_tail(double speed, double time)
 {
-    if (stopping_ || finished() || rest_ < length_ || !ramp_fits(speed, time, limits_) || speed <= 0)
+    if (stopping_ || finished() || rest_ < length_ || speed <= 0)
         return -1;
     const double tail_from = length_ - speed * time / 2;
-    const jerk::Limits gl = generator_limits(limits_);
+    double top_speed, top_acc; /* the tail stays on its stretch's limits */
+    bounds(tail_from, length_, limits_, &top_speed, &top_acc);
+    if (speed > top_speed * kLimitSlack || !ramp_fits(speed, time, top_acc, limits_.jerk) || tail_from < state_.p)
+        return -1;
     const jerk::State here = state_;
     Profile p = *this;
     p.rebase();
-    /* at cruise speed as long as it can, down to the blend's speed just in
-     * time; else down to it at once and on at that speed */
-    const double cruise = std::max(limits_.speed, speed);
-    const jerk::Trajectory up = jerk::Trajectory::to_velocity(here, cruise, gl);
-    const double down_way = jerk::Trajectory::to_velocity({0, cruise, 0}, speed, gl).end().p;
-    const double cruise_way = tail_from - up.end().p - down_way;
-    double tail_start;
-    if (cruise_way >= 0) {
-        p.append(0, up);
-        const double down_at = up.duration() + cruise_way / cruise;
-        const jerk::Trajectory down =
-            jerk::Trajectory::to_velocity({up.end().p + cruise_way, cruise, 0}, speed, gl);
-        p.append(down_at, down);
-        tail_start = down_at + down.duration();
-    } else {
-        const jerk::Trajectory down = jerk::Trajectory::to_velocity(here, speed, gl);
-        const double on_way = tail_from - down.end().p;
-        if (on_way < 0)
-            return -1;
-        p.append(0, down);
-        tail_start = down.duration() + on_way / speed;
-    }
+    if (!p.append_way(0, here, tail_from, speed, limits_))
+        return -1;
+    const double tail_start = p.end_;
     p.append(tail_start, jerk::Trajectory::ramp({tail_from, speed, 0}, 0, time));
     p.evaluate();
     *this = p;
     return tail_start;
 }
 
-void Profile::stop(double dec, double jerk)
+Profile::Limits Profile::slowest(const Limits &limits) const
+{
+    Limits l = limits;
+    if (limit_)
+        for (const Stretch &s : *limit_) {
+            l.speed = std::min(l.speed, s.speed * limits.speed_scale);
+            l.acc = std::min(l.acc, s.acc * limits.acc_scale);
+        }
+    return l;
+}
+
+double Profile::stop_dec(double dec, double jerk, bool quick, double scale) const
+{
+    if (!limit_)
+        return dec;
+    for (int i = 0; i < kStopRefinements; ++i) {
+        const double way = jerk::Trajectory::to_velocity(state_, 0, {kUnbounded, dec, jerk}).end().p;
+        double least = dec, begin = 0;
+        for (const Stretch &s : *limit_) {
+            if (s.end > state_.p && begin <= way)
+                least = std::min(least, (quick ? s.quick_acc : s.acc) * scale);
+            begin = s.end;
+            if (begin > way)
+                break;
+        }
+        if (least >= dec)
+            break;
+        dec = least;
+    }
+    return dec;
+}
+
+void Profile::stop(double dec, double jerk, bool quick)
 {
     const bool done = finished();
     stopping_ = true;
     if (done)
         return;
     const jerk::State here = state_;
-    const jerk::Trajectory brake = jerk::Trajectory::to_velocity(here, 0, {kUnbounded, dec, jerk});
+    const jerk::Trajectory brake =
+        jerk::Trajectory::to_velocity(here, 0, {kUnbounded, stop_dec(dec, jerk, quick, 1.0), jerk});
     if (brake.end().p >= rest_)
         return; /* the plan comes to rest sooner */
     rebase();
@@ -200,7 +377,20 @@ void Profile::resume(const Limits &limits)
     rest_ = std::max(resume_rest_, state_.p);
     const jerk::State here = state_;
     rebase();
-    append(0, to_rest_short_of(here, rest_, generator_limits(limits)));
+    if (!append_way(0, here, rest_, 0, limits))
+        append(0, to_rest_short_of(here, rest_, generator_limits(slowest(limits))));
+    evaluate();
+}
+
+void Profile::extend(double length)
+{
+    if (stopping_ || finished() || length <= length_)
+        return;
+    length_ = rest_ = length;
+    const jerk::State here = state_;
+    rebase();
+    if (!append_way(0, here, length, 0, limits_))
+        append(0, to_rest_short_of(here, length, generator_limits(slowest(limits_))));
     evaluate();
 }
 
@@ -210,7 +400,8 @@ void Profile::stop_at(double at)
     const jerk::State here = state_;
     rebase();
     rest_ = at;
-    append(0, to_rest_short_of(here, at, generator_limits(limits_)));
+    if (!append_way(0, here, at, 0, limits_))
+        append(0, to_rest_short_of(here, at, generator_limits(slowest(limits_))));
     evaluate();
 }
 
@@ -219,6 +410,7 @@ void Profile::brake(double speed, double dec, double jerk)
     const jerk::Trajectory brake = jerk::Trajectory::to_velocity({0, speed, 0}, 0, {kUnbounded, dec, jerk});
     length_ = rest_ = brake.end().p;
     limits_ = {std::max(speed, 1e-12), dec, jerk};
+    limit_ = nullptr;
     stopping_ = true;
     state_ = {0, speed, 0};
     rebase();
@@ -230,7 +422,8 @@ double Profile::braked() const
 {
     if (finished())
         return rest_;
-    return jerk::Trajectory::to_velocity(state_, 0, {kUnbounded, limits_.acc, limits_.jerk}).end().p;
+    const double dec = stop_dec(limits_.acc, limits_.jerk, false, limits_.acc_scale);
+    return jerk::Trajectory::to_velocity(state_, 0, {kUnbounded, dec, limits_.jerk}).end().p;
 }
 
 void Profile::advance(double dt)

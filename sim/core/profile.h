@@ -6,22 +6,44 @@
 
 #include "jerk_limited.h"
 
-#include <array>
+#include <cstddef>
+#include <vector>
 
 namespace zsim {
+
+/* How fast a path may be followed, stretch by stretch, whatever the move
+ * asks: on a Cartesian path, what the joints allow (joint_path.h). In path
+ * units at rapid rate 1; a profile scales them by its limits' speed_scale
+ * and acc_scale. */
+struct Stretch {
+    double end;       /* where the stretch ends (it begins where the one before ends, the first at 0) */
+    double speed;     /* > 0: the highest speed on the stretch */
+    double acc;       /* > 0: the acceleration (either way) while no faster than `speed` */
+    double quick_acc; /* > 0: the deceleration of a quick stop on the stretch */
+};
+using SpeedLimit = std::vector<Stretch>;
 
 /* Motion along one coordinate u (a path parameter, 0 to length), jerk-limited
  * (jerk_limited.h): planned from rest and re-planned from wherever it is;
  * position, speed and acceleration never jump, so samples taken at any times
- * show no speed, acceleration or jerk beyond its limits. */
+ * show no speed, acceleration or jerk beyond its limits. With a speed limit
+ * along the way (limit_by) every plan also keeps, on each stretch, that
+ * stretch's speed and acceleration: it slows down before a slower stretch
+ * and crosses from one stretch to the next with no acceleration. */
 class Profile {
 public:
     struct Limits {
         double speed; /* cruise, > 0 */
         double acc;   /* speeding up and slowing down, > 0 */
         double jerk;  /* > 0 */
+        /* the speed limit along the way is scaled by these (the rapid rate r: r and r^2) */
+        double speed_scale = 1;
+        double acc_scale = 1;
     };
 
+    /* Every plan from now on also keeps `limit` (null: none). The profile
+     * keeps the pointer: the limit must outlive it and its copies. */
+    void limit_by(const SpeedLimit *limit) { limit_ = limit; }
     /* From rest at 0 to rest at `length`. */
     void plan(double length, const Limits &limits);
     /* From rest at 0: `wait` seconds at rest, then speeding up to `speed`
@@ -39,8 +61,13 @@ public:
      * (nothing changed) when the limits cannot do that. */
     double end_with_tail(double speed, double time);
     /* Comes to rest at deceleration `dec` and jerk `jerk`, or sooner where
-     * the plan already does (the end, an earlier stop). */
-    void stop(double dec, double jerk);
+     * the plan already does (the end, an earlier stop); no harder than the
+     * speed limit's stretches allow on the way (their quick_acc for a quick
+     * stop, else their acc; at rapid rate 1). */
+    void stop(double dec, double jerk, bool quick = false);
+    /* From here to rest at `length`, further on than the plan's end (a
+     * path without end, known further now). Nothing changes while stopping. */
+    void extend(double length);
     /* Comes to rest exactly at `at` (from here to the end), at the limits
      * when it can, harder when it must. */
     void stop_at(double at);
@@ -65,28 +92,45 @@ public:
     /* A stop was ordered: it rests short of the end and keeps its plan. */
     bool stopping() const { return stopping_; }
     bool finished() const { return t_ >= end_; }
+    /* Seconds until the plan rests. */
+    double remaining() const { return end_ > t_ ? end_ - t_ : 0.0; }
     const Limits &limits() const { return limits_; }
+    /* The highest speed and the lowest acceleration the speed limit allows
+     * from `from` to `to` under `limits` (the limits' own where it says
+     * nothing). */
+    void bounds(double from, double to, const Limits &limits, double *speed, double *acc) const;
 
 private:
     struct Part {
         double begin; /* s after the plan's start */
         jerk::Trajectory path;
     };
-    static constexpr int kMaxParts = 4;
 
     /* A new plan from the present state: no parts yet. */
     void rebase();
     void append(double begin, const jerk::Trajectory &path);
     void evaluate();
+    /* Appends the fastest way from `from`, at `begin` seconds into the plan,
+     * to pass `until` at `velocity` (0: to rest there) within `limits` and
+     * the speed limit. False (nothing appended) when the way cannot keep
+     * them: it would pass `until` faster. */
+    bool append_way(double begin, const jerk::State &from, double until, double velocity, const Limits &limits);
+    /* Limits that keep every stretch of the speed limit at once: what a
+     * plan falls back to when it cannot be made stretch by stretch. */
+    Limits slowest(const Limits &limits) const;
+    /* The deceleration a stop from here may have: `dec`, less where a
+     * stretch it crosses allows less (its accelerations times `scale`). */
+    double stop_dec(double dec, double jerk, bool quick, double scale) const;
 
-    std::array<Part, kMaxParts> parts_{};
-    int count_ = 0;
+    std::vector<Part> parts_;
+    std::size_t current_ = 0;  /* the part t_ is in */
     double t_ = 0, end_ = 0; /* time since the plan started; when it ends */
     jerk::State state_{};
     double length_ = 0, rest_ = 0;
     double resume_rest_ = 0; /* where the plan rested before a pause */
     bool stopping_ = false;
     Limits limits_{1, 1, 1};
+    const SpeedLimit *limit_ = nullptr;
 };
 
 } // namespace zsim

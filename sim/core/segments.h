@@ -18,6 +18,7 @@
 #ifndef ZSIM_SEGMENTS_H
 #define ZSIM_SEGMENTS_H
 
+#include "joint_path.h"
 #include "profile.h"
 #include "segment.h"
 
@@ -53,6 +54,17 @@ protected:
      * profile cannot do that. */
     bool plan_blend(PathSegment &next, double next_length, const Profile::Limits &next_limits, double sa,
                     double sb, double time);
+    /* Whether the arm keeps its limits through a blend planned so: this
+     * profile as `own` (its tail `tail_start` seconds from now), next's as
+     * `head`. Joint moves keep theirs by construction. */
+    virtual bool blend_keeps_limits(const Profile & /* own */, const PathSegment & /* next */,
+                                    const Profile & /* head */, double /* tail_start */, double /* time */) const
+    {
+        return true;
+    }
+    /* Stops this profile and, blending, the partner's (sharing the stop's
+     * deceleration and jerk), at `factor` times the stop's deceleration. */
+    void stop_profiles(StopKind kind, double factor);
     /* After a step: true when the arm has come to rest at this segment's end
      * or, stopped during a blend, where both moves' stops brought it (the
      * partner then ends without moving: the arm stays there). */
@@ -67,6 +79,22 @@ protected:
     bool absorbed_ = false;    /* its blend was stopped and ended where the two came to rest */
     bool paused_ = false;      /* a program's pause: at rest short of the end, not done */
 };
+
+/* Blends try speeds from the moves' cruise speeds (share 1) down by this
+ * factor until every limit holds; below the smallest share there is no
+ * blend (the arm stops at the corner). */
+constexpr double kBlendShrink = 0.8;
+constexpr double kSmallestBlendShare = 1e-4;
+
+/* `fits(share)` says whether the blend at that share keeps every limit and was planned. */
+template <class Fits>
+bool search_blend(Fits &&fits)
+{
+    for (double share = 1.0; share >= kSmallestBlendShare; share *= kBlendShrink)
+        if (fits(share))
+            return true;
+    return false;
+}
 
 /* Joints along a straight line of joint space from where the arm stands to
  * `target`. speed and acc are those of the joint that travels furthest.
@@ -103,10 +131,12 @@ struct CartesianLimits {
 /* The TCP (base frame) from where the arm is when the segment begins to a
  * target pose along a line or a circular arc, or without end along a ray (a
  * translation along, or a turn about, a fixed axis: continuous Cartesian
- * jogs). Position and orientation start and end together. The path ahead is
- * followed by inverse kinematics in advance of the motion, as far as the arm
- * needs to stop: where the path cannot be followed (out of reach, a joint
- * limit, a singularity) the arm comes to rest there and reports it. */
+ * jogs). Position and orientation start and end together. The path is
+ * followed by inverse kinematics when the move begins (a ray ahead of the
+ * arm as far as it needs to stop, as it goes): the speed limit the joints
+ * set along it (joint_path.h) slows the move where they need it, and where
+ * the path cannot be followed (out of reach, a joint limit, a singularity)
+ * the arm comes to rest there and reports it. */
 class CartesianSegment final : public PathSegment {
 public:
     /* A straight line to `target`. */
@@ -122,6 +152,8 @@ public:
     ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
     StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
     bool blend(Segment &next, const MotionContext &ctx, const Joints &corner) override;
+    bool request_stop(StopKind kind) override;
+    bool pause() override;
 
 private:
     enum class Shape { kLine, kArc, kRay, kTurn };
@@ -133,15 +165,22 @@ private:
     double path_jerk(double factor) const;
     /* The TCP (base frame) at path parameter u. */
     Pose at(double u) const;
-    /* Follows the path ahead far enough to stop before where it cannot be
-     * followed, and plans that stop once it finds such a place (not while
-     * joined: the blend that joined it checked its way). */
-    void look_ahead(const MotionContext &ctx, double dt);
-    /* Follows the path ahead in cruise steps up to u (or its end); where it
-     * cannot be followed it stops there and keeps why (wall_). */
-    void scan_to(const MotionContext &ctx, double u);
-    /* Moves `scan` on to u by inverse kinematics; kOk or why it cannot. */
-    ErrorCode follow(const MotionContext &ctx, double u, Joints &scan) const;
+    bool endless() const { return shape_ == Shape::kRay || shape_ == Shape::kTurn; }
+    /* A ray: follows the path ahead far enough to stop before its samples
+     * end, and plans on to where they now end. */
+    void look_ahead(double dt);
+    /* Whether the arm keeps every joint's speed and acceleration (at the
+     * rapid rate the profiles follow) over the cycles from `first` to `last`
+     * after the present one (first 0: the present cycle and the one before
+     * it are the arm's own), this move at `own` and, blending, `next` at
+     * `theirs`. */
+    bool keeps_joint_limits(const Profile &own, const CartesianSegment *next, const Profile *theirs, long first,
+                            long last) const;
+    bool blend_keeps_limits(const Profile &own, const PathSegment &next, const Profile &head, double tail_start,
+                            double time) const override;
+    /* After a stop was ordered: its deceleration lowered until the joints
+     * keep their limits on the way to rest. */
+    void check_stop();
 
     Shape shape_;
     Pose target_ = Pose::Identity();
@@ -155,11 +194,14 @@ private:
     double mm_per_u_ = 0, rad_per_u_ = 0; /* of the TCP and of its turn, per path unit */
     double end_u_ = 1;                    /* the path's parameter at its end */
 
-    Joints scan_q_{};                     /* the joints where the path was followed ahead to */
-    double scanned_ = 0;                  /* ... and how far */
-    ErrorCode wall_ = kOk;                /* why it cannot go beyond scanned_, once found */
-    Joints limit_q_{};                    /* a joint limit as the wall: the joints standing on it */
-    bool walled_ = false;                 /* the profile comes to rest there */
+    Pose tool_inverse_ = Pose::Identity(); /* the frames cannot change while the arm moves */
+    JointPath path_;                       /* the joints along the path, and their speed limit */
+    std::array<Joints, 2> recent_{};       /* the arm's joints in the last cycle and the one before */
+    /* A stop ordered since the last step, to check before the arm moves on:
+     * its kind, and the profiles as they were before it. */
+    bool stop_unchecked_ = false;
+    StopKind stop_kind_ = StopKind::kControlled;
+    Profile before_stop_, partner_before_stop_;
 };
 
 /* A circle through three points: false when they are (nearly) on one line. */
