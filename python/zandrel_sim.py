@@ -24,9 +24,6 @@ What a test can do with it:
   index, data)`` (bytes written into an out-parameter),
   ``inject_callback`` and ``inject_delay``. An injected failure is also the
   controller's last error, so ``get_last_error()`` reports it;
-
-Every ``name`` may be a library function (``create_handler``) or the velmo
-method that calls it (``login``).
 - exercise error handling: ``raise_error(code, mode)`` calls the script's
   error handler as the library would, ``trigger_fault(address, code)`` stops
   the arm in an error state and reports it from the library's event thread;
@@ -39,8 +36,10 @@ method that calls it (``login``).
   and trajectories, ``ZSIM_HOME``) and ``settings(address)`` (force control,
   payload, link settings, recorder, program, debug log).
 
-Injections always win over the simulation: an injected code or out bytes
-make the call return at once. ``reset()`` forgets everything.
+Every ``name`` may be a library function (``create_handler``) or the velmo
+method that calls it (``login``). Injections always win over the simulation:
+an injected code or out bytes make the call return at once. ``reset()``
+forgets everything.
 """
 
 import ctypes
