@@ -92,8 +92,17 @@ assert sim.calls("create_handler") == [["10.0.0.7", 1]]
 print("ok", sys.version_info[:2])
 """
 
-INTERPRETERS = sorted(glob.glob("/root/.pyenv/versions/3.*/bin/python3"))
-INTERPRETERS = [p for p in INTERPRETERS if re.search(r"/3\.(8|9|1[0-9])\.", p)]
+
+def pyenv_interpreters():
+    """Every CPython 3.8+ that pyenv keeps, wherever its root is on this machine."""
+    if shutil.which("pyenv") is None:
+        return []
+    root = subprocess.run(["pyenv", "root"], capture_output=True, text=True).stdout.strip()
+    found = sorted(glob.glob(os.path.join(root, "versions", "3.*", "bin", "python3"))) if root else []
+    return [p for p in found if re.search(r"[/\\]3\.(8|9|1[0-9])\.", p)]
+
+
+INTERPRETERS = pyenv_interpreters()
 
 
 @pytest.mark.skipif(not INTERPRETERS, reason="no pyenv interpreters on this machine")
