@@ -1,38 +1,16 @@
 /*
- * The robot object's constructor and connection methods, and the bridge from
- * native code back into Python: the error handler the library calls, and the
- * helpers that call a Python callable with numbers.
+ * The bridge from native code back into Python: the error handler the library
+ * calls (pythonCallBack, with set_error_handler that registers it), and
+ * call_func, which calls a Python callable with numbers, as a method and for
+ * native callers. Neither enters the interpreter once it has begun to exit.
  */
-#include "frame.h"
+#include "forward.h"
 
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <iterator>
 
 using namespace velmo;
-
-PyObject *velmo::code_tuple(ErrorCode code)
-{
-    static PyObject *shared[128]; /* (0,) to (127,); read and written with the GIL held */
-    const bool common = code >= 0 && code < static_cast<ErrorCode>(std::size(shared));
-    if (common && shared[code] != nullptr) {
-        Py_INCREF(shared[code]);
-        return shared[code];
-    }
-    PyObject *tuple = tuple_of(py(code));
-    if (common && tuple != nullptr) {
-        Py_INCREF(tuple);
-        shared[code] = tuple;
-    }
-    return tuple;
-}
-
-extern "C" {
-/* Exported: native callers may read which address the next login uses. */
-VELMO_EXPORT char ipaddr[30];
-}
 
 /* The handler of the most recent set_error_handler, shared by all RC objects.
  * Read and written only with the interpreter lock held. */
@@ -40,45 +18,6 @@ static PyObject *my_callback = nullptr;
 
 static const char not_callable[] = "parameter must be callable";
 static const char not_a_float[] = "call_func: callable didn't return a float\n";
-
-int RC_init(PyObject *, PyObject *args, PyObject *)
-{
-    const char *address = nullptr;
-    if (!PyArg_ParseTuple(args, "s", &address))
-        return -1;
-    std::strncpy(ipaddr, address, sizeof ipaddr - 1);
-    ipaddr[sizeof ipaddr - 1] = '\0';
-    return 0;
-}
-
-/* Destruction releases what the script left in ip_addr; it never calls the
- * library, so a connection that was not logged out stays open there. */
-void RC_dealloc(PyObject *self)
-{
-    PyTypeObject *type = Py_TYPE(self);
-    PyObject *ip_addr = reinterpret_cast<RobotObject *>(self)->ip_addr;
-    reinterpret_cast<RobotObject *>(self)->ip_addr = nullptr;
-    Py_XDECREF(ip_addr);
-    freefunc free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_object(self);
-    Py_DECREF(type); /* instances of heap types own a reference to their type */
-}
-
-PyObject *RC_log_in(PyObject *self, PyObject *)
-{
-    RobotHandle *handle = &reinterpret_cast<RobotObject *>(self)->handle;
-    *handle = 1;
-    ErrorCode code = create_handler(ipaddr, handle);
-    /* A failed login must not leave a handle that might belong to another connection. */
-    if (code != 0)
-        *handle = -1;
-    return result_tuple(code);
-}
-
-PyObject *RC_log_out(PyObject *self, PyObject *)
-{
-    return forward(self, no_args, destory_handler);
-}
 
 /* Set by the module's atexit hook: the interpreter is finalising, and a
  * thread that asks it for its lock now is ended inside it (or, from 3.14 on,
@@ -161,7 +100,7 @@ PyObject *RC_set_error_handler(PyObject *self, PyObject *args)
     if (handle == nullptr)
         return nullptr;
     PyObject *temp = nullptr;
-    if (!PyArg_ParseTuple(args, "O:set_callback", &temp))
+    if (!parse_tuple(args, FORMAT("O:set_callback"), &temp))
         return nullptr;
     if (!PyCallable_Check(temp)) {
         PyErr_SetString(PyExc_TypeError, not_callable);
@@ -179,7 +118,7 @@ PyObject *RC_call_func(PyObject *, PyObject *args)
 {
     PyObject *temp = nullptr;
     double x = 0, y = 0;
-    if (!PyArg_ParseTuple(args, "Odd:set_callback", &temp, &x, &y))
+    if (!parse_tuple(args, FORMAT("Odd:set_callback"), &temp, &x, &y))
         return nullptr;
     if (!PyCallable_Check(temp)) {
         PyErr_SetString(PyExc_TypeError, not_callable);
