@@ -7,6 +7,7 @@
 #include "forward.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -22,13 +23,49 @@ static const char not_a_float[] = "call_func: callable didn't return a float\n";
 /* Set by the module's atexit hook: the interpreter is finalising, and a
  * thread that asks it for its lock now is ended inside it (or, from 3.14 on,
  * made to wait forever). The bridge functions look before they ask, and again
- * once they hold the lock, so no callback runs after the hook. (3.8's stable
- * ABI has no Py_IsFinalizing.) */
+ * once they hold the lock, so none starts a callback after the hook. (3.8's
+ * stable ABI has no Py_IsFinalizing.) */
 static std::atomic<bool> interpreter_exiting{false};
 
+/* Bridge calls on their way in: past the first look at the mark, not yet
+ * past the second (a thread can be held up between its look and its request
+ * for the lock for any time). */
+static std::atomic<int> bridge_calls_entering{0};
+
+/* Bridge calls inside the interpreter: in the whole process, and on this
+ * thread. Changed and read with the interpreter lock held. */
+static int bridge_calls_inside = 0;
+static thread_local int bridge_calls_on_this_thread = 0;
+
+/* How long the exit hook waits for callbacks already on their way. */
+constexpr std::chrono::seconds kExitWait{1};
+
+static bool bridge_calls_pending()
+{
+    return bridge_calls_entering.load() > 0 || bridge_calls_inside > bridge_calls_on_this_thread;
+}
+
+/* The atexit hook. A callback that began before it may still be running on
+ * another thread - a Python handler gives the lock up between bytecodes - and
+ * another may be about to ask for the lock, so the hook lets the lock go until
+ * each has returned, or has seen the mark and turned back: none runs after
+ * the hook, and none asks for the lock once the interpreter is finalising. A
+ * handler that blocks is not waited for beyond kExitWait. */
 static PyObject *mark_interpreter_exit(PyObject *, PyObject *)
 {
     interpreter_exiting.store(true);
+    if (!bridge_calls_pending())
+        Py_RETURN_NONE;
+    const auto deadline = std::chrono::steady_clock::now() + kExitWait;
+    PyObject *time = PyImport_ImportModule("time");
+    while (time != nullptr && bridge_calls_pending() && std::chrono::steady_clock::now() < deadline) {
+        PyObject *slept = PyObject_CallMethod(time, "sleep", "d", 0.001); /* lets the lock go */
+        if (slept == nullptr)
+            break; /* an interrupt: stop waiting */
+        Py_DECREF(slept);
+    }
+    Py_XDECREF(time);
+    PyErr_Clear();
     Py_RETURN_NONE;
 }
 
@@ -54,13 +91,27 @@ int watch_interpreter_exit(void)
  * the interpreter is finalising. */
 static bool enter_interpreter(PyGILState_STATE &gil)
 {
-    if (interpreter_exiting.load() || !Py_IsInitialized())
+    bridge_calls_entering++;
+    if (interpreter_exiting.load() || !Py_IsInitialized()) {
+        bridge_calls_entering--;
         return false;
+    }
     gil = PyGILState_Ensure();
-    if (!interpreter_exiting.load())
-        return true;
+    bridge_calls_entering--;
+    if (interpreter_exiting.load()) {
+        PyGILState_Release(gil);
+        return false;
+    }
+    bridge_calls_inside++;
+    bridge_calls_on_this_thread++;
+    return true;
+}
+
+static void leave_interpreter(PyGILState_STATE gil)
+{
+    bridge_calls_inside--;
+    bridge_calls_on_this_thread--;
     PyGILState_Release(gil);
-    return false;
 }
 
 /* Print the pending exception and clear it. SystemExit goes to the unraisable
@@ -91,7 +142,7 @@ extern "C" VELMO_EXPORT void pythonCallBack(int eventcode)
         Py_DECREF(handler);
     }
     PyErr_Restore(type, value, traceback);
-    PyGILState_Release(gil);
+    leave_interpreter(gil);
 }
 
 PyObject *RC_set_error_handler(PyObject *self, PyObject *args)
@@ -165,6 +216,6 @@ extern "C" VELMO_EXPORT double call_func(PyObject *callable, double x)
             value = PyFloat_AsDouble(result);
         Py_XDECREF(result);
     }
-    PyGILState_Release(gil);
+    leave_interpreter(gil);
     return value;
 }
