@@ -14,6 +14,7 @@
 
 #include "arguments.h"
 #include "formats.h"
+#include "positional.h"
 #include "results.h"
 #include "velmo.h"
 
@@ -27,9 +28,6 @@
  * VELMO_FAST_PATH=OFF). */
 #ifndef VELMO_FAST_PATH
 #define VELMO_FAST_PATH 1
-#endif
-#if VELMO_FAST_PATH
-#include "positional.h"
 #endif
 
 namespace velmo {
@@ -72,27 +70,23 @@ struct Parse {
     template <class... T>
     bool operator()(std::tuple<T *...> targets) const
     {
-        constexpr const char *format = Format::text();
-        if constexpr (format == nullptr) {
-            return true;
-        } else {
+        static_assert(Format::text() != nullptr, "a method without a format parses nothing");
 #if VELMO_FAST_PATH
-            /* The format says each target's type, as it does for the parser. */
-            std::array<void *, sizeof...(T)> slots = std::apply(
-                [](T *...target) { return std::array<void *, sizeof...(T)>{static_cast<void *>(target)...}; },
-                targets);
-            if (parse_fast(args, kwds, format, keywords, slots.data(), slots.size()))
-                return true;
+        /* The format says each target's type, as it does for the parser. */
+        std::array<void *, sizeof...(T)> slots = std::apply(
+            [](T *...target) { return std::array<void *, sizeof...(T)>{static_cast<void *>(target)...}; },
+            targets);
+        if (parse_fast(args, kwds, Format::text(), keywords, slots.data(), slots.size()))
+            return true;
 #endif
-            return std::apply(
-                [this](T *...target) {
-                    if (keywords == nullptr)
-                        return PyArg_ParseTuple(args, format, target...) != 0;
-                    return PyArg_ParseTupleAndKeywords(args, kwds, format, const_cast<char **>(keywords),
-                                                       target...) != 0;
-                },
-                targets);
-        }
+        return std::apply(
+            [this](T *...target) {
+                if (keywords == nullptr)
+                    return PyArg_ParseTuple(args, Format::text(), target...) != 0;
+                return PyArg_ParseTupleAndKeywords(args, kwds, Format::text(), const_cast<char **>(keywords),
+                                                   target...) != 0;
+            },
+            targets);
     }
 };
 
@@ -116,6 +110,24 @@ bool parse_tuple(PyObject *args, Format, T *...targets)
 
 /* ---- the forward ---------------------------------------------------------- */
 
+/* Every argument through the fast path or the parser. */
+template <class Format, std::size_t Keywords, class... A>
+bool parse_into(const Parse<Format, Keywords> &parse, std::tuple<A...> &args)
+{
+    auto targets = std::apply([](auto &...arg) { return std::tuple_cat(arg.targets()...); }, args);
+    return parse(targets);
+}
+
+/* The same, out of line, for positional calls the positional path does not
+ * take (an int for a float, a sequence of another type): inline, the compiler
+ * builds the table of targets before the positional path, which then pays for
+ * it on every call. */
+template <class Format, std::size_t Keywords, class... A>
+[[gnu::noinline]] bool parse_into_after_all(const Parse<Format, Keywords> &parse, std::tuple<A...> &args)
+{
+    return parse_into(parse, args);
+}
+
 /* Handle check, parse, one call of `function`, result. */
 template <class Result = CodeOnly, class Format, std::size_t Keywords, class... P>
 PyObject *forward(PyObject *self, const Parse<Format, Keywords> &parse,
@@ -126,14 +138,16 @@ PyObject *forward(PyObject *self, const Parse<Format, Keywords> &parse,
     if (handle == nullptr)
         return nullptr;
     std::tuple<Arg<P>...> args;
-    bool parsed = false;
-#if VELMO_FAST_PATH
-    if constexpr (formats::spelled_by<Arg<P>...>(Format::text()))
-        parsed = fast::take_positional(parse.args, parse.kwds, args);
-#endif
-    if (!parsed) {
-        auto targets = std::apply([](auto &...arg) { return std::tuple_cat(arg.targets()...); }, args);
-        if (!parse(targets))
+    if constexpr (VELMO_FAST_PATH && formats::spelled_by<Arg<P>...>(Format::text())) {
+        /* A call with keywords goes to the fast path and the parser; a positional
+         * call goes straight into its parameters, else to them out of line. */
+        const bool parsed = parse.kwds != nullptr ? parse_into(parse, args)
+                                                  : fast::take_positional(parse.args, args) ||
+                                                        parse_into_after_all(parse, args);
+        if (!parsed)
+            return nullptr;
+    } else if constexpr (Format::text() != nullptr) {
+        if (!parse_into(parse, args))
             return nullptr;
     }
     ErrorCode code = std::apply([&](auto &...arg) { return function(handle, arg.pass()...); }, args);

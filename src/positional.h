@@ -48,13 +48,13 @@ bool take_arg(PyObject *args, Py_ssize_t &i, A &arg)
     }
 }
 
-/* Positional arguments (no keywords) of a method whose format its parameters
- * spell themselves, taken into `args`. */
+/* Positional arguments (a call without keywords) of a method whose format
+ * its parameters spell themselves, taken into `args`. */
 template <class... A>
-bool take_positional(PyObject *positional, PyObject *keywords, std::tuple<A...> &args)
+bool take_positional(PyObject *positional, std::tuple<A...> &args)
 {
     constexpr Py_ssize_t count = (0 + ... + (A::shape == Shape::none ? 0 : 1));
-    if (keywords != nullptr || PyTuple_Size(positional) != count)
+    if (PyTuple_Size(positional) != count)
         return false;
     Py_ssize_t i = 0;
     return std::apply([&](A &...arg) { return (take_arg(positional, i, arg) && ...); }, args);
