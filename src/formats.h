@@ -38,17 +38,17 @@ struct None {
 
 /* The parser's letter for a target type; '?' for a type no letter here writes. */
 template <class T>
-constexpr char letter = '?';
+inline constexpr char letter = '?';
 template <>
-constexpr char letter<double> = 'd';
+inline constexpr char letter<double> = 'd';
 template <>
-constexpr char letter<int> = 'i';
+inline constexpr char letter<int> = 'i';
 template <>
-constexpr char letter<float> = 'f';
+inline constexpr char letter<float> = 'f';
 template <>
-constexpr char letter<const char *> = 's';
+inline constexpr char letter<const char *> = 's';
 template <>
-constexpr char letter<PyObject *> = 'O';
+inline constexpr char letter<PyObject *> = 'O';
 
 /* The letters of a tuple of targets, in order, NUL-terminated. */
 template <class Tuple>
