@@ -13,7 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 start=$SECONDS
-versions=${PYENV_ROOT:-/root/.pyenv}/versions
+# the interpreters are pyenv's, wherever this machine keeps them
+versions=$(pyenv root)/versions || { echo "this check needs pyenv and its CPythons"; exit 1; }
 work=build/ci-wheel
 rm -rf "$work"
 mkdir -p "$work"
