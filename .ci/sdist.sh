@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 start=$SECONDS
-versions=${PYENV_ROOT:-/root/.pyenv}/versions
+# the interpreters are pyenv's, wherever this machine keeps them
+versions=$(pyenv root)/versions || { echo "this check needs pyenv and its CPythons"; exit 1; }
 version=$(sed -n 's/^version = "\(.*\)"$/\1/p' pyproject.toml | head -n 1)
 sdist=$root/dist/velmo-$version.tar.gz
 [ -f "$sdist" ] || { echo "missing $sdist: run bash scripts/build-wheels.sh first"; exit 1; }

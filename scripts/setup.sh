@@ -14,12 +14,23 @@ if [ ! -x "$root/.venv/bin/python" ]; then
 fi
 venv_python="$root/.venv/bin/python"
 say() { echo "== $*"; }
+# A registry that drops a connection once should not fail a fresh machine:
+# each install is tried twice.
+pip_install() {
+  "$venv_python" -m pip install --quiet --retries 10 --timeout 60 "$@" \
+    || { say "pip failed; trying once more"; sleep 5;
+         "$venv_python" -m pip install --retries 10 --timeout 60 "$@"; }
+}
 say "installing the build tools into .venv"
-"$venv_python" -m pip install --quiet --upgrade pip
-"$venv_python" -m pip install --quiet -r "$root/requirements-build.txt"
+pip_install --upgrade pip
+pip_install -r "$root/requirements-build.txt"
 if [ "${1:-}" = "--dev" ]; then
   say "installing the test tools (numpy, scipy, matplotlib, the reference libraries: a minute or more the first time)"
-  "$venv_python" -m pip install --quiet -r "$root/requirements-dev.txt"
+  pip_install -r "$root/requirements-test.txt"
+  # The reference libraries (Pinocchio, coal, ...) are the large ones; the
+  # tests that compare against them skip without them, the others run.
+  pip_install -r "$root/requirements-ref.txt" \
+    || say "WARNING: the reference libraries did not install; the tests that compare against them will skip"
 fi
 
 objects=$(find "$root/build" -name '*.o' 2>/dev/null | wc -l)

@@ -15,7 +15,7 @@
  * into interned names; both are found by the address of their literal.
  */
 #include "fast_values.h"
-#include "frame.h"
+#include "forward.h"
 
 #include <cstdint>
 #include <type_traits>

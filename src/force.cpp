@@ -4,7 +4,7 @@
  * whatever the code; their out-values are cleared first, so a library that
  * fails without writing yields zeros.
  */
-#include "frame.h"
+#include "forward.h"
 
 using namespace velmo;
 
@@ -12,17 +12,17 @@ using namespace velmo;
 
 PyObject *RC_torque_control_enable(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), torque_control_enable);
+    return forward(self, Parse(args, FORMAT("i")), torque_control_enable);
 }
 
 PyObject *RC_torque_feedforward(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "(dddddd)i"), torque_feedforward);
+    return forward(self, Parse(args, FORMAT("(dddddd)i")), torque_feedforward);
 }
 
 PyObject *RC_set_torsenosr_brand(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), set_torsenosr_brand);
+    return forward(self, Parse(args, FORMAT("i")), set_torsenosr_brand);
 }
 
 PyObject *RC_get_torsenosr_brand(PyObject *self, PyObject *)
@@ -32,12 +32,12 @@ PyObject *RC_get_torsenosr_brand(PyObject *self, PyObject *)
 
 PyObject *RC_set_torque_sensor_mode(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), set_torque_sensor_mode);
+    return forward(self, Parse(args, FORMAT("i")), set_torque_sensor_mode);
 }
 
 PyObject *RC_set_torque_sensor_comm(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "isi"), set_torque_sensor_comm);
+    return forward(self, Parse(args, FORMAT("isi")), set_torque_sensor_comm);
 }
 
 /* (code, type, address, port) whatever the code; link type 1 has no address or port. */
@@ -59,7 +59,7 @@ PyObject *RC_get_torque_sensor_comm(PyObject *self, PyObject *)
 PyObject *RC_start_torq_sensor_payload_identify(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"joint_pos", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)", keywords), start_torq_sensor_payload_identify);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)"), keywords), start_torq_sensor_payload_identify);
 }
 
 PyObject *RC_get_torq_sensor_identify_staus(PyObject *self, PyObject *)
@@ -76,7 +76,7 @@ PyObject *RC_get_torq_sensor_payload_identify_result(PyObject *self, PyObject *,
 PyObject *RC_set_torq_sensor_tool_payload(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"mass", "centroid", nullptr};
-    return forward(self, Parse(args, kwds, "d(ddd)", keywords), set_torq_sensor_tool_payload);
+    return forward(self, Parse(args, kwds, FORMAT("d(ddd)"), keywords), set_torq_sensor_tool_payload);
 }
 
 PyObject *RC_get_torq_sensor_tool_payload(PyObject *self, PyObject *, PyObject *)
@@ -90,7 +90,7 @@ PyObject *RC_set_admit_ctrl_config(PyObject *self, PyObject *args, PyObject *kwd
 {
     static const char *const keywords[] = {"axis",           "opt",         "ftUser", "ftConstant",
                                            "ftNnormalTrack", "ftReboundFK", nullptr};
-    return forward(self, Parse(args, kwds, "iiddid", keywords), set_admit_ctrl_config);
+    return forward(self, Parse(args, kwds, FORMAT("iiddid"), keywords), set_admit_ctrl_config);
 }
 
 /* Six 5-tuples of floats, each entry's fields in record order. */
@@ -111,12 +111,12 @@ PyObject *RC_get_admit_ctrl_config(PyObject *self, PyObject *)
 
 PyObject *RC_enable_admittance_ctrl(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), enable_admittance_ctrl);
+    return forward(self, Parse(args, FORMAT("i")), enable_admittance_ctrl);
 }
 
 PyObject *RC_set_compliant_type(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "ii"), set_compliant_type);
+    return forward(self, Parse(args, FORMAT("ii")), set_compliant_type);
 }
 
 /* (code, sensor_compensation, compliance_type) */
@@ -137,10 +137,10 @@ PyObject *RC_disable_force_control(PyObject *self, PyObject *)
 
 PyObject *RC_set_vel_compliant_ctrl(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "idddd"), set_vel_compliant_ctrl);
+    return forward(self, Parse(args, FORMAT("idddd")), set_vel_compliant_ctrl);
 }
 
 PyObject *RC_set_compliance_condition(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "dddddd"), set_compliance_condition);
+    return forward(self, Parse(args, FORMAT("dddddd")), set_compliance_condition);
 }

@@ -1,9 +1,9 @@
 /*
  * Robot operations: power and recovery, motion, servo streaming, IO, programs,
  * tools and frames, positions and status, kinematics, settings, trajectories.
- * Each method is one forward into the library through the frame in frame.h.
+ * Each method is one forward() into the library (forward.h).
  */
-#include "frame.h"
+#include "forward.h"
 
 #include <cstdlib>
 #include <memory>
@@ -27,71 +27,71 @@ PyObject *RC_motion_abort(PyObject *self, PyObject *) { return forward(self, no_
 PyObject *RC_jog(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"aj_num", "move_mode", "coord_type", "jog_vel", "pos_cmd", nullptr};
-    return forward(self, Parse(args, kwds, "iiid|d", keywords), jog);
+    return forward(self, Parse(args, kwds, FORMAT("iiid|d"), keywords), jog);
 }
 
-PyObject *RC_jog_stop(PyObject *self, PyObject *args) { return forward(self, Parse(args, "i"), jog_stop); }
+PyObject *RC_jog_stop(PyObject *self, PyObject *args) { return forward(self, Parse(args, FORMAT("i")), jog_stop); }
 
 PyObject *RC_joint_move(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"joint_pos", "move_mode", "is_block", "speed", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)iid", keywords), joint_move);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)iid"), keywords), joint_move);
 }
 
 PyObject *RC_joint_move_extend(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"joint_pos", "move_mode", "is_block", "speed", "acc", "tol", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)iiddd", keywords), joint_move_extend);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)iiddd"), keywords), joint_move_extend);
 }
 
 PyObject *RC_linear_move(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"end_pos", "move_mode", "is_block", "speed", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)iid", keywords), linear_move);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)iid"), keywords), linear_move);
 }
 
 PyObject *RC_linear_move_extend(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"end_pos", "move_mode", "is_block", "speed", "acc", "tol", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)iiddd", keywords), linear_move_extend);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)iiddd"), keywords), linear_move_extend);
 }
 
 PyObject *RC_circular_move(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"end_pos", "mid_pos", "move_mode", "is_block",
                                            "speed",   "acc",     "tol",       nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)(dddddd)iiddd", keywords), circular_move);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)(dddddd)iiddd"), keywords), circular_move);
 }
 
 /* ---- servo streaming and its filters ------------------------------------ */
 
 PyObject *RC_servo_move_enable(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), servo_move_enable);
+    return forward(self, Parse(args, FORMAT("i")), servo_move_enable);
 }
 
 PyObject *RC_servo_j(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"joint_pos", "move_mode", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)i", keywords), servo_j);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)i"), keywords), servo_j);
 }
 
 PyObject *RC_servo_j_extend(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"joint_pos", "move_mode", "step_num", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)ii", keywords), servo_j_extend);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)ii"), keywords), servo_j_extend);
 }
 
 PyObject *RC_servo_p(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"cartesian_pose", "move_mode", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)i", keywords), servo_p);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)i"), keywords), servo_p);
 }
 
 PyObject *RC_servo_p_extend(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"end_pos", "move_mode", "step_num", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)ii", keywords), servo_p_extend);
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)ii"), keywords), servo_p_extend);
 }
 
 PyObject *RC_servo_move_use_none_filter(PyObject *self, PyObject *)
@@ -101,31 +101,31 @@ PyObject *RC_servo_move_use_none_filter(PyObject *self, PyObject *)
 
 PyObject *RC_servo_move_use_joint_LPF(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "d"), servo_move_use_joint_LPF);
+    return forward(self, Parse(args, FORMAT("d")), servo_move_use_joint_LPF);
 }
 
 PyObject *RC_servo_move_use_joint_NLF(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"max_vr", "max_ar", "max_jr", nullptr};
-    return forward(self, Parse(args, kwds, "ddd", keywords), servo_move_use_joint_NLF);
+    return forward(self, Parse(args, kwds, FORMAT("ddd"), keywords), servo_move_use_joint_NLF);
 }
 
 PyObject *RC_servo_move_use_carte_NLF(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"max_vp", "max_ap", "max_jp", "max_vr", "max_ar", "max_jr", nullptr};
-    return forward(self, Parse(args, kwds, "dddddd", keywords), servo_move_use_carte_NLF);
+    return forward(self, Parse(args, kwds, FORMAT("dddddd"), keywords), servo_move_use_carte_NLF);
 }
 
 PyObject *RC_servo_move_use_joint_MMF(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"max_buf", "kp", "kv", "ka", nullptr};
-    return forward(self, Parse(args, kwds, "iddd", keywords), servo_move_use_joint_MMF);
+    return forward(self, Parse(args, kwds, FORMAT("iddd"), keywords), servo_move_use_joint_MMF);
 }
 
 PyObject *RC_servo_speed_foresight(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"max_buf", "kp", nullptr};
-    return forward(self, Parse(args, kwds, "id", keywords), servo_speed_foresight);
+    return forward(self, Parse(args, kwds, FORMAT("id"), keywords), servo_speed_foresight);
 }
 
 /* ---- digital and analog IO ---------------------------------------------- */
@@ -135,32 +135,32 @@ static const char *const io_get_keywords[] = {"iotype", "index", nullptr};
 
 PyObject *RC_set_digital_output(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    return forward(self, Parse(args, kwds, "iii", io_set_keywords), set_digital_output);
+    return forward(self, Parse(args, kwds, FORMAT("iii"), io_set_keywords), set_digital_output);
 }
 
 PyObject *RC_set_analog_output(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    return forward(self, Parse(args, kwds, "iif", io_set_keywords), set_analog_output);
+    return forward(self, Parse(args, kwds, FORMAT("iif"), io_set_keywords), set_analog_output);
 }
 
 PyObject *RC_get_digital_input(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    return forward(self, Parse(args, kwds, "ii", io_get_keywords), get_digital_input, on_success(as_int));
+    return forward(self, Parse(args, kwds, FORMAT("ii"), io_get_keywords), get_digital_input, on_success(as_int));
 }
 
 PyObject *RC_get_digital_output(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    return forward(self, Parse(args, kwds, "ii", io_get_keywords), get_digital_output, on_success(as_int));
+    return forward(self, Parse(args, kwds, FORMAT("ii"), io_get_keywords), get_digital_output, on_success(as_int));
 }
 
 PyObject *RC_get_analog_input(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    return forward(self, Parse(args, kwds, "ii", io_get_keywords), get_analog_input, on_success(as_single));
+    return forward(self, Parse(args, kwds, FORMAT("ii"), io_get_keywords), get_analog_input, on_success(as_single));
 }
 
 PyObject *RC_get_analog_output(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    return forward(self, Parse(args, kwds, "ii", io_get_keywords), get_analog_output, on_success(as_single));
+    return forward(self, Parse(args, kwds, FORMAT("ii"), io_get_keywords), get_analog_output, on_success(as_single));
 }
 
 PyObject *RC_is_extio_running(PyObject *self, PyObject *)
@@ -177,7 +177,7 @@ PyObject *RC_program_abort(PyObject *self, PyObject *) { return forward(self, no
 
 PyObject *RC_program_load(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "s"), program_load);
+    return forward(self, Parse(args, FORMAT("s")), program_load);
 }
 
 PyObject *RC_get_loaded_program(PyObject *self, PyObject *)
@@ -204,7 +204,7 @@ PyObject *RC_get_program_state(PyObject *self, PyObject *)
 
 PyObject *RC_set_rapidrate(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "d"), set_rapidrate);
+    return forward(self, Parse(args, FORMAT("d")), set_rapidrate);
 }
 
 PyObject *RC_get_rapidrate(PyObject *self, PyObject *)
@@ -217,10 +217,10 @@ PyObject *RC_get_rapidrate(PyObject *self, PyObject *)
 PyObject *RC_set_tool_data(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"id", "tcp", "name", nullptr};
-    return forward(self, Parse(args, kwds, "i(dddddd)s", keywords), set_tool_data);
+    return forward(self, Parse(args, kwds, FORMAT("i(dddddd)s"), keywords), set_tool_data);
 }
 
-PyObject *RC_set_tool_id(PyObject *self, PyObject *args) { return forward(self, Parse(args, "i"), set_tool_id); }
+PyObject *RC_set_tool_id(PyObject *self, PyObject *args) { return forward(self, Parse(args, FORMAT("i")), set_tool_id); }
 
 PyObject *RC_get_tool_id(PyObject *self, PyObject *)
 {
@@ -235,7 +235,7 @@ static PyObject *frame_data(PyObject *self, PyObject *args,
     if (handle == nullptr)
         return nullptr;
     int32_t id = 0;
-    if (!PyArg_ParseTuple(args, "i", &id))
+    if (!parse_tuple(args, FORMAT("i"), &id))
         return nullptr;
     CartPose pose{};
     ErrorCode code = function(handle, id, &pose);
@@ -249,12 +249,12 @@ PyObject *RC_get_tool_data(PyObject *self, PyObject *args) { return frame_data(s
 PyObject *RC_set_user_frame_data(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"id", "user_frame", "name", nullptr};
-    return forward(self, Parse(args, kwds, "i(dddddd)s", keywords), set_user_frame_data);
+    return forward(self, Parse(args, kwds, FORMAT("i(dddddd)s"), keywords), set_user_frame_data);
 }
 
 PyObject *RC_set_user_frame_id(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), set_user_frame_id);
+    return forward(self, Parse(args, FORMAT("i")), set_user_frame_id);
 }
 
 PyObject *RC_get_user_frame_id(PyObject *self, PyObject *)
@@ -271,7 +271,7 @@ static const char *const payload_keywords[] = {"mass", "centroid", nullptr};
 
 PyObject *RC_set_payload(PyObject *self, PyObject *args, PyObject *kwds)
 {
-    return forward(self, Parse(args, kwds, "d(ddd)", payload_keywords), set_payload);
+    return forward(self, Parse(args, kwds, FORMAT("d(ddd)"), payload_keywords), set_payload);
 }
 
 /* (mass, (x, y, z)) */
@@ -289,7 +289,7 @@ PyObject *RC_get_payload(PyObject *self, PyObject *)
 
 PyObject *RC_drag_mode_enable(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), drag_mode_enable);
+    return forward(self, Parse(args, FORMAT("i")), drag_mode_enable);
 }
 
 static PyObject *as_state(const RobotStateRecord &s)
@@ -338,33 +338,33 @@ PyObject *RC_is_in_pos(PyObject *self, PyObject *)
 PyObject *RC_kine_inverse(PyObject *self, PyObject *args, PyObject *kwds)
 {
     static const char *const keywords[] = {"ref_pos", "cartesian_pose", nullptr};
-    return forward(self, Parse(args, kwds, "(dddddd)(dddddd)", keywords), kine_inverse,
+    return forward(self, Parse(args, kwds, FORMAT("(dddddd)(dddddd)"), keywords), kine_inverse,
                    on_success(as_tuple<JointVector>));
 }
 
 PyObject *RC_kine_forward(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "(dddddd)"), kine_forward, on_success(as_tuple<CartPose>));
+    return forward(self, Parse(args, FORMAT("(dddddd)")), kine_forward, on_success(as_tuple<CartPose>));
 }
 
 PyObject *RC_rpy_to_rot_matrix(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "(ddd)"), rpy_to_rot_matrix, on_success(as_matrix));
+    return forward(self, Parse(args, FORMAT("(ddd)")), rpy_to_rot_matrix, on_success(as_matrix));
 }
 
 PyObject *RC_rot_matrix_to_rpy(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "((ddd)(ddd)(ddd))"), rot_matrix_to_rpy, on_success(as_list<RpyAngles>));
+    return forward(self, Parse(args, FORMAT("((ddd)(ddd)(ddd))")), rot_matrix_to_rpy, on_success(as_list<RpyAngles>));
 }
 
 PyObject *RC_quaternion_to_rot_matrix(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "(dddd)"), quaternion_to_rot_matrix, on_success(as_matrix));
+    return forward(self, Parse(args, FORMAT("(dddd)")), quaternion_to_rot_matrix, on_success(as_matrix));
 }
 
 PyObject *RC_rot_matrix_to_quaternion(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "((ddd)(ddd)(ddd))"), rot_matrix_to_quaternion,
+    return forward(self, Parse(args, FORMAT("((ddd)(ddd)(ddd))")), rot_matrix_to_quaternion,
                    on_success(as_list<QuaternionValue>));
 }
 
@@ -409,7 +409,7 @@ PyObject *RC_get_sdk_version(PyObject *self, PyObject *)
 
 PyObject *RC_set_collision_level(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), set_collision_level);
+    return forward(self, Parse(args, FORMAT("i")), set_collision_level);
 }
 
 PyObject *RC_get_collision_level(PyObject *self, PyObject *)
@@ -419,12 +419,12 @@ PyObject *RC_get_collision_level(PyObject *self, PyObject *)
 
 PyObject *RC_set_debug_mode(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "i"), set_debug_mode);
+    return forward(self, Parse(args, FORMAT("i")), set_debug_mode);
 }
 
 PyObject *RC_set_errorcode_file_path(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "s"), set_errorcode_file_path);
+    return forward(self, Parse(args, FORMAT("s")), set_errorcode_file_path);
 }
 
 /* (code, message) */
@@ -452,24 +452,24 @@ PyObject *RC_get_controller_ip(PyObject *self, PyObject *)
 
 PyObject *RC_set_SDK_filepath(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "s"), set_SDK_filepath);
+    return forward(self, Parse(args, FORMAT("s")), set_SDK_filepath);
 }
 
 PyObject *RC_set_network_exception_handle(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "fi"), set_network_exception_handle);
+    return forward(self, Parse(args, FORMAT("fi")), set_network_exception_handle);
 }
 
 PyObject *RC_set_status_data_update_time_interval(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "f"), set_status_data_update_time_interval);
+    return forward(self, Parse(args, FORMAT("f")), set_status_data_update_time_interval);
 }
 
 /* ---- trajectory recording ------------------------------------------------------ */
 
 PyObject *RC_set_traj_config(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "(dddd)"), set_traj_config);
+    return forward(self, Parse(args, FORMAT("(dddd)")), set_traj_config);
 }
 
 PyObject *RC_get_traj_config(PyObject *self, PyObject *)
@@ -479,7 +479,7 @@ PyObject *RC_get_traj_config(PyObject *self, PyObject *)
 
 PyObject *RC_set_traj_sample_mode(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "is"), set_traj_sample_mode);
+    return forward(self, Parse(args, FORMAT("is")), set_traj_sample_mode);
 }
 
 PyObject *RC_get_traj_sample_status(PyObject *self, PyObject *)
@@ -515,15 +515,15 @@ PyObject *RC_get_exist_traj_file_name(PyObject *self, PyObject *)
 
 PyObject *RC_rename_traj_file_name(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "ss"), rename_traj_file_name);
+    return forward(self, Parse(args, FORMAT("ss")), rename_traj_file_name);
 }
 
 PyObject *RC_remove_traj_file(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "s"), remove_traj_file);
+    return forward(self, Parse(args, FORMAT("s")), remove_traj_file);
 }
 
 PyObject *RC_generate_traj_exe_file(PyObject *self, PyObject *args)
 {
-    return forward(self, Parse(args, "s"), generate_traj_exe_file);
+    return forward(self, Parse(args, FORMAT("s")), generate_traj_exe_file);
 }

@@ -14,6 +14,7 @@ import threading
 import time
 
 import velmo
+from velmo_arm.errors import Code
 
 # ---- the documented arm -----------------------------------------------------------------
 
@@ -32,11 +33,9 @@ CYCLE = 0.008
 
 # ---- the documented error codes -----------------------------------------------------------
 
-OK, UNKNOWN_HANDLE, INVALID_ARGUMENT, NOT_POWERED, NOT_ENABLED, BUSY = 0, 1, 2, 3, 4, 5
-UNREACHABLE, JOINT_LIMIT, COLLISION, SERVO_ACTIVE, FILE_NOT_FOUND, IO_RANGE = 6, 7, 8, 9, 10, 11
-FAULT_ACTIVE, SHUT_DOWN, ABORTED, SINGULARITY, SERVO_INACTIVE, SPEED_LIMIT = 12, 13, 14, 15, 16, 17
-BAD_FILE_NAME, FILE_EXISTS, PROGRAM_LINE, WRONG_STATE, FILE_ACCESS = 18, 19, 20, 21, 22
-NO_SAFE_FOLDER, FILE_TOO_LARGE = 23, 24
+# One constant per code of the table (sim/core/error_codes.def), named as velmo_arm.Code names
+# it: OK, INVALID_ARGUMENT, ..., ERROR_STATE, ..., INTERNAL. Plain ints, as the library returns them.
+globals().update({code.name: int(code) for code in Code})
 
 IDLE, RUNNING, PAUSED, STOPPED_BY_ERROR = 0, 1, 2, 3  # program states
 

@@ -12,6 +12,7 @@ import pytest
 
 import velmo
 import zandrel_sim
+import builds
 from pe_file import PEFile
 
 MODULE = os.path.abspath(velmo.__file__)
@@ -92,8 +93,17 @@ assert sim.calls("create_handler") == [["10.0.0.7", 1]]
 print("ok", sys.version_info[:2])
 """
 
-INTERPRETERS = sorted(glob.glob("/root/.pyenv/versions/3.*/bin/python3"))
-INTERPRETERS = [p for p in INTERPRETERS if re.search(r"/3\.(8|9|1[0-9])\.", p)]
+
+def pyenv_interpreters():
+    """Every CPython 3.8+ that pyenv keeps, wherever its root is on this machine."""
+    if shutil.which("pyenv") is None:
+        return []
+    root = subprocess.run(["pyenv", "root"], capture_output=True, text=True).stdout.strip()
+    found = sorted(glob.glob(os.path.join(root, "versions", "3.*", "bin", "python3"))) if root else []
+    return [p for p in found if re.search(r"[/\\]3\.(8|9|1[0-9])\.", p)]
+
+
+INTERPRETERS = pyenv_interpreters()
 
 
 @pytest.mark.skipif(not INTERPRETERS, reason="no pyenv interpreters on this machine")
@@ -118,3 +128,66 @@ def test_the_build_tools_setup_installs_are_the_build_systems():
     assert set(requires) <= listed
     with open(os.path.join(root, "requirements-dev.txt")) as f:
         assert "-r requirements-build.txt" in f.read().splitlines()
+
+
+# ---- the sources: every header alone, and formats that do not fit refused --------------------
+
+HEADERS = sorted(p.name for p in builds.ROOT.joinpath("src").glob("*.h"))
+
+
+@builds.needs_compiler
+@pytest.mark.parametrize("fast_path", [1, 0], ids=["fast path", "parser only"])
+@pytest.mark.parametrize("header", HEADERS)
+def test_every_header_of_the_module_compiles_on_its_own(tmp_path, header, fast_path):
+    run = builds.compile_source(f'#include "{header}"\n', tmp_path, f"-DVELMO_FAST_PATH={fast_path}")
+    assert run.returncode == 0, run.stderr
+
+
+ROW = """#include "forward.h"
+using namespace velmo;
+static const char *const move_keywords[] = {"joint_pos", "move_mode", "is_block", "speed", nullptr};
+static const char *const three_keywords[] = {"joint_pos", "move_mode", "is_block", nullptr};
+PyObject *row(PyObject *self, PyObject *args, PyObject *kwds)
+{
+    (void)move_keywords, (void)three_keywords, (void)kwds;
+    int32_t id = 0;
+    if (!parse_tuple(args, FORMAT("i"), &id))
+        return nullptr;
+    return %s;
+}
+"""
+
+LETTER = "a format letter does not match the type of the library parameter it fills"
+FITTING = 'forward(self, Parse(args, kwds, FORMAT("(dddddd)iid"), move_keywords), joint_move)'
+
+
+@builds.needs_compiler
+@pytest.mark.parametrize("fast_path", [1, 0], ids=["fast path", "parser only"])
+def test_the_rows_as_written_compile(tmp_path, fast_path):
+    """The control for the next test: its frame compiles with a fitting row."""
+    run = builds.compile_source(ROW % FITTING, tmp_path, f"-DVELMO_FAST_PATH={fast_path}")
+    assert run.returncode == 0, run.stderr
+
+
+@builds.needs_compiler
+@pytest.mark.parametrize("row, complaint", [
+    # is_block, an int, filled by a double: the library would receive a double's bits
+    ('forward(self, Parse(args, kwds, FORMAT("(dddddd)idd"), move_keywords), joint_move)', LETTER),
+    ('forward(self, Parse(args, kwds, FORMAT("(ddddid)iid"), move_keywords), joint_move)', LETTER),
+    ('forward(self, Parse(args, FORMAT("f")), set_rapidrate)', LETTER),  # a float into a double
+    ('forward(self, Parse(args, FORMAT("iid")), set_analog_output)', LETTER),  # a double into a float
+    ('forward(self, Parse(args, FORMAT("s")), set_tool_id)', LETTER),
+    ('forward(self, Parse(args, FORMAT("(dddddd)(dddddd)")), kine_forward)',
+     "the format fills more values than the library function takes"),
+    ('forward(self, Parse(args, FORMAT("(dddddd)ii")), joint_move)',
+     "the format fills fewer values than the library function takes"),
+    ("forward(self, no_args, jog_stop)", "the format fills fewer values than the library function takes"),
+    ('forward(self, Parse(args, FORMAT("(dddddd)iid)")), joint_move)', "the format's parentheses do not pair up"),
+    ('forward(self, Parse(args, kwds, FORMAT("(dddddd)iid"), three_keywords), joint_move)',
+     "the keyword list does not name each unit of the format"),
+    ('parse_tuple(args, FORMAT("d"), &id) ? nullptr : nullptr', LETTER),  # a method written out
+])
+def test_a_format_that_does_not_fit_its_library_function_fails_the_build(tmp_path, row, complaint):
+    run = builds.compile_source(ROW % row, tmp_path)
+    assert run.returncode != 0
+    assert complaint in run.stderr

@@ -2,8 +2,10 @@
 interpreter ends such a thread where it stands (by unwinding its stack), and
 the library must let that unwinding through instead of aborting the process.
 And the module's side: once its atexit hook has run, pythonCallBack and the
-native call_func no longer enter the interpreter, so no callback runs after
-the hooks."""
+native call_func no longer enter the interpreter, and the hook returns only
+when the callbacks already running have returned, so no callback runs after
+the hooks - also when the handlers are Python functions, which give the
+interpreter lock up half-way."""
 
 import concurrent.futures
 import os
@@ -14,13 +16,27 @@ import pytest
 
 from simkit import under_sanitizer
 
-# The handler is a bound list.append and the native callable a bound dict.pop: C functions that
-# run without letting the interpreter lock go, so what they record is exactly the calls that ran.
+# The handler records into a list and the native callable takes from a dict. As a bound
+# list.append and dict.pop they are C functions that never let the interpreter lock go, so what
+# they record is exactly the calls that ran; as Python functions (every other child, with a short
+# switch interval) they give the lock up between bytecodes, so a callback that began before
+# velmo's hook may be half-way through when the hook runs, and must still be done before it ends.
 # The script's own hook is registered before velmo is imported, so it runs after velmo's (the
 # hooks run last registered first); it sleeps, which lets every other thread at the lock.
 CHILD = """
 import atexit, ctypes, random, sys, threading, time
 events, keys = [], dict.fromkeys(map(float, range(200_000)), 1.0)
+handler, take = events.append, keys.pop
+if PYTHON_CALLBACKS:
+    sys.setswitchinterval(1e-6)
+    def handler(code):
+        for _ in range(20):
+            pass
+        events.append(code)
+    def take(key):
+        for _ in range(20):
+            pass
+        return keys.pop(key)
 def after_the_hooks():
     counts = len(events), len(keys)
     time.sleep(0.005)
@@ -30,7 +46,7 @@ atexit.register(after_the_hooks)
 import velmo, zandrel_sim
 sim = zandrel_sim.Probe(); sim.reset()
 rc = velmo.RC("1.2.3.4"); rc.login()
-rc.set_error_handler(events.append)
+rc.set_error_handler(handler)
 def forever(call):
     def run():
         while True:
@@ -43,7 +59,7 @@ if sys.platform.startswith("linux"):                   # native code calling a P
     native = ctypes.CDLL(velmo.__file__).call_func
     native.argtypes, native.restype = [ctypes.py_object, ctypes.c_double], ctypes.c_double
     counter = iter(range(200_000))
-    forever(lambda: native(keys.pop, float(next(counter))))
+    forever(lambda: native(take, float(next(counter))))
 time.sleep(random.uniform(0.0, 0.03))                  # exit somewhere in the storm
 print("done")
 """
@@ -57,9 +73,10 @@ RUNS = int(os.environ.get("VELMO_EXIT_STORM_RUNS", "300"))
 INTERPRETER_EXIT_RACE = "take_gil: PyMUTEX_LOCK(gil->mutex) failed"
 
 
-def run_child(_):
+def run_child(run):
+    script = f"PYTHON_CALLBACKS = {run % 2 == 1}\n" + CHILD
     try:
-        child = subprocess.run([sys.executable, "-c", CHILD], capture_output=True, text=True, timeout=60)
+        child = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     except subprocess.TimeoutExpired:
         return "hang", ""
     if child.returncode != 0 or child.stdout != "done\n":

@@ -25,7 +25,7 @@ SRC = pathlib.Path(__file__).resolve().parents[1] / "src"
 
 
 def formats():
-    """{method: format} for the methods that parse through the frame."""
+    """{method: format} for the methods that parse through forward()."""
     functions = dict(re.findall(r"RC_METHOD\((\w+), (\w+),", (SRC / "methods.def").read_text()))
     code = "\n".join((SRC / name).read_text() for name in ("operations.cpp", "force.cpp"))
     bodies = re.split(r"\n(?=PyObject \*RC_)", code)
@@ -33,7 +33,7 @@ def formats():
     for method, function in functions.items():
         for body in bodies:
             if body.startswith("PyObject *%s(" % function):
-                parse = re.search(r'Parse\(args(?:, kwds)?, "([^"]*)"', body)
+                parse = re.search(r'Parse\(args(?:, kwds)?, FORMAT\("([^"]*)"\)', body)
                 if parse:
                     found[method] = parse.group(1)
     return found

@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, FAULT_ACTIVE, FILE_NOT_FOUND, FILE_TOO_LARGE, HOME, IDLE, IO_RANGE,
+from simkit import (ADDRESS, BAD_FILE_NAME, BUSY, ERROR_STATE, FILE_NOT_FOUND, FILE_TOO_LARGE, HOME, IDLE, IO_RANGE,
                     JOINT_LIMIT, NOT_ENABLED, PAUSED, PROGRAM_LINE, Q1, RUNNING, STOPPED_BY_ERROR,
                     UNREACHABLE, UPPER, WRONG_STATE, Handler, joints, tcp, under_sanitizer, value, wait_until,
                     write_program)
@@ -70,7 +70,7 @@ def test_pause_and_resume_need_a_running_or_paused_program(arm, instant, home, c
 
 @pytest.mark.parametrize("prepare, code", [
     (lambda r, sim: r.disable_robot(), NOT_ENABLED),
-    (lambda r, sim: sim.trigger_fault(ADDRESS, 33), FAULT_ACTIVE),
+    (lambda r, sim: sim.trigger_fault(ADDRESS, 33), ERROR_STATE),
     (lambda r, sim: r.joint_move(Q1, 0, False, 0.1), BUSY),
     (lambda r, sim: r.servo_move_enable(1), 9),
 ])

@@ -9,7 +9,7 @@ import threading
 import pytest
 
 from motionkit import JOINT_JERK
-from simkit import (ABORTED, BUSY, CYCLE, DEFAULT_JOINT_ACC, FAULT_ACTIVE, HOME, JOINT_LIMIT, NOT_ENABLED,
+from simkit import (ABORTED, BUSY, CYCLE, DEFAULT_JOINT_ACC, ERROR_STATE, HOME, JOINT_LIMIT, NOT_ENABLED,
                     NOT_POWERED, Q1, SINGULARITY, UNREACHABLE, UPPER, close, down, joints, matmul, norm,
                     pose_matrix, read_trajectory, record, rotation, same_pose, sub, tcp, wait_until)
 
@@ -43,7 +43,7 @@ def test_moves_need_power_and_enable(rc, instant, move, state, code):
 @pytest.mark.parametrize("move", sorted(MOVES))
 def test_moves_refused_in_an_error_state_until_cleared(arm, instant, sim, move):
     sim.trigger_fault("127.0.0.1", 42)
-    assert MOVES[move](arm, True) == (FAULT_ACTIVE,)
+    assert MOVES[move](arm, True) == (ERROR_STATE,)
     assert arm.clear_error() == (0,)
     assert arm.get_last_error() == (0, (0, "success"))
     assert MOVES[move](arm, True) == (0,)
@@ -160,7 +160,7 @@ def test_a_path_out_of_the_workspace_stops_the_arm_with_an_error(arm, instant):
     stopped = tcp(arm)
     assert not same_pose(stopped, start) and not same_pose(stopped, other)
     assert arm.get_last_error()[1][0] == code
-    assert arm.joint_move(HOME, 0, True, 1.0) == (FAULT_ACTIVE,)
+    assert arm.joint_move(HOME, 0, True, 1.0) == (ERROR_STATE,)
     assert arm.clear_error() == (0,) and arm.joint_move(HOME, 0, True, 1.0) == (0,)
 
 

@@ -2,9 +2,13 @@
 
 `Code` names every code of the virtual controller's documentation, modelled
 on `http.HTTPStatus`: `Code(7).phrase == "joint limit"`, `.description` is the
-documented message. `ArmError` is the one base class; its subclasses are the
-families a script handles differently, so `except velmo_arm.LimitError`
-catches a joint or speed limit and nothing else.
+documented message, the one the virtual controller's `get_last_error` gives.
+`ArmError` is the one base class; its subclasses are the families a script
+handles differently, so `except velmo_arm.LimitError` catches a joint or speed
+limit and nothing else.
+
+The members, their texts and their families are written from the table of
+codes, sim/core/error_codes.def, by scripts/error_codes.py: add a code there.
 """
 
 import enum
@@ -19,6 +23,7 @@ __all__ = [
 class Code(enum.IntEnum):
     """A controller code, with its documented phrase and description."""
 
+    # generated from sim/core/error_codes.def by scripts/error_codes.py: begin
     OK = 0
     UNKNOWN_HANDLE = 1
     INVALID_ARGUMENT = 2
@@ -45,6 +50,7 @@ class Code(enum.IntEnum):
     NO_SAFE_FOLDER = 23
     FILE_TOO_LARGE = 24
     INTERNAL = 99
+    # generated: end
 
     @property
     def phrase(self) -> str:
@@ -55,36 +61,6 @@ class Code(enum.IntEnum):
     def description(self) -> str:
         """The code's documented message."""
         return _TEXTS[self][1]
-
-
-_TEXTS: Dict[int, Tuple[str, str]] = {
-    0: ("ok", "success"),
-    1: ("unknown handle", "unknown or destroyed handle"),
-    2: ("invalid argument", "invalid argument (null pointer, non-finite number, value out of range)"),
-    3: ("not powered", "the arm is not powered"),
-    4: ("not enabled", "the arm is not enabled"),
-    5: ("busy", "busy: a motion is running or a queue is full (also: drag mode on, frames in use while moving)"),
-    6: ("unreachable", "target or path out of reach"),
-    7: ("joint limit", "joint limit"),
-    8: ("collision", "collision: protective stop"),
-    9: ("servo active", "servo mode is active"),
-    10: ("file not found", "file not found"),
-    11: ("IO range", "IO type or channel out of range"),
-    12: ("error state", "the controller is in an error state"),
-    13: ("shut down", "the controller is shut down"),
-    14: ("aborted", "motion aborted"),
-    15: ("singularity", "path too close to a singularity (a joint would exceed its maximum speed)"),
-    16: ("servo inactive", "servo mode is not active"),
-    17: ("speed limit", "joint speed limit (a servo set-point too far for its step count)"),
-    18: ("bad file name", "bad file name"),
-    19: ("file exists", "a file of that name exists"),
-    20: ("program line", "program error: not a valid command"),
-    21: ("wrong state", "not possible in the present state"),
-    22: ("file access", "a file could not be read or written"),
-    23: ("no safe folder", "the controller has no safe folder for its files"),
-    24: ("file too large", "file too large for the controller"),
-    99: ("internal", "internal error (out of memory, in the controller or its probe)"),
-}
 
 
 def describe(code: int) -> str:
@@ -148,19 +124,59 @@ class AbortedError(ArmError):
     """The motion was stopped before it reached its target (`Arm.stop()`, disable, power off)."""
 
 
-_FAMILIES: Dict[int, Type[ArmError]] = {}
-for _family, _codes in (
-    (NotReadyError, (Code.NOT_POWERED, Code.NOT_ENABLED, Code.SHUT_DOWN)),
-    (OutOfReachError, (Code.UNREACHABLE, Code.SINGULARITY)),
-    (LimitError, (Code.JOINT_LIMIT, Code.SPEED_LIMIT)),
-    (ProtectiveStopError, (Code.COLLISION, Code.ERROR_STATE)),
-    (BusyError, (Code.BUSY,)),
-    (ServoModeError, (Code.SERVO_ACTIVE, Code.SERVO_INACTIVE)),
-    (FileError, (Code.FILE_NOT_FOUND, Code.BAD_FILE_NAME, Code.FILE_EXISTS, Code.PROGRAM_LINE, Code.FILE_ACCESS,
-                 Code.NO_SAFE_FOLDER, Code.FILE_TOO_LARGE)),
-    (AbortedError, (Code.ABORTED,)),
-):
-    _FAMILIES.update(dict.fromkeys(_codes, _family))
+# The texts and the family of each code (the family ArmError itself has no entry).
+# generated from sim/core/error_codes.def by scripts/error_codes.py: begin
+_TEXTS: Dict[int, Tuple[str, str]] = {  # number: (phrase, description)
+    0: ("ok", "success"),
+    1: ("unknown handle", "unknown or destroyed handle"),
+    2: ("invalid argument", "invalid argument (null pointer, non-finite number, value out of range)"),
+    3: ("not powered", "the arm is not powered"),
+    4: ("not enabled", "the arm is not enabled"),
+    5: ("busy", "busy: a motion is running or a queue is full (also: drag mode on, frames in use while moving)"),
+    6: ("unreachable", "target or path out of reach"),
+    7: ("joint limit", "joint limit"),
+    8: ("collision", "collision: protective stop"),
+    9: ("servo active", "servo mode is active"),
+    10: ("file not found", "file not found"),
+    11: ("IO range", "IO type or channel out of range"),
+    12: ("error state", "the controller is in an error state"),
+    13: ("shut down", "the controller is shut down"),
+    14: ("aborted", "motion aborted"),
+    15: ("singularity", "path too close to a singularity (a joint would exceed its maximum speed)"),
+    16: ("servo inactive", "servo mode is not active"),
+    17: ("speed limit", "joint speed limit (a servo set-point too far for its step count)"),
+    18: ("bad file name", "bad file name"),
+    19: ("file exists", "a file of that name exists"),
+    20: ("program line", "program error: not a valid command"),
+    21: ("wrong state", "not possible in the present state"),
+    22: ("file access", "a file could not be read or written"),
+    23: ("no safe folder", "the controller has no safe folder for its files"),
+    24: ("file too large", "file too large for the controller"),
+    99: ("internal", "internal error (out of memory, in the controller or its probe)"),
+}
+_FAMILIES: Dict[int, Type[ArmError]] = {
+    Code.NOT_POWERED: NotReadyError,
+    Code.NOT_ENABLED: NotReadyError,
+    Code.BUSY: BusyError,
+    Code.UNREACHABLE: OutOfReachError,
+    Code.JOINT_LIMIT: LimitError,
+    Code.COLLISION: ProtectiveStopError,
+    Code.SERVO_ACTIVE: ServoModeError,
+    Code.FILE_NOT_FOUND: FileError,
+    Code.ERROR_STATE: ProtectiveStopError,
+    Code.SHUT_DOWN: NotReadyError,
+    Code.ABORTED: AbortedError,
+    Code.SINGULARITY: OutOfReachError,
+    Code.SERVO_INACTIVE: ServoModeError,
+    Code.SPEED_LIMIT: LimitError,
+    Code.BAD_FILE_NAME: FileError,
+    Code.FILE_EXISTS: FileError,
+    Code.PROGRAM_LINE: FileError,
+    Code.FILE_ACCESS: FileError,
+    Code.NO_SAFE_FOLDER: FileError,
+    Code.FILE_TOO_LARGE: FileError,
+}
+# generated: end
 
 
 def family(code: int) -> Type[ArmError]:

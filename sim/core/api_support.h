@@ -40,7 +40,7 @@ inline ErrorCode ready_to_move(const Controller &c)
     if (c.collision)
         return kCollision;
     if (c.fault != kOk)
-        return kFaultActive;
+        return kErrorState;
     if (c.servo_mode)
         return kServoActive;
     if (c.drag || c.owned() || c.stopping) /* stopping: until the arm rests */

@@ -14,32 +14,10 @@ namespace zsim {
 const char *default_message(ErrorCode code) noexcept
 {
     switch (code) {
-    case kOk: return "success";
-    case kUnknownHandle: return "unknown or destroyed handle";
-    case kInvalidArgument: return "invalid argument";
-    case kNotPowered: return "the arm is not powered";
-    case kNotEnabled: return "the arm is not enabled";
-    case kBusy: return "busy: a motion is running or a queue is full";
-    case kUnreachable: return "target or path out of reach";
-    case kJointLimit: return "joint limit";
-    case kCollision: return "collision: protective stop";
-    case kServoActive: return "servo mode is active";
-    case kFileNotFound: return "file not found";
-    case kIoRange: return "IO type or channel out of range";
-    case kFaultActive: return "the controller is in an error state";
-    case kShutDown: return "the controller is shut down";
-    case kAborted: return "motion aborted";
-    case kSingularity: return "path too close to a singularity";
-    case kServoInactive: return "servo mode is not active";
-    case kSpeedLimit: return "joint speed limit";
-    case kBadFileName: return "bad file name";
-    case kFileExists: return "a file of that name exists";
-    case kProgramLine: return "program error: not a valid command";
-    case kWrongState: return "not possible in the present state";
-    case kFileAccess: return "a file could not be read or written";
-    case kNoSafeFolder: return "the controller has no safe folder for its files";
-    case kFileTooLarge: return "file too large for the controller";
-    case kInternal: return "internal error";
+#define ZSIM_ERROR_CODE(number, constant, family, phrase, text) \
+    case constant: return text;
+#include "error_codes.def"
+#undef ZSIM_ERROR_CODE
     default: return "unknown error";
     }
 }

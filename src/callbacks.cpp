@@ -1,38 +1,17 @@
 /*
- * The robot object's constructor and connection methods, and the bridge from
- * native code back into Python: the error handler the library calls, and the
- * helpers that call a Python callable with numbers.
+ * The bridge from native code back into Python: the error handler the library
+ * calls (pythonCallBack, with set_error_handler that registers it), and
+ * call_func, which calls a Python callable with numbers, as a method and for
+ * native callers. Neither enters the interpreter once it has begun to exit.
  */
-#include "frame.h"
+#include "forward.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <iterator>
 
 using namespace velmo;
-
-PyObject *velmo::code_tuple(ErrorCode code)
-{
-    static PyObject *shared[128]; /* (0,) to (127,); read and written with the GIL held */
-    const bool common = code >= 0 && code < static_cast<ErrorCode>(std::size(shared));
-    if (common && shared[code] != nullptr) {
-        Py_INCREF(shared[code]);
-        return shared[code];
-    }
-    PyObject *tuple = tuple_of(py(code));
-    if (common && tuple != nullptr) {
-        Py_INCREF(tuple);
-        shared[code] = tuple;
-    }
-    return tuple;
-}
-
-extern "C" {
-/* Exported: native callers may read which address the next login uses. */
-VELMO_EXPORT char ipaddr[30];
-}
 
 /* The handler of the most recent set_error_handler, shared by all RC objects.
  * Read and written only with the interpreter lock held. */
@@ -41,55 +20,52 @@ static PyObject *my_callback = nullptr;
 static const char not_callable[] = "parameter must be callable";
 static const char not_a_float[] = "call_func: callable didn't return a float\n";
 
-int RC_init(PyObject *, PyObject *args, PyObject *)
-{
-    const char *address = nullptr;
-    if (!PyArg_ParseTuple(args, "s", &address))
-        return -1;
-    std::strncpy(ipaddr, address, sizeof ipaddr - 1);
-    ipaddr[sizeof ipaddr - 1] = '\0';
-    return 0;
-}
-
-/* Destruction releases what the script left in ip_addr; it never calls the
- * library, so a connection that was not logged out stays open there. */
-void RC_dealloc(PyObject *self)
-{
-    PyTypeObject *type = Py_TYPE(self);
-    PyObject *ip_addr = reinterpret_cast<RobotObject *>(self)->ip_addr;
-    reinterpret_cast<RobotObject *>(self)->ip_addr = nullptr;
-    Py_XDECREF(ip_addr);
-    freefunc free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_object(self);
-    Py_DECREF(type); /* instances of heap types own a reference to their type */
-}
-
-PyObject *RC_log_in(PyObject *self, PyObject *)
-{
-    RobotHandle *handle = &reinterpret_cast<RobotObject *>(self)->handle;
-    *handle = 1;
-    ErrorCode code = create_handler(ipaddr, handle);
-    /* A failed login must not leave a handle that might belong to another connection. */
-    if (code != 0)
-        *handle = -1;
-    return result_tuple(code);
-}
-
-PyObject *RC_log_out(PyObject *self, PyObject *)
-{
-    return forward(self, no_args, destory_handler);
-}
-
 /* Set by the module's atexit hook: the interpreter is finalising, and a
  * thread that asks it for its lock now is ended inside it (or, from 3.14 on,
  * made to wait forever). The bridge functions look before they ask, and again
- * once they hold the lock, so no callback runs after the hook. (3.8's stable
- * ABI has no Py_IsFinalizing.) */
+ * once they hold the lock, so none starts a callback after the hook. (3.8's
+ * stable ABI has no Py_IsFinalizing.) */
 static std::atomic<bool> interpreter_exiting{false};
 
+/* Bridge calls on their way in: past the first look at the mark, not yet
+ * past the second (a thread can be held up between its look and its request
+ * for the lock for any time). */
+static std::atomic<int> bridge_calls_entering{0};
+
+/* Bridge calls inside the interpreter: in the whole process, and on this
+ * thread. Changed and read with the interpreter lock held. */
+static int bridge_calls_inside = 0;
+static thread_local int bridge_calls_on_this_thread = 0;
+
+/* How long the exit hook waits for callbacks already on their way. */
+constexpr std::chrono::seconds kExitWait{1};
+
+static bool bridge_calls_pending()
+{
+    return bridge_calls_entering.load() > 0 || bridge_calls_inside > bridge_calls_on_this_thread;
+}
+
+/* The atexit hook. A callback that began before it may still be running on
+ * another thread - a Python handler gives the lock up between bytecodes - and
+ * another may be about to ask for the lock, so the hook lets the lock go until
+ * each has returned, or has seen the mark and turned back: none runs after
+ * the hook, and none asks for the lock once the interpreter is finalising. A
+ * handler that blocks is not waited for beyond kExitWait. */
 static PyObject *mark_interpreter_exit(PyObject *, PyObject *)
 {
     interpreter_exiting.store(true);
+    if (!bridge_calls_pending())
+        Py_RETURN_NONE;
+    const auto deadline = std::chrono::steady_clock::now() + kExitWait;
+    PyObject *time = PyImport_ImportModule("time");
+    while (time != nullptr && bridge_calls_pending() && std::chrono::steady_clock::now() < deadline) {
+        PyObject *slept = PyObject_CallMethod(time, "sleep", "d", 0.001); /* lets the lock go */
+        if (slept == nullptr)
+            break; /* an interrupt: stop waiting */
+        Py_DECREF(slept);
+    }
+    Py_XDECREF(time);
+    PyErr_Clear();
     Py_RETURN_NONE;
 }
 
@@ -115,13 +91,27 @@ int watch_interpreter_exit(void)
  * the interpreter is finalising. */
 static bool enter_interpreter(PyGILState_STATE &gil)
 {
-    if (interpreter_exiting.load() || !Py_IsInitialized())
+    bridge_calls_entering++;
+    if (interpreter_exiting.load() || !Py_IsInitialized()) {
+        bridge_calls_entering--;
         return false;
+    }
     gil = PyGILState_Ensure();
-    if (!interpreter_exiting.load())
-        return true;
+    bridge_calls_entering--;
+    if (interpreter_exiting.load()) {
+        PyGILState_Release(gil);
+        return false;
+    }
+    bridge_calls_inside++;
+    bridge_calls_on_this_thread++;
+    return true;
+}
+
+static void leave_interpreter(PyGILState_STATE gil)
+{
+    bridge_calls_inside--;
+    bridge_calls_on_this_thread--;
     PyGILState_Release(gil);
-    return false;
 }
 
 /* Print the pending exception and clear it. SystemExit goes to the unraisable
@@ -152,7 +142,7 @@ extern "C" VELMO_EXPORT void pythonCallBack(int eventcode)
         Py_DECREF(handler);
     }
     PyErr_Restore(type, value, traceback);
-    PyGILState_Release(gil);
+    leave_interpreter(gil);
 }
 
 PyObject *RC_set_error_handler(PyObject *self, PyObject *args)
@@ -161,7 +151,7 @@ PyObject *RC_set_error_handler(PyObject *self, PyObject *args)
     if (handle == nullptr)
         return nullptr;
     PyObject *temp = nullptr;
-    if (!PyArg_ParseTuple(args, "O:set_callback", &temp))
+    if (!parse_tuple(args, FORMAT("O:set_callback"), &temp))
         return nullptr;
     if (!PyCallable_Check(temp)) {
         PyErr_SetString(PyExc_TypeError, not_callable);
@@ -179,7 +169,7 @@ PyObject *RC_call_func(PyObject *, PyObject *args)
 {
     PyObject *temp = nullptr;
     double x = 0, y = 0;
-    if (!PyArg_ParseTuple(args, "Odd:set_callback", &temp, &x, &y))
+    if (!parse_tuple(args, FORMAT("Odd:set_callback"), &temp, &x, &y))
         return nullptr;
     if (!PyCallable_Check(temp)) {
         PyErr_SetString(PyExc_TypeError, not_callable);
@@ -226,6 +216,6 @@ extern "C" VELMO_EXPORT double call_func(PyObject *callable, double x)
             value = PyFloat_AsDouble(result);
         Py_XDECREF(result);
     }
-    PyGILState_Release(gil);
+    leave_interpreter(gil);
     return value;
 }
