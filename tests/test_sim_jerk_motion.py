@@ -95,12 +95,12 @@ def test_joint_moves_are_jerk_limited_and_as_fast_as_the_reference(arm, instant,
     assert joints(arm) == pytest.approx(target, abs=1e-12)
 
 
-@pytest.mark.parametrize("offset, speed, acc", [
-    ([0, 300, 0], 400, 2000),
-    ([200, -100, -150], 1000, 5000),
-    ([5, 0, 0], 100, 500),       # short: never cruises
+@pytest.mark.parametrize("offset, speed, acc, joints_bind", [
+    ([0, 300, 0], 400, 2000, False),
+    ([200, -100, -150], 1000, 5000, True),  # the joints allow the path less acceleration than the TCP's
+    ([5, 0, 0], 100, 500, False),       # short: never cruises
 ])
-def test_lines_are_jerk_limited_and_as_fast_as_the_reference(arm, instant, home, offset, speed, acc):
+def test_lines_are_jerk_limited_and_as_fast_as_the_reference(arm, instant, home, offset, speed, acc, joints_bind):
     results, motion = record_cycles(arm, home, [lambda r: r.linear_move_extend(offset + [0, 0, 0], 1, True, speed,
                                                                                  acc, 0)])
     assert results == [(0,)]
@@ -109,7 +109,11 @@ def test_lines_are_jerk_limited_and_as_fast_as_the_reference(arm, instant, home,
     within(third_differences(along), LINEAR_JERK, 1e-3)
     within(motion.accelerations(), acc, TCP_ACC_NOISE)
     reference = reference_duration(length(offset), speed, acc, LINEAR_JERK)
-    assert len(moving_cycles(motion)) * CYCLE == pytest.approx(reference, abs=CYCLE + 0.02 * reference)
+    duration = len(moving_cycles(motion)) * CYCLE
+    if joints_bind:  # slower, as test_sim_joint_timing.py measures; never faster
+        assert reference - CYCLE <= duration <= 1.5 * reference
+    else:
+        assert duration == pytest.approx(reference, abs=CYCLE + 0.02 * reference)
 
 
 # ---- stops: from cruise, at the stop's deceleration and jerk ------------------------------

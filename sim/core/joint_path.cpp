@@ -14,8 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <cstdio>
-#include <cstdlib>
 
 namespace zsim {
 
@@ -41,7 +39,7 @@ constexpr double kNegligibleCurvature = 0.05;
 /* Neighbouring stretches whose limits differ by at most this factor are one. */
 constexpr double kMergeFactor = 1.05;
 /* Samples are halved no finer than this share of the step, and no more than this often or this many. */
-constexpr double kFinest = 1e-7;
+constexpr double kFinest = 1e-4;
 constexpr int kMaxHalvings = 48;
 constexpr std::size_t kMaxSamples = 4096;
 /* Bisections that find where a path stops being followable. */
@@ -93,7 +91,10 @@ void JointPath::sample_to(double u)
 {
     while (wall_ == kOk && samples_.back().u < u) {
         const Sample &last = samples_.back();
-        const double next = std::min(last.u + pace_.step, u);
+        /* no step much shorter than the others: a sliver of a step left over by
+         * rounding would make its chord's slope, and every curvature next to
+         * it, mere rounding */
+        const double next = u - last.u < 1.5 * pace_.step ? u : last.u + pace_.step;
         Joints q;
         const ErrorCode code = follow(flange_at_(next), last.q, q);
         if (code == kOk) {
@@ -238,7 +239,10 @@ void JointPath::limit_from(std::size_t from)
             Stretch &last = limit_.back();
             const double speed_hi = std::max(top_speed, s.speed), speed_lo = std::min(last.speed, s.speed);
             const double acc_hi = std::max(top_acc, s.acc), acc_lo = std::min(last.acc, s.acc);
-            if (speed_hi <= kMergeFactor * speed_lo && acc_hi <= kMergeFactor * acc_lo) {
+            /* the acceleration alone never splits: each boundary between stretches
+             * is crossed with no acceleration, which costs more than the lower
+             * acceleration of the two */
+            if (speed_hi <= kMergeFactor * speed_lo) {
                 last = {s.end, speed_lo, acc_lo, std::min(last.quick_acc, s.quick_acc)};
                 top_speed = speed_hi;
                 top_acc = acc_hi;
@@ -251,10 +255,6 @@ void JointPath::limit_from(std::size_t from)
     }
     if (wall_ == kOk)
         reach_ = raw_.empty() ? 0 : raw_.back().end;
-    if (std::getenv("JP_DEBUG")) {
-        double lo = 1e300; for (auto &r : raw_) lo = std::min(lo, r.speed);
-        std::fprintf(stderr, "jp: samples %zu stretches %zu wall %d reach %g end %g minspeed %g (nominal %g)\n", samples_.size(), limit_.size(), (int)wall_, reach_, end_, lo, pace_.speed);
-    }
 }
 
 } // namespace zsim

@@ -15,8 +15,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <cstdio>
-#include <cstdlib>
 
 namespace zsim {
 
@@ -214,7 +212,6 @@ bool Profile::append_way(double begin, const jerk::State &from, double until, do
             }
         }
         if (!fits) {
-            if (std::getenv("JP_DEBUG")) std::fprintf(stderr, "append_way fails at zone %zu/%zu here p=%g v=%g a=%g end=%g exit=%g speed=%g acc=%g\n", k, count, here.p, here.v, here.a, z.end, exit, z.speed, z.acc);
             return false;
         }
         parts.push_back({t, way});
@@ -267,6 +264,10 @@ void Profile::retime(const Limits &limits, const Limits &transition)
         return;
     const jerk::State here = state_;
     rebase();
+    if (!limit_) { /* one stretch: to rest the fastest way at the new limits */
+        retime_unlimited(here, limits, transition);
+        return;
+    }
     double speed_here, acc_here;
     bounds(here.p, here.p, limits, &speed_here, &acc_here);
     if (here.v > speed_here) { /* down to the new speed at the transition's rates, then on */
@@ -289,6 +290,24 @@ void Profile::retime(const Limits &limits, const Limits &transition)
             append(0, to_rest_short_of(here, rest_, generator_limits(slowest(mixed))));
     } else if (!append_way(0, here, rest_, 0, limits)) {
         append(0, to_rest_short_of(here, rest_, generator_limits(slowest(limits))));
+    }
+    evaluate();
+}
+
+void Profile::retime_unlimited(const jerk::State &here, const Limits &limits, const Limits &transition)
+{
+    const jerk::Limits gl = generator_limits(limits);
+    if (here.v > limits.speed) { /* down to the new speed at the transition's rates, then on */
+        const jerk::Limits down{limits.speed, std::max(transition.acc, std::abs(here.a)), transition.jerk};
+        const jerk::Trajectory change = jerk::Trajectory::to_velocity(here, limits.speed, down);
+        if (jerk::Trajectory::to_velocity(change.end(), 0, gl).end().p <= rest_) {
+            append(0, change);
+            append(change.duration(), to_rest_short_of(change.end(), rest_, gl));
+        } else { /* too near the end for that: to rest at the transition's rates */
+            append(0, to_rest_short_of(here, rest_, down));
+        }
+    } else {
+        append(0, to_rest_short_of(here, rest_, gl));
     }
     evaluate();
 }

@@ -118,6 +118,8 @@ private:
     /* Limits that keep every stretch of the speed limit at once: what a
      * plan falls back to when it cannot be made stretch by stretch. */
     Limits slowest(const Limits &limits) const;
+    /* retime() without a speed limit along the way. */
+    void retime_unlimited(const jerk::State &here, const Limits &limits, const Limits &transition);
     /* The deceleration a stop from here may have: `dec`, less where a
      * stretch it crosses allows less (its accelerations times `scale`). */
     double stop_dec(double dec, double jerk, bool quick, double scale) const;
