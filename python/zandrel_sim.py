@@ -43,11 +43,12 @@ Injections always win over the simulation: an injected code or out bytes
 make the call return at once. ``reset()`` forgets everything.
 """
 
+import contextlib
 import ctypes
 import json
 import os
 import sys
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, Iterator, List, Optional
 
 __all__ = ["Probe", "is_virtual_controller", "library_path", "function_of"]
 
@@ -145,6 +146,7 @@ class Probe:
         lib.zsim_inject_delay.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_set_time_scale.argtypes = [ctypes.c_double]
         lib.zsim_advance_time.argtypes = [ctypes.c_double]
+        lib.zsim_hold_library_lock.argtypes = [ctypes.c_int]
         lib.zsim_set_digital_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
@@ -243,6 +245,22 @@ class Probe:
         a call next looks at it. A blocking move waits until another thread
         moves the time far enough. set_time_scale() runs time again."""
         self._refused(self.lib.zsim_advance_time(seconds), f"advance of {seconds!r} s")
+
+    @contextlib.contextmanager
+    def library_lock_held(self, timeout: float = 5.0) -> Iterator[None]:
+        """Hold the library's lock from a thread of the library (for at most
+        `timeout` seconds) while the body runs: a call that needs the lock
+        waits until the body ends. Raises RuntimeError on leaving when the
+        hold had ended by its time, which means that the body waited for the
+        lock (or ran longer than `timeout`)."""
+        if self.lib.zsim_hold_library_lock(max(1, int(timeout * 1000))) != 0:
+            raise RuntimeError("the library lock is held by the probe already")
+        try:
+            yield
+        finally:
+            ended = self.lib.zsim_hold_library_lock(0)
+        if ended != 0:
+            raise RuntimeError(f"the library lock was let go after {timeout} s, before the body ended")
 
     def set_digital_input(self, address: str, iotype: int, index: int, value: int) -> None:
         """Set a digital input of the controller at `address` to 0 or 1."""

@@ -31,6 +31,22 @@ namespace {
 
 bool valid_mode(int32_t mode) { return mode == 0 || mode == 1; }
 
+/* ---- the checks of a call's own arguments (no controller needed) ---------------- */
+
+ErrorCode check_joint_move(const JointVector *joint_pos, int32_t mode, double speed, double acc)
+{
+    return zsim::check(joint_pos && zsim::finite(zsim::to_joints(*joint_pos)) && valid_mode(mode) &&
+                       zsim::positive(speed) && zsim::positive(acc));
+}
+
+/* mid_pos: the arc's middle pose (circular moves), or null when `has_mid` is false. */
+ErrorCode check_cartesian_move(const CartPose *end_pos, const CartPose *mid_pos, bool has_mid, int32_t mode,
+                               double speed, double acc)
+{
+    return zsim::check(end_pos && zsim::finite(*end_pos) && (!has_mid || (mid_pos && zsim::finite(*mid_pos))) &&
+                       valid_mode(mode) && zsim::positive(speed) && zsim::positive(acc));
+}
+
 /* The blend tolerance a move keeps: none for a blocking move (its caller is
  * told it reached its target), none for anything but a positive number. */
 double blend_tolerance(double tol, int32_t is_block) { return is_block == 0 && tol > 0 ? tol : 0.0; }
@@ -51,12 +67,9 @@ Pose cartesian_target(const Pose &from, const CartPose &given, int32_t mode)
 ErrorCode joint_motion(const RobotHandle *handle, const JointVector *joint_pos, int32_t mode,
                        int32_t is_block, double speed, double acc, double tol)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
-        if (!joint_pos || !valid_mode(mode) || !zsim::positive(speed) || !zsim::positive(acc))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = check_joint_move(joint_pos, mode, speed, acc);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &lock) {
         const Joints given = zsim::to_joints(*joint_pos);
-        if (!zsim::finite(given))
-            return zsim::kInvalidArgument;
         if (const ErrorCode refused = zsim::ready_to_move(rc))
             return refused;
         Joints target = given;
@@ -90,10 +103,8 @@ ErrorCode solve_target(const Controller &rc, const Pose &tcp_in_base, Joints &en
 ErrorCode linear_motion(const RobotHandle *handle, const CartPose *end_pos, int32_t mode,
                         int32_t is_block, double speed, double acc, double tol)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
-        if (!end_pos || !valid_mode(mode) || !zsim::finite(*end_pos) || !zsim::positive(speed) ||
-            !zsim::positive(acc))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = check_cartesian_move(end_pos, nullptr, false, mode, speed, acc);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &lock) {
         if (const ErrorCode refused = zsim::ready_to_move(rc))
             return refused;
         const Pose target = rc.user() * cartesian_target(rc.tcp(rc.planned_end), *end_pos, mode);
@@ -147,10 +158,8 @@ ErrorCode circular_move(const RobotHandle *handle, const CartPose *end_pos,
                         const CartPose *mid_pos, int32_t move_mode, int32_t is_block,
                         double speed, double acc, double tol, const void * /* option */)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
-        if (!end_pos || !mid_pos || !valid_mode(move_mode) || !zsim::finite(*end_pos) ||
-            !zsim::finite(*mid_pos) || !zsim::positive(speed) || !zsim::positive(acc))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = check_cartesian_move(end_pos, mid_pos, true, move_mode, speed, acc);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &lock) {
         if (const ErrorCode refused = zsim::ready_to_move(rc))
             return refused;
         const Pose start = rc.tcp(rc.planned_end);
@@ -217,11 +226,11 @@ ErrorCode continuous_jog(Controller &rc, Lock &lock, int32_t aj_num, int32_t coo
 ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int32_t coord_type,
               double jog_vel, double pos_cmd)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
-        if (aj_num < 0 || aj_num > 5 || move_mode < 0 || move_mode > 2 || coord_type < 0 ||
-            coord_type > 2 || !std::isfinite(jog_vel) || jog_vel == 0 || !std::isfinite(pos_cmd) ||
-            (coord_type == 2 && move_mode == 0))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(aj_num >= 0 && aj_num <= 5 && move_mode >= 0 && move_mode <= 2 &&
+                                          coord_type >= 0 && coord_type <= 2 && std::isfinite(jog_vel) &&
+                                          jog_vel != 0 && std::isfinite(pos_cmd) &&
+                                          !(coord_type == 2 && move_mode == 0));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &lock) {
         if (const ErrorCode refused = zsim::ready_to_move(rc))
             return refused;
         if (rc.moving())
@@ -278,9 +287,7 @@ ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int3
  * for any jog. */
 ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
 {
-    return zsim::with_controller(handle, [num](Controller &rc, Lock &) {
-        if (num < -1 || num > 5)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(num >= -1 && num <= 5), [num](Controller &rc, Lock &) {
         if (rc.queue.empty())
             return zsim::kOk;
         const int axis = rc.queue.front().segment->jog_axis();
@@ -299,9 +306,8 @@ ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
  * scaled. */
 ErrorCode set_rapidrate(const RobotHandle *handle, double rapid_rate)
 {
-    return zsim::with_controller(handle, [rapid_rate](Controller &rc, Lock &) {
-        if (!zsim::positive(rapid_rate) || rapid_rate > 1)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(zsim::positive(rapid_rate) && rapid_rate <= 1);
+    return zsim::with_controller(handle, checked, [rapid_rate](Controller &rc, Lock &) {
         rc.rapid_rate = rapid_rate;
         return zsim::kOk;
     });
@@ -309,9 +315,7 @@ ErrorCode set_rapidrate(const RobotHandle *handle, double rapid_rate)
 
 ErrorCode get_rapidrate(const RobotHandle *handle, double *rapid_rate)
 {
-    return zsim::with_controller(handle, [rapid_rate](Controller &rc, Lock &) {
-        if (!rapid_rate)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(rapid_rate), [rapid_rate](Controller &rc, Lock &) {
         *rapid_rate = rc.rapid_rate;
         return zsim::kOk;
     });

@@ -59,15 +59,15 @@ ErrorCode servo_add(Controller &rc, const Joints &target, int steps)
     return code;
 }
 
+bool valid_set_point(int32_t mode, int32_t steps) { return (mode == 0 || mode == 1) && steps >= 1; }
+
 ErrorCode servo_joints(const RobotHandle *handle, const JointVector *joint_pos, int32_t mode,
                        int32_t steps)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!joint_pos || (mode != 0 && mode != 1) || steps < 1)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked =
+        zsim::check(joint_pos && zsim::finite(zsim::to_joints(*joint_pos)) && valid_set_point(mode, steps));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         const Joints given = zsim::to_joints(*joint_pos);
-        if (!zsim::finite(given))
-            return zsim::kInvalidArgument;
         if (!rc.servo_mode)
             return zsim::kServoInactive;
         Joints target = given;
@@ -82,9 +82,8 @@ ErrorCode servo_joints(const RobotHandle *handle, const JointVector *joint_pos, 
 
 ErrorCode servo_pose(const RobotHandle *handle, const CartPose *pose, int32_t mode, int32_t steps)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!pose || (mode != 0 && mode != 1) || steps < 1 || !zsim::finite(*pose))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(pose && zsim::finite(*pose) && valid_set_point(mode, steps));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         if (!rc.servo_mode)
             return zsim::kServoInactive;
         const Joints last = servo_last_target(rc);
@@ -111,9 +110,7 @@ ErrorCode servo_pose(const RobotHandle *handle, const CartPose *pose, int32_t mo
 template <class Store>
 ErrorCode choose_filter(const RobotHandle *handle, bool valid, Store &&store)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!valid)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(valid), [&](Controller &rc, Lock &) {
         if (rc.servo_mode)
             return zsim::kServoActive;
         store(rc.servo);

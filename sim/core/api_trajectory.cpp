@@ -39,9 +39,7 @@ namespace api {
 
 ErrorCode set_traj_config(const RobotHandle *handle, const TrajectoryConfig *config)
 {
-    return zsim::with_controller(handle, [config](Controller &rc, Lock &) {
-        if (!config || !valid_config(*config))
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(config && valid_config(*config)), [config](Controller &rc, Lock &) {
         if (rc.recorder.active)
             return zsim::kBusy;
         rc.recorder.config = *config;
@@ -51,9 +49,7 @@ ErrorCode set_traj_config(const RobotHandle *handle, const TrajectoryConfig *con
 
 ErrorCode get_traj_config(const RobotHandle *handle, TrajectoryConfig *config)
 {
-    return zsim::with_controller(handle, [config](Controller &rc, Lock &) {
-        if (!config)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(config), [config](Controller &rc, Lock &) {
         *config = rc.recorder.config;
         return zsim::kOk;
     });
@@ -64,10 +60,9 @@ ErrorCode set_traj_sample_mode(const RobotHandle *handle, int32_t mode, const ch
     zsim::Trajectory taken;
     std::string name;
     bool stopped = false;
-    const ErrorCode code = zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const ErrorCode checked = mode != 0 ? zsim::files::check_name(filename) : zsim::kOk; /* with 0 it is not used */
+    const ErrorCode code = zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         if (mode != 0) {
-            if (const ErrorCode bad = zsim::files::check_name(filename))
-                return bad;
             if (rc.recorder.active)
                 return zsim::kBusy;
             rc.recorder.start(filename, rc.context(), rc.joints, rc.tool_id, rc.user_frame_id);
@@ -82,16 +77,14 @@ ErrorCode set_traj_sample_mode(const RobotHandle *handle, int32_t mode, const ch
     });
     if (code != zsim::kOk || !stopped)
         return code;
-    return zsim::with_files(handle, [&] {
+    return zsim::with_files(handle, zsim::kOk, [&] {
         return zsim::files::write_file(Folder::kTrajectories, name, zsim::recording::format(taken));
     });
 }
 
 ErrorCode get_traj_sample_status(const RobotHandle *handle, int64_t *sample_status)
 {
-    return zsim::with_controller(handle, [sample_status](Controller &rc, Lock &) {
-        if (!sample_status)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(sample_status), [sample_status](Controller &rc, Lock &) {
         *sample_status = rc.recorder.active ? 1 : 0;
         return zsim::kOk;
     });
@@ -101,12 +94,10 @@ ErrorCode get_exist_traj_file_name(const RobotHandle *handle, TrajectoryFileList
 {
     std::vector<std::string> names;
     return zsim::with_files(
-        handle, [&] { return zsim::files::list(Folder::kTrajectories, names); },
+        handle, zsim::present(files), [&] { return zsim::files::list(Folder::kTrajectories, names); },
         [&](Controller &, Lock &, ErrorCode listed) {
             if (listed != zsim::kOk)
                 return listed;
-            if (!files)
-                return zsim::kInvalidArgument;
             std::memset(files, 0, sizeof *files);
             const std::size_t n = std::min<std::size_t>(names.size(), ZANDREL_TRAJ_FILE_SLOTS);
             files->count = static_cast<int32_t>(n);
@@ -118,27 +109,20 @@ ErrorCode get_exist_traj_file_name(const RobotHandle *handle, TrajectoryFileList
 
 ErrorCode rename_traj_file_name(const RobotHandle *handle, const char *src, const char *dest)
 {
-    return zsim::with_files(handle, [&] {
-        if (zsim::files::check_name(src) || zsim::files::check_name(dest))
-            return zsim::kBadFileName;
-        return zsim::files::rename(Folder::kTrajectories, src, dest);
-    });
+    const ErrorCode checked =
+        zsim::files::check_name(src) || zsim::files::check_name(dest) ? zsim::kBadFileName : zsim::kOk;
+    return zsim::with_files(handle, checked, [&] { return zsim::files::rename(Folder::kTrajectories, src, dest); });
 }
 
 ErrorCode remove_traj_file(const RobotHandle *handle, const char *filename)
 {
-    return zsim::with_files(handle, [&] {
-        if (const ErrorCode bad = zsim::files::check_name(filename))
-            return bad;
-        return zsim::files::remove(Folder::kTrajectories, filename);
-    });
+    return zsim::with_files(handle, zsim::files::check_name(filename),
+                            [&] { return zsim::files::remove(Folder::kTrajectories, filename); });
 }
 
 ErrorCode generate_traj_exe_file(const RobotHandle *handle, const char *filename)
 {
-    return zsim::with_files(handle, [&] {
-        if (const ErrorCode bad = zsim::files::check_name(filename))
-            return bad;
+    return zsim::with_files(handle, zsim::files::check_name(filename), [&] {
         std::string text;
         if (const ErrorCode read = zsim::files::read_file(Folder::kTrajectories, filename, text))
             return read;

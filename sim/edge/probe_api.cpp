@@ -76,13 +76,15 @@ ZSIM_OWN_FRAME bool call_on_thread(CallBackFuncType callback, int code, bool wai
 extern "C" {
 
 /* The units forget what they keep in this order: the probe first (so that no
- * injection or journal line outlives the reset), then the controllers, whose
+ * injection or journal line outlives the reset), then a test's hold of the
+ * library lock (everything after needs the lock), then the controllers, whose
  * motions end and wake their blocking callers, then the time scale, then the
  * events those endings may have queued, and last the debug log. */
 void zsim_reset(void)
 {
     guarded([] {
         probe::reset();
+        api::end_library_lock_hold();
         api::forget_controllers();
         api::reset_time_scale();
         api::drop_pending_events();
@@ -189,6 +191,11 @@ int zsim_set_time_scale(double factor)
 int zsim_advance_time(double seconds)
 {
     return guarded(-1, [seconds] { return api::advance_time(seconds); });
+}
+
+int zsim_hold_library_lock(int milliseconds)
+{
+    return guarded(-1, [milliseconds] { return api::hold_library_lock(milliseconds); });
 }
 
 int zsim_set_digital_input(const char *address, int iotype, int index, int value)
