@@ -88,6 +88,32 @@ ErrorCode rename(Folder which, const std::string &from, const std::string &to);
  * or kBadFileName. */
 ErrorCode remove(Folder which, const std::string &name);
 
+/* ---- a file anywhere: the library's debug log ------------------------------- */
+
+/* A file the library appends to, at a path the caller names. It is opened
+ * only when it is a regular file: a named pipe, a device or a folder is
+ * refused at once and never waited for, so neither opening it nor writing
+ * to it can block. */
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile() { close(); }
+    AppendFile(const AppendFile &) = delete;
+    AppendFile &operator=(const AppendFile &) = delete;
+
+    /* Opens `path` for appending (closing what was open), making it when it
+     * is missing: kOk, or kFileAccess. */
+    ErrorCode open(const fs::path &path);
+    /* Appends all of `text`; false when it could not. */
+    bool append(const std::string &text);
+    void close();
+    bool is_open() const { return handle_ != kClosed; }
+
+private:
+    static constexpr std::intptr_t kClosed = -1; /* a descriptor, or a HANDLE's bits */
+    std::intptr_t handle_ = kClosed;
+};
+
 } // namespace files
 } // namespace zsim
 

@@ -118,6 +118,8 @@ public:
         return *this;
     }
     int get() const { return fd_; }
+    /* Hands the descriptor over: it is no longer closed here. */
+    int release() { return std::exchange(fd_, -1); }
     explicit operator bool() const { return fd_ >= 0; }
     bool close()
     {
@@ -410,6 +412,28 @@ ErrorCode remove(Folder which, const std::string &name)
     if (::unlinkat(p.dir.get(), name.c_str(), 0) == 0)
         return kOk;
     return errno == ENOENT ? kFileNotFound : kFileAccess;
+}
+
+ErrorCode AppendFile::open(const fs::path &path)
+{
+    close();
+    /* O_NONBLOCK: a named pipe without a reader fails at once instead of
+     * waiting for one; with a reader, fstat refuses it below. */
+    Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return kFileAccess;
+    handle_ = fd.release();
+    return kOk;
+}
+
+bool AppendFile::append(const std::string &text) { return is_open() && write_all(static_cast<int>(handle_), text); }
+
+void AppendFile::close()
+{
+    if (is_open())
+        ::close(static_cast<int>(handle_));
+    handle_ = kClosed;
 }
 
 } // namespace files

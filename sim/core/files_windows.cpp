@@ -77,6 +77,8 @@ public:
         return *this;
     }
     HANDLE get() const { return h_; }
+    /* Hands the handle over: it is no longer closed here. */
+    HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
     explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
     bool close()
     {
@@ -256,6 +258,43 @@ ErrorCode remove(Folder which, const std::string &name)
     if (DeleteFileW((p.folder / fs::u8path(name)).c_str()))
         return kOk;
     return missing(GetLastError()) ? kFileNotFound : kFileAccess;
+}
+
+ErrorCode AppendFile::open(const fs::path &path)
+{
+    close();
+    /* A named pipe is opened without waiting (a busy one fails at once) and
+     * refused with devices (NUL, CON, COM1) below: only a disk file is kept. */
+    HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    Handle file(h);
+    if (!file || GetFileType(file.get()) != FILE_TYPE_DISK)
+        return kFileAccess;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return kFileAccess;
+    handle_ = reinterpret_cast<std::intptr_t>(file.release());
+    return kOk;
+}
+
+bool AppendFile::append(const std::string &text)
+{
+    HANDLE h = reinterpret_cast<HANDLE>(handle_);
+    for (std::size_t done = 0; done < text.size();) {
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
+        DWORD put = 0;
+        if (!is_open() || !WriteFile(h, text.data() + done, part, &put, nullptr) || put == 0)
+            return false;
+        done += put;
+    }
+    return true;
+}
+
+void AppendFile::close()
+{
+    if (is_open())
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = kClosed;
 }
 
 } // namespace files
