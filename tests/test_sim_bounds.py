@@ -54,6 +54,8 @@ BOUNDS = [
     ("continuous jog 1e-300", lambda r: r.jog(0, 2, 1, 1e-300), False),
     *[(f"rapid rate {rate}", lambda r, x=rate: r.set_rapidrate(x), ok)
       for rate, ok in [(MIN_RATE, True), (MIN_RATE * BELOW, False), (1e-300, False)]],
+    *[(f"trajectory config vel {vel} acc {acc}", lambda r, v=vel, a=acc: r.set_traj_config((1.0, 0.01, v, a)), ok)
+      for vel, acc, ok in [(MIN_LINEAR_SPEED, MIN_LINEAR_ACC, True), (0.5, 100, False), (100, 0.5, False)]],
     # blend tolerances: 0 or a finite positive distance
     *[(f"{name} tol {tol}", lambda r, c=call, t=tol: c(r, t), ok)
       for name, call in [("joint", lambda r, t: r.joint_move_extend(STEP, 1, False, 1.0, 1.0, t)),

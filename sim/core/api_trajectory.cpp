@@ -2,9 +2,11 @@
  * Trajectory recording (the sampling and the file format are in
  * recording.h; the folder and its names in files.h).
  *
- * set_traj_config: xyz_interval (mm), rpy_interval (rad), vel (mm/s) and acc
- * (mm/s^2), each finite and > 0; refused (kBusy) while sampling. The
- * defaults are 1 mm, 0.01 rad, 100 mm/s and 500 mm/s^2.
+ * set_traj_config: xyz_interval (mm), rpy_interval (rad), each finite and
+ * > 0, vel (mm/s) and acc (mm/s^2) at least the lower bounds of a linear
+ * move (motion_bounds.h), as the replay program moves by them; refused
+ * (kBusy) while sampling. The defaults are 1 mm, 0.01 rad, 100 mm/s and
+ * 500 mm/s^2.
  * set_traj_sample_mode: a non-zero mode starts sampling into the named
  * trajectory (kBusy when sampling already); 0 stops and saves it as
  * trajectories/<name>, replacing a file of that name (the name given with 0
@@ -14,7 +16,9 @@
  * are not valid file names are left out. rename_traj_file_name refuses to
  * replace a file (kFileExists). generate_traj_exe_file writes
  * programs/<name>, replacing a program of that name, from
- * trajectories/<name>.
+ * trajectories/<name>; it refuses a file that is not a trajectory or has a
+ * number out of its range (kFileAccess) and a program that program_load
+ * would refuse (kFileTooLarge), and then writes nothing.
  */
 #include "api_files.h"
 
@@ -24,22 +28,12 @@ using zsim::Controller;
 using zsim::Lock;
 using zsim::files::Folder;
 
-namespace {
-
-bool valid_config(const TrajectoryConfig &c)
-{
-    return zsim::positive(c.xyz_interval) && zsim::positive(c.rpy_interval) && zsim::positive(c.vel) &&
-           zsim::positive(c.acc);
-}
-
-} // namespace
-
 namespace zsim {
 namespace api {
 
 ErrorCode set_traj_config(const RobotHandle *handle, const TrajectoryConfig *config)
 {
-    return zsim::with_controller(handle, zsim::check(config && valid_config(*config)), [config](Controller &rc, Lock &) {
+    return zsim::with_controller(handle, zsim::check(config && zsim::recording::valid_config(*config)), [config](Controller &rc, Lock &) {
         if (rc.recorder.active)
             return zsim::kBusy;
         rc.recorder.config = *config;
@@ -123,14 +117,16 @@ ErrorCode remove_traj_file(const RobotHandle *handle, const char *filename)
 ErrorCode generate_traj_exe_file(const RobotHandle *handle, const char *filename)
 {
     return zsim::with_files(handle, zsim::files::check_name(filename), [&] {
-        std::string text;
-        if (const ErrorCode read = zsim::files::read_file(Folder::kTrajectories, filename, text))
-            return read;
-        zsim::Trajectory trajectory;
-        if (const ErrorCode parsed = zsim::recording::parse(text, trajectory))
-            return parsed;
-        return zsim::files::write_file(Folder::kPrograms, filename,
-                                       zsim::recording::replay_program(filename, trajectory));
+        std::string program;
+        {
+            std::string text;
+            if (const ErrorCode read = zsim::files::read_file(Folder::kTrajectories, filename, text))
+                return read;
+            if (const ErrorCode converted = zsim::recording::replay_program(filename, text,
+                                                                            zsim::files::kMaxFileSize, program))
+                return converted;
+        } /* the trajectory's text is gone before the program is written */
+        return zsim::files::write_file(Folder::kPrograms, filename, program);
     });
 }
 

@@ -31,6 +31,7 @@ namespace zsim {
 /* A tool (flange to TCP) or user frame (base to user), as stored. */
 constexpr int kFrameSlots = 16;          /* ids 0..15; id 0 is the identity, not settable */
 constexpr std::size_t kFrameNameBytes = 32;
+static_assert(kFrameSlots == recording::kFrameIds, "a recorded trajectory names a frame slot");
 
 struct NamedFrame {
     CartPose data{};

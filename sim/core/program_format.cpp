@@ -171,12 +171,19 @@ ErrorCode parse_program(const std::string &name, const std::string &text, Progra
     return kOk;
 }
 
+std::size_t number_chars(double value, char (&text)[kNumberChars])
+{
+    if (value == 0) { /* -0 too */
+        text[0] = '0';
+        return 1;
+    }
+    return static_cast<std::size_t>(std::to_chars(text, text + kNumberChars, value).ptr - text);
+}
+
 std::string number_text(double value)
 {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    std::string text(buf, r.ptr);
-    return text == "-0" ? "0" : text;
+    char text[kNumberChars];
+    return std::string(text, number_chars(value, text));
 }
 
 } // namespace zsim

@@ -90,6 +90,9 @@ struct ProgramSlot {
 
 /* Shortest round-trip text of a number (as the journal writes it). */
 std::string number_text(double value);
+/* The same into `text` (no NUL); returns its length. */
+constexpr std::size_t kNumberChars = 32;
+std::size_t number_chars(double value, char (&text)[kNumberChars]);
 
 } // namespace zsim
 
