@@ -30,7 +30,8 @@ def cpu_model():
 
 
 def machine():
-    """One line: processor, cores, load, OS, interpreter (its version, never where it lives)."""
+    """One line: processor, cores, load, OS, interpreter (its version: where
+    it lives on this machine says nothing to a reader of another)."""
     return "%s, %d cores, load average %.1f at the start; %s; %s %s" % (
         cpu_model(), os.cpu_count() or 0, os.getloadavg()[0], platform.platform(),
         platform.python_implementation(), platform.python_version())
