@@ -36,6 +36,9 @@ method that calls it (``login``).
 - drive the simulation: ``set_time_scale`` (0 finishes every motion inside
   the call that starts it), ``advance_time`` (manual time, moved on by the
   test), ``set_digital_input``, ``set_analog_input``;
+- see which calls wait for the library's lock: ``library_lock_held()`` holds
+  it while its ``with`` body runs (a call refused for its own arguments
+  returns at once);
 - watch the arm: ``serve_view()`` serves a live 3D view of every controller
   in the browser (also ``ZSIM_VIEW=127.0.0.1:8765`` in the environment);
 - look at what the controller keeps: ``home()`` (the folder of its programs
