@@ -92,7 +92,7 @@ RELATIVE = """
 import velmo, zandrel_sim
 rc = velmo.RC("127.0.0.1"); assert rc.login() == (0,)
 try:
-    print(zandrel_sim.Probe().home())
+    print(zandrel_sim.Probe().files_folder())
 except OSError as e:
     print(e)
 rc.set_traj_sample_mode(1, "t")

@@ -18,6 +18,7 @@ struct Registry {
     std::map<std::string, std::shared_ptr<Controller>> by_address;
     std::map<RobotHandle, std::shared_ptr<Controller>> by_handle;
     RobotHandle last_handle = 0;
+    std::vector<const Controller *> issued; /* issued[h - 1]: whose handle h is (controllers live until a reset) */
 };
 
 Registry &registry()
@@ -83,6 +84,7 @@ RobotHandle open_handle(const char *address)
     }
     const RobotHandle handle = ++r.last_handle;
     r.by_handle[handle] = c;
+    r.issued.push_back(c.get());
     return handle;
 }
 
@@ -111,6 +113,16 @@ ErrorCode refuse(const RobotHandle *handle, ErrorCode refused)
     return note(*c, c->shut_down ? kShutDown : refused);
 }
 
+const std::string *issued_address(RobotHandle handle)
+{
+    auto &r = detail::registry();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    const auto &issued = r.issued;
+    if (handle < 1 || static_cast<std::size_t>(handle) > issued.size())
+        return nullptr;
+    return &issued[static_cast<std::size_t>(handle) - 1]->address;
+}
+
 void post_event(const Controller &c, ErrorCode code)
 {
     post_callback(c.callback, code);
@@ -133,6 +145,7 @@ void forget_controllers()
         std::lock_guard<std::mutex> guard(r.mutex);
         forgotten.swap(r.by_address);
         r.by_handle.clear();
+        r.issued.clear();
         r.last_handle = 0;
     }
     for (auto &entry : forgotten) /* outside the registry's mutex: ending motions is not a leaf's work */
