@@ -38,6 +38,9 @@ What a test can do with it:
   the call that starts it), ``advance_time`` (manual time, moved on by the
   test), ``time()`` (simulated seconds), ``set_digital_input``,
   ``set_analog_input``;
+- see which calls wait for the library's lock: ``library_lock_held()`` holds
+  it while its ``with`` body runs (a call refused for its own arguments
+  returns at once);
 - watch the arm: ``serve_view()`` serves a live 3D view of every controller
   in the browser (also ``ZSIM_VIEW=127.0.0.1:8765`` in the environment);
 - look at what the controller keeps: ``files_folder()`` (the folder of its
@@ -52,13 +55,14 @@ each test a fresh controller (the ``virtual_controller`` fixture,
 docs/velmo_arm.md).
 """
 
+import contextlib
 import ctypes
 import json
 import os
 import sys
 import warnings
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, List, Optional
+from typing import Any, Callable, Dict, Iterator, List, Optional
 
 __all__ = ["Probe", "Call", "is_virtual_controller", "library_path", "function_of", "method_of", "parameters_of",
            "simulated_clock"]
@@ -315,6 +319,7 @@ class Probe:
         lib.zsim_inject_delay.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_set_time_scale.argtypes = [ctypes.c_double]
         lib.zsim_advance_time.argtypes = [ctypes.c_double]
+        lib.zsim_hold_library_lock.argtypes = [ctypes.c_int]
         lib.zsim_set_digital_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
@@ -462,6 +467,22 @@ class Probe:
         a call next looks at it. A blocking move waits until another thread
         moves the time far enough. set_time_scale() runs time again."""
         self._refused(self.lib.zsim_advance_time(seconds), f"advance of {seconds!r} s")
+
+    @contextlib.contextmanager
+    def library_lock_held(self, timeout: float = 5.0) -> Iterator[None]:
+        """Hold the library's lock from a thread of the library (for at most
+        `timeout` seconds) while the body runs: a call that needs the lock
+        waits until the body ends. Raises RuntimeError on leaving when the
+        hold had ended by its time, which means that the body waited for the
+        lock (or ran longer than `timeout`)."""
+        if self.lib.zsim_hold_library_lock(max(1, int(timeout * 1000))) != 0:
+            raise RuntimeError("the library lock is held by the probe already")
+        try:
+            yield
+        finally:
+            ended = self.lib.zsim_hold_library_lock(0)
+        if ended != 0:
+            raise RuntimeError(f"the library lock was let go after {timeout} s, before the body ended")
 
     def set_digital_input(self, address: str, iotype: int, index: int, value: int) -> None:
         """Set a digital input of the controller at `address` to 0 or 1."""

@@ -105,6 +105,14 @@ ZSIM_PROBE_API int zsim_set_time_scale(double factor);
  * number of seconds. */
 ZSIM_PROBE_API int zsim_advance_time(double seconds);
 
+/* Holds the library's lock from a thread of the library, for at most
+ * `milliseconds` (> 0), and returns once it is held: 0, or -1 when a hold is
+ * under way already. zsim_hold_library_lock(0) lets it go and returns 0, or 1
+ * when the hold had ended by its time (something waited for it that long),
+ * -1 when there was none. A test sees with it which calls wait for the lock;
+ * zsim_reset ends a hold first. */
+ZSIM_PROBE_API int zsim_hold_library_lock(int milliseconds);
+
 /* Sets an input of the controller at `address` (one that a create_handler has
  * named since the last reset): a digital one to 0 or 1 (any non-zero value),
  * an analog one to `value`. Returns 0, or non-zero for an unknown address,

@@ -52,6 +52,12 @@ bool home(std::string &text);
 /* What the controller at `address` keeps and no getter reports, as a JSON
  * object; false for an unknown address. */
 bool describe_settings(const char *address, std::string &json);
+/* Holds the library lock from a thread of the library for at most
+ * `milliseconds` (> 0) and returns once it is held: 0, or -1 when a hold is
+ * under way. With 0 lets it go: 0 when this ended the hold, 1 when it had
+ * already ended by its time, -1 when there was none. A test sees with it
+ * which calls wait for the lock. */
+int hold_library_lock(int milliseconds);
 /* A code the probe made a call return becomes the handle's controller's last
  * error (nothing for an unknown handle or a code of 0). */
 void note_error(const RobotHandle *handle, ErrorCode code);
@@ -63,6 +69,8 @@ void debug_log_write(const std::string &journal_line);
 
 /* ---- resets: zsim_reset calls them in this order ------------------------------ */
 
+/* A hold of the library lock (hold_library_lock) ends. */
+void end_library_lock_hold();
 /* Every motion ends (blocking callers get kAborted); controllers and handles
  * are forgotten; handles are numbered from 1 again. */
 void forget_controllers();

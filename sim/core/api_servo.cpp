@@ -3,7 +3,7 @@
  *
  * servo_move_enable(1) needs an enabled arm at rest; while it is on, ordinary
  * moves and jogs are refused with kServoActive. Each set-point is reached over
- * `step_num` cycles (1 for servo_j and servo_p) by linear interpolation; the
+ * `step_num` cycles (1 for servo_j and servo_p; at most 12500, 100 s) by linear interpolation; the
  * newest set-point supersedes one not begun yet (ServoSegment, servo_segment.h),
  * so a stream faster than the cycle never builds up lag and is never refused
  * for it. Relative set-points (mode 1) add to the previous set-point. servo_p
@@ -22,6 +22,7 @@
  * servo mode is off.
  */
 #include "api_support.h"
+#include "motion_bounds.h"
 #include "servo_segment.h"
 
 using zsim::Controller;
@@ -59,15 +60,18 @@ ErrorCode servo_add(Controller &rc, const Joints &target, int steps)
     return code;
 }
 
+bool valid_set_point(int32_t mode, int32_t steps)
+{
+    return (mode == 0 || mode == 1) && steps >= 1 && steps <= zsim::bounds::kMaxServoSteps;
+}
+
 ErrorCode servo_joints(const RobotHandle *handle, const JointVector *joint_pos, int32_t mode,
                        int32_t steps)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!joint_pos || (mode != 0 && mode != 1) || steps < 1)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked =
+        zsim::check(joint_pos && zsim::finite(zsim::to_joints(*joint_pos)) && valid_set_point(mode, steps));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         const Joints given = zsim::to_joints(*joint_pos);
-        if (!zsim::finite(given))
-            return zsim::kInvalidArgument;
         if (!rc.servo_mode)
             return zsim::kServoInactive;
         Joints target = given;
@@ -82,9 +86,8 @@ ErrorCode servo_joints(const RobotHandle *handle, const JointVector *joint_pos, 
 
 ErrorCode servo_pose(const RobotHandle *handle, const CartPose *pose, int32_t mode, int32_t steps)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!pose || (mode != 0 && mode != 1) || steps < 1 || !zsim::finite(*pose))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(pose && zsim::finite(*pose) && valid_set_point(mode, steps));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         if (!rc.servo_mode)
             return zsim::kServoInactive;
         const Joints last = servo_last_target(rc);
@@ -111,9 +114,7 @@ ErrorCode servo_pose(const RobotHandle *handle, const CartPose *pose, int32_t mo
 template <class Store>
 ErrorCode choose_filter(const RobotHandle *handle, bool valid, Store &&store)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!valid)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(valid), [&](Controller &rc, Lock &) {
         if (rc.servo_mode)
             return zsim::kServoActive;
         store(rc.servo);

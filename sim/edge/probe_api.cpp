@@ -77,7 +77,8 @@ ZSIM_OWN_FRAME bool call_on_thread(CallBackFuncType callback, int code, bool wai
 extern "C" {
 
 /* The units forget what they keep in this order: the probe first (so that no
- * injection or journal line outlives the reset), then the controllers, whose
+ * injection or journal line outlives the reset), then a test's hold of the
+ * library lock (everything after needs the lock), then the controllers, whose
  * motions end and wake their blocking callers, then the time scale, then the
  * events those endings may have queued, and last the debug log. */
 void zsim_reset(void)
@@ -85,6 +86,7 @@ void zsim_reset(void)
     probe::note_use();
     guarded([] {
         probe::reset();
+        api::end_library_lock_hold();
         api::forget_controllers();
         api::reset_time_scale();
         api::drop_pending_events();
@@ -203,6 +205,12 @@ int zsim_advance_time(double seconds)
 {
     probe::note_use();
     return guarded(-1, [seconds] { return api::advance_time(seconds); });
+}
+
+int zsim_hold_library_lock(int milliseconds)
+{
+    probe::note_use();
+    return guarded(-1, [milliseconds] { return api::hold_library_lock(milliseconds); });
 }
 
 int zsim_set_digital_input(const char *address, int iotype, int index, int value)
