@@ -150,6 +150,23 @@ Trajectory Trajectory::to_rest(const State &from, double target, const Limits &l
     return out;
 }
 
+Trajectory Trajectory::ramp(const State &from, double velocity, double duration)
+{
+    Trajectory t;
+    t.start_ = from;
+    t.start_.a = 0;
+    if (duration > 0) {
+        const double jerk = ramp_jerk(velocity - from.v, duration);
+        t.add(duration / 4, jerk);
+        t.add(duration / 2, 0);
+        t.add(duration / 4, -jerk);
+    }
+    t.close();
+    t.end_.v = velocity;
+    t.end_.a = 0;
+    return t;
+}
+
 bool Trajectory::to_rest_in(const State &from, double target, const Limits &limits, double duration,
                             Trajectory *out)
 {

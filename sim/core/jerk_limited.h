@@ -59,6 +59,18 @@ public:
     static bool to_rest_in(const State &from, double target, const Limits &limits, double duration,
                            Trajectory *out);
 
+    /* From `from`, its acceleration taken as zero, to `velocity` in exactly
+     * `duration` seconds, shaped the same whatever the change: the
+     * acceleration turns for the first quarter of the time, holds for half
+     * and turns back in the last quarter, so it peaks at 4 dv / (3 T) with a
+     * jerk of 16 dv / (3 T^2) (dv the change, T the duration); the way covered
+     * is the mean of the two velocities times T. Two such ramps over the same
+     * time blend one motion into another. */
+    static Trajectory ramp(const State &from, double velocity, double duration);
+    /* Peak acceleration and jerk of a ramp by dv over T (see ramp). */
+    static constexpr double ramp_acc(double dv, double duration) { return 4 * dv / (3 * duration); }
+    static constexpr double ramp_jerk(double dv, double duration) { return 16 * dv / (3 * duration * duration); }
+
     /* The state t seconds after the start (t <= 0: the start). */
     State at(double t) const;
     double duration() const { return duration_; }
