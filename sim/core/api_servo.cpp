@@ -51,7 +51,7 @@ ErrorCode servo_add(Controller &rc, const Joints &target, int steps)
     zsim::ServoSegment *servo = servo_of(rc);
     if (!servo)
         return zsim::kServoInactive;
-    const ErrorCode code = servo->add(target, steps);
+    const ErrorCode code = servo->add(target, steps, zsim::motion::until_next_cycle(rc));
     if (code == zsim::kOk) {
         rc.planned_end = target;
         zsim::motion::feed(rc);

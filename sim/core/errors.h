@@ -40,6 +40,7 @@ constexpr ErrorCode kWrongState = 21;       /* not possible now (no program load
 constexpr ErrorCode kFileAccess = 22;       /* a file could not be read or written */
 constexpr ErrorCode kNoSafeFolder = 23;     /* the controller has no folder of its own it may use (files.h) */
 constexpr ErrorCode kFileTooLarge = 24;     /* a file beyond the controller's limits on size or commands */
+constexpr ErrorCode kFollowingError = 25;   /* a servo stream the arm fell too far behind (servo_segment.h) */
 constexpr ErrorCode kInternal = 99;         /* the library failed inside (out of memory) */
 
 /* The documented message of a code; "unknown error" for codes not in the table. */
