@@ -80,6 +80,14 @@ def test_filters_are_chosen_while_servo_mode_is_off(arm, instant, name, args):
 
 
 
+@pytest.mark.parametrize("name, args, code", [("servo_move_use_joint_MMF", (1000, 1.0, 0, 0), 0),
+                                              ("servo_move_use_joint_MMF", (1001, 1.0, 0, 0), INVALID_ARGUMENT),
+                                              ("servo_speed_foresight", (1000, 0.5), 0),
+                                              ("servo_speed_foresight", (1001, 0.5), INVALID_ARGUMENT)])
+def test_filter_buffers_hold_at_most_1000_cycles(arm, instant, name, args, code):
+    assert getattr(arm, name)(*args) == (code,)
+
+
 # ---- the stream's model ---------------------------------------------------------------------
 
 def smooth_wave(t, period=2.0, amplitude=0.4):

@@ -94,9 +94,9 @@ ErrorCode CartesianFilter::step(const MotionContext &ctx, const Joints &command,
     last_command_ = command;
     for (Eigen::Index i = 0; i < 3; ++i) {
         const std::size_t k = static_cast<std::size_t>(i);
-        axes_[k].step(target.translation()[i], position_, dt);
+        axes_[k].step(target.translation()[i], position_, dt, false);
         turned[i] = axes_[3 + k].state().p;
-        axes_[3 + k].step(turned[i] + turn[i], rotation_, dt);
+        axes_[3 + k].step(turned[i] + turn[i], rotation_, dt, false);
         step[i] = axes_[3 + k].state().p - turned[i];
         for (const Tracker *axis : {&axes_[k], &axes_[3 + k]})
             resting = resting && axis->state().v == 0 && axis->state().a == 0;

@@ -68,7 +68,7 @@ jerk::State Tracker::toward(double command, double velocity, double acc, const j
     return {command + r.p, velocity + r.v, acc + r.a};
 }
 
-void Tracker::step(double command, const jerk::Limits &l, double dt, double lower, double upper)
+void Tracker::step(double command, const jerk::Limits &l, double dt, bool feed_forward, double lower, double upper)
 {
     for (std::size_t i = recent_.size() - 1; i > 0; --i)
         recent_[i] = recent_[i - 1];
@@ -77,7 +77,13 @@ void Tracker::step(double command, const jerk::Limits &l, double dt, double lowe
     const double cap = l.v * (1 - kInside);
     jerk::State next{};
     bool planned = false;
-    if (smooth(c, l.a, dt)) {
+    /* Its acceleration is fed forward only while the coordinate is on the
+     * stream (within a cycle's worth of its acceleration limit): one that is
+     * behind would chase a command taken to accelerate for ever, and
+     * overshoot once it stops doing so. */
+    const bool on_it =
+        std::abs(state_.p - c[1]) <= l.a * dt * dt && std::abs(state_.v - (c[0] - c[1]) / dt) <= l.a * dt;
+    if (feed_forward && on_it && smooth(c, l.a, dt)) {
         /* the mean acceleration of the last three cycles, and the velocity at
          * the end of this one */
         const double acc = clamp(((c[0] - c[1]) - (c[3] - c[4])) / (3 * dt * dt), kAccShare * l.a);
@@ -104,10 +110,11 @@ JointFollower::JointFollower(const Joints &at)
         joints_[j].reset(at[j]);
 }
 
-void JointFollower::step(const Joints &command, const std::array<jerk::Limits, 6> &limits, double dt)
+void JointFollower::step(const Joints &command, const std::array<jerk::Limits, 6> &limits, double dt,
+                         bool feed_forward)
 {
     for (std::size_t j = 0; j < 6; ++j)
-        joints_[j].step(command[j], limits[j], dt, arm::kLowerLimit[j], arm::kUpperLimit[j]);
+        joints_[j].step(command[j], limits[j], dt, feed_forward, arm::kLowerLimit[j], arm::kUpperLimit[j]);
 }
 
 Joints JointFollower::position() const

@@ -6,12 +6,12 @@
  * The command is sampled once a cycle (where it stands at the end of the
  * cycle). Each cycle the tracker plans the fastest way onto the command as
  * it moves, within its limits, and takes the first cycle of that plan: an
- * online jerk-limited generator. How the command moves is read off its
- * last five samples: at the speed of its last cycle, and, while those
- * samples show no acceleration beyond the limit (a smooth stream), also
- * with their mean acceleration, so that a stream within the limits is
- * followed with almost no lag; bursts, pauses and jumps are followed as a
- * line instead, which never over-reacts to them.
+ * online jerk-limited generator. The command is taken to move on at the
+ * speed of its last cycle (a line); with feed-forward, while the arm is on
+ * a stream whose last five samples show no acceleration beyond the limit,
+ * also with their mean acceleration, so that a stream within the limits is
+ * followed with almost no lag. Bursts, pauses and jumps are followed as a
+ * line, which never over-reacts to them.
  *
  * Units are the coordinate's (rad for joints, mm for the TCP); seconds.
  */
@@ -34,8 +34,9 @@ public:
     /* One cycle of dt seconds; `command` is where the command stands at its
      * end. The state stays within `limits` in every cycle, and never comes
      * to rest beyond [lower, upper] (it slows in time, and stops on a bound
-     * rather than follow the command past it). */
-    void step(double command, const jerk::Limits &limits, double dt,
+     * rather than follow the command past it). Without `feed_forward` the
+     * command is always taken to move on as a line. */
+    void step(double command, const jerk::Limits &limits, double dt, bool feed_forward = true,
               double lower = -std::numeric_limits<double>::infinity(),
               double upper = std::numeric_limits<double>::infinity());
     const jerk::State &state() const { return state_; }
@@ -58,7 +59,7 @@ class JointFollower {
 public:
     explicit JointFollower(const Joints &at);
     /* One cycle toward `command`, each joint within limits[j]. */
-    void step(const Joints &command, const std::array<jerk::Limits, 6> &limits, double dt);
+    void step(const Joints &command, const std::array<jerk::Limits, 6> &limits, double dt, bool feed_forward);
     Joints position() const;
     const jerk::State &joint(std::size_t j) const { return joints_[j].state(); }
     bool resting_on(const Joints &command) const;

@@ -35,6 +35,7 @@ ErrorCode ServoSegment::begin(const MotionContext &ctx, const Joints &now)
 {
     filters_ = std::make_unique<ServoFilters>(ctx, now);
     const bool lowered = ctx.servo.filter == ServoFilter::kJointNonLinear;
+    feed_forward_ = !lowered;
     const std::array<double, 3> &nlf = ctx.servo.joint_nlf;
     for (std::size_t j = 0; j < 6; ++j) {
         limits_[j] = {arm::kMaxSpeed[j], arm::kMaxJointAcc, arm::kJointJerk};
@@ -114,7 +115,7 @@ StepResult ServoSegment::step(const MotionContext &ctx, double dt, Joints &q)
     const ErrorCode code = filters_->step(ctx, command, dt, filtered);
     if (code != kOk)
         return {StepResult::kFault, code};
-    follower_.step(filtered, limits_, dt);
+    follower_.step(filtered, limits_, dt, feed_forward_);
     q = follower_.position();
     if (follower_.error(filtered) > servo::kMaxFollowingError)
         return {StepResult::kFault, kFollowingError};

@@ -73,6 +73,7 @@ private:
 
     std::unique_ptr<ServoFilters> filters_; /* chosen at begin */
     std::array<jerk::Limits, 6> limits_{};
+    bool feed_forward_ = true;       /* off with the joint non-linear filter: a plain generator */
     JointFollower follower_;
 
     /* leaving servo mode */
