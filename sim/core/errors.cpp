@@ -39,7 +39,7 @@ const char *default_message(ErrorCode code) noexcept
     case kFileAccess: return "a file could not be read or written";
     case kNoSafeFolder: return "the controller has no safe folder for its files";
     case kFileTooLarge: return "file too large for the controller";
-    case kFollowingError: return "servo following error: the arm fell too far behind the stream";
+    case kFollowingError: return "following error: the arm fell a quarter turn behind the servo stream";
     case kInternal: return "internal error";
     default: return "unknown error";
     }
