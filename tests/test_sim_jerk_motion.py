@@ -305,3 +305,26 @@ def test_joint_moves_keep_the_tcp_and_flange_below_the_maximum(arm, instant, hom
     top = within(flange_speeds, MAX_LINEAR_SPEED, 1e-6)
     assert top > 0.9 * MAX_LINEAR_SPEED  # slowed to the maximum, not far below it
     assert joints(arm) == pytest.approx(target, abs=1e-12)
+
+
+# ---- a lower rapid rate while slowing down --------------------------------------------------
+
+@pytest.mark.parametrize("cycle", [70, 75, 80, 85])
+def test_a_lower_rapid_rate_while_slowing_down_never_turns_the_arm_back(arm, manual, home, cycle):
+    """The new rate's acceleration is far below the one the arm brakes at:
+    it keeps braking as it was instead of cutting the acceleration at once,
+    which would carry it past its target and back."""
+    target = [q + d for q, d in zip(HOME, [0.6, 0, 0, 0, 0, 0])]
+
+    def move(r):
+        assert r.joint_move_extend(target, 0, False, 1.5, 4 * math.pi, 0) == (0,)
+        manual.advance_time(cycle * CYCLE)
+        joints(r)
+        assert r.set_rapidrate(0.1) == (0,)
+        run_until_rest(r, manual)
+        return (0,)
+
+    _, motion = record_cycles(arm, home, [move])
+    assert all(qd[0] >= -1e-12 for qd in motion.qd)  # never back
+    within([a[0] for a in motion.joint_accelerations()], 4 * math.pi, 1e-6)
+    assert joints(arm) == pytest.approx(target, abs=1e-12)

@@ -19,6 +19,26 @@ constexpr double kUnbounded = std::numeric_limits<double>::infinity();
 
 jerk::Limits generator_limits(const Profile::Limits &l) { return {l.speed, l.acc, l.jerk}; }
 
+/* To rest at `at` without passing it: at the limits when they can stop in
+ * time, harder (acceleration and jerk raised together) when they cannot.
+ * Limits lower than the present acceleration are raised to it, and a jerk
+ * too small to turn a braking acceleration before the speed reaches zero is
+ * raised to one that can: cutting the acceleration takes time while the
+ * speed runs on, and a braking arm would turn back (a lower rapid rate
+ * while slowing down scales the jerk by r^3). */
+jerk::Trajectory to_rest_short_of(const jerk::State &here, double at, jerk::Limits gl)
+{
+    gl.v = std::max(gl.v, std::abs(here.v));
+    gl.a = std::max(gl.a, std::abs(here.a));
+    if (here.a < 0)
+        gl.j = std::max(gl.j, here.a * here.a / (2 * std::max(here.v, 1e-12)) * (1 + 1e-9));
+    for (int i = 0; i < 80 && jerk::Trajectory::to_velocity(here, 0, gl).end().p > at; ++i) {
+        gl.a *= 1.25;
+        gl.j *= 1.25;
+    }
+    return jerk::Trajectory::to_rest(here, at, gl);
+}
+
 /* A ramp by dv over `time` within the acceleration and jerk of `l`. */
 bool ramp_fits(double dv, double time, const Profile::Limits &l)
 {
@@ -99,16 +119,16 @@ void Profile::retime(const Limits &limits, const Limits &transition)
     const jerk::Limits gl = generator_limits(limits);
     rebase();
     if (here.v > limits.speed) { /* down to the new speed at the transition's rates, then on */
-        const jerk::Limits down{limits.speed, transition.acc, transition.jerk};
+        const jerk::Limits down{limits.speed, std::max(transition.acc, std::abs(here.a)), transition.jerk};
         const jerk::Trajectory change = jerk::Trajectory::to_velocity(here, limits.speed, down);
         if (jerk::Trajectory::to_velocity(change.end(), 0, gl).end().p <= rest_) {
             append(0, change);
-            append(change.duration(), jerk::Trajectory::to_rest(change.end(), rest_, gl));
+            append(change.duration(), to_rest_short_of(change.end(), rest_, gl));
         } else { /* too near the end for that: to rest at the transition's rates */
-            append(0, jerk::Trajectory::to_rest(here, rest_, down));
+            append(0, to_rest_short_of(here, rest_, down));
         }
     } else {
-        append(0, jerk::Trajectory::to_rest(here, rest_, gl));
+        append(0, to_rest_short_of(here, rest_, gl));
     }
     evaluate();
 }
@@ -180,24 +200,17 @@ void Profile::resume(const Limits &limits)
     rest_ = std::max(resume_rest_, state_.p);
     const jerk::State here = state_;
     rebase();
-    append(0, jerk::Trajectory::to_rest(here, rest_, generator_limits(limits)));
+    append(0, to_rest_short_of(here, rest_, generator_limits(limits)));
     evaluate();
 }
 
 void Profile::stop_at(double at)
 {
     at = std::clamp(at, state_.p, rest_);
-    jerk::Limits gl = generator_limits(limits_);
-    gl.v = std::max(gl.v, std::abs(state_.v));
-    /* harder than the limits only when it must */
-    for (int i = 0; i < 80 && jerk::Trajectory::to_velocity(state_, 0, gl).end().p > at; ++i) {
-        gl.a *= 1.25;
-        gl.j *= 1.25;
-    }
     const jerk::State here = state_;
     rebase();
     rest_ = at;
-    append(0, jerk::Trajectory::to_rest(here, at, gl));
+    append(0, to_rest_short_of(here, at, generator_limits(limits_)));
     evaluate();
 }
 
