@@ -177,6 +177,10 @@ void step(ArmMotion &a)
     a.joints = q;
     const bool ended = result.state == StepResult::kDone;
     tell_observers(a, ctx, ended);
+    if (result.state == StepResult::kFault) {
+        motion::fail(a, result.error);
+        return;
+    }
     if (result.error != kOk) { /* at rest where the path ends for it, or unable to follow at all */
         motion::brake(a, result.error);
         a.stopped_by_error(result.error);
@@ -372,6 +376,13 @@ void catch_up(ArmMotion &arm)
     run_due(arm, LONG_MAX);
     if (!active(arm)) /* at rest: a fault due by time falls when someone looks */
         fire_scheduled_fault(arm, sim_now(), false);
+}
+
+double until_next_cycle(const ArmMotion &arm)
+{
+    if (instant() || !active(arm))
+        return kCycle;
+    return std::min(kCycle, std::max(0.0, arm.next_cycle - sim_now()));
 }
 
 ErrorCode wait(Lock &lock, ArmMotion &arm, const std::shared_ptr<Completion> &done)

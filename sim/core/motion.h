@@ -123,6 +123,9 @@ void feed(ArmMotion &arm);
 
 /* Runs the arm's cycles that are due at the present simulated time. */
 void catch_up(ArmMotion &arm);
+/* Seconds of simulated time until the arm's next cycle, 0 to one cycle (a
+ * whole cycle when it is not being stepped: its next cycle starts then). */
+double until_next_cycle(const ArmMotion &arm);
 
 /* Waits, releasing the lock, until `done` has finished; returns its code
  * (kAborted when the arm was detached first). */
