@@ -33,6 +33,11 @@ method that calls it (``login``).
 - drive the simulation: ``set_time_scale`` (0 finishes every motion inside
   the call that starts it), ``advance_time`` (manual time, moved on by the
   test), ``set_digital_input``, ``set_analog_input``;
+- push and load the arm: ``apply_wrench(address, force, torque)`` (a
+  wrench at the TCP until cleared), ``set_actual_payload(address, mass,
+  centre)`` (what the arm really carries, whatever the script declared), and
+  read what its joints feel: ``joint_torques(address)``; the arm model's
+  ``inverse_dynamics(q, v, a, ...)`` for any state;
 - watch the arm: ``serve_view()`` serves a live 3D view of every controller
   in the browser (also ``ZSIM_VIEW=127.0.0.1:8765`` in the environment);
 - look at what the controller keeps: ``home()`` (the folder of its programs
@@ -45,9 +50,10 @@ make the call return at once. ``reset()`` forgets everything.
 
 import ctypes
 import json
+import math
 import os
 import sys
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 __all__ = ["Probe", "is_virtual_controller", "library_path", "function_of"]
 
@@ -120,6 +126,17 @@ def is_virtual_controller() -> bool:
     return hasattr(ctypes.CDLL(loaded), "zsim_reset")
 
 
+def _doubles(name: str, values: Sequence[float], count: int) -> List[float]:
+    """`count` finite numbers, or ValueError naming `name`."""
+    try:
+        numbers = [float(v) for v in values]
+    except (TypeError, ValueError):
+        raise ValueError(f"{name} must be {count} numbers, not {values!r}") from None
+    if len(numbers) != count or not all(math.isfinite(v) for v in numbers):
+        raise ValueError(f"{name} must be {count} finite numbers, not {values!r}")
+    return numbers
+
+
 class Probe:
     """The probe functions of the loaded virtual controller."""
 
@@ -148,6 +165,12 @@ class Probe:
         lib.zsim_set_digital_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        doubles = ctypes.POINTER(ctypes.c_double)
+        lib.zsim_joint_torques.argtypes = [ctypes.c_char_p, doubles]
+        lib.zsim_set_actual_payload.argtypes = [ctypes.c_char_p, doubles]
+        lib.zsim_apply_wrench.argtypes = [ctypes.c_char_p, doubles, doubles]
+        lib.zsim_inverse_dynamics.argtypes = [doubles, doubles, doubles, doubles, doubles, doubles, ctypes.c_int,
+                                              doubles]
         lib.zsim_home.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_home_problem.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_settings.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
@@ -258,6 +281,66 @@ class Probe:
         """Stop the arm at `address` in an error state with `code`; its error
         handler receives `code` from the library's event thread."""
         self._refused(self.lib.zsim_trigger_fault(address.encode(), code), f"fault {code} on {address!r}")
+
+    # ---- what the arm carries and what pushes on it --------------------------------
+
+    def joint_torques(self, address: str) -> List[float]:
+        """The six torques (N·m) the joints of the arm at `address` give now:
+        the arm as it really is, with the payload it carries and every force
+        on it (contacts, an applied wrench). At rest they are read now, while
+        it moves at its latest cycle."""
+        torques = (ctypes.c_double * 6)()
+        self._refused(self.lib.zsim_joint_torques(address.encode(), torques), f"joint torques of {address!r}")
+        return list(torques)
+
+    def set_actual_payload(self, address: str, mass: Optional[float] = None,
+                           centre: Sequence[float] = (0.0, 0.0, 0.0)) -> None:
+        """The payload the arm at `address` really carries: `mass` in kg (0 to
+        100) at `centre` (mm, flange frame), whatever set_payload declared; a
+        difference shows in its joint torques and collision detection. With
+        no mass the arm carries the declared payload again (the default)."""
+        if mass is None:
+            self._refused(self.lib.zsim_set_actual_payload(address.encode(), None), f"payload of {address!r}")
+            return
+        values = _doubles("centre", centre, 3)
+        if not (isinstance(mass, (int, float)) and 0 <= mass <= 100):
+            raise ValueError(f"mass must be a number from 0 to 100 kg, not {mass!r}")
+        payload = (ctypes.c_double * 4)(float(mass), *values)
+        self._refused(self.lib.zsim_set_actual_payload(address.encode(), payload), f"payload of {address!r}")
+
+    def apply_wrench(self, address: str, force: Sequence[float] = (0.0, 0.0, 0.0),
+                     torque: Sequence[float] = (0.0, 0.0, 0.0)) -> None:
+        """Push the arm at `address` at its TCP with `force` (N) and `torque`
+        (N·m), both in the arm's base frame, until the next call;
+        ``apply_wrench(address)`` clears it. A wrench the controller does not
+        expect makes its protective stop beyond the collision level's
+        threshold; in drag mode and under admittance control it moves the arm."""
+        f = (ctypes.c_double * 3)(*_doubles("force", force, 3))
+        t = (ctypes.c_double * 3)(*_doubles("torque", torque, 3))
+        self._refused(self.lib.zsim_apply_wrench(address.encode(), f, t), f"wrench on {address!r}")
+
+    def inverse_dynamics(self, q: Sequence[float], v: Sequence[float], a: Sequence[float],
+                         payload: Sequence[float] = (0.0, 0.0, 0.0, 0.0),
+                         gravity: Sequence[float] = (0.0, 0.0, -9.81),
+                         forces: Sequence[Tuple[int, Sequence[float], Sequence[float]]] = ()) -> List[float]:
+        """The torques (N·m) the virtual arm's model needs at joints `q`
+        (rad), velocities `v` (rad/s) and accelerations `a` (rad/s²),
+        carrying `payload` (mass kg, centre x, y, z mm in the flange frame),
+        under `gravity` (m/s², base frame), pushed by `forces`: (body, point,
+        force) with body 0..5 the link joint body+1 turns or 6 the tool, the
+        point in mm and the force in N, both in the base frame."""
+        flat: List[float] = []
+        for n, (body, point, force) in enumerate(forces):
+            if body not in range(7):
+                raise ValueError(f"forces[{n}]: body must be 0 to 6, not {body!r}")
+            flat += [float(body), *_doubles(f"forces[{n}] point", point, 3), *_doubles(f"forces[{n}] force", force, 3)]
+        arrays = [(ctypes.c_double * len(values))(*values) for values in (
+            _doubles("q", q, 6), _doubles("v", v, 6), _doubles("a", a, 6), _doubles("payload", payload, 4),
+            _doubles("gravity", gravity, 3))]
+        pushes = (ctypes.c_double * max(len(flat), 1))(*flat)
+        torques = (ctypes.c_double * 6)()
+        self._refused(self.lib.zsim_inverse_dynamics(*arrays, pushes, len(forces), torques), "the inverse dynamics")
+        return list(torques)
 
     # ---- files and settings -------------------------------------------------------
 

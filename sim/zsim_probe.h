@@ -115,6 +115,36 @@ ZSIM_PROBE_API int zsim_set_analog_input(const char *address, int iotype, int in
  * shut-down controller or a code of 0. */
 ZSIM_PROBE_API int zsim_trigger_fault(const char *address, int code);
 
+/* ---- what the arm carries and what pushes on it (docs/virtual-controller.md) ---- */
+
+/* The torques (N m) the joints of the arm at `address` give now (the arm it
+ * really is: the payload it carries, the forces on it), into torques[6]; at
+ * rest now, while it moves at its latest cycle. Returns 0, or non-zero for
+ * an unknown address. */
+ZSIM_PROBE_API int zsim_joint_torques(const char *address, double torques[6]);
+
+/* The payload the arm really carries, whatever set_payload declared:
+ * payload[4] = mass (kg, 0 to 100), centre x, y, z (mm, flange frame); null:
+ * the declared payload again (the default). Returns 0, or non-zero for an
+ * unknown address or a payload out of range. */
+ZSIM_PROBE_API int zsim_set_actual_payload(const char *address, const double *payload);
+
+/* A wrench on the arm at its TCP: force[3] (N) and torque[3] (N m) in the
+ * arm's base frame, until the next call; null or zeros clear it. Returns 0,
+ * or non-zero for an unknown address or a non-finite number. */
+ZSIM_PROBE_API int zsim_apply_wrench(const char *address, const double *force, const double *torque);
+
+/* The arm model's inverse dynamics for any state, as a pure function: the
+ * torques (N m) into torques[6] for joints q[6] (rad), velocities v[6]
+ * (rad/s), accelerations a[6] (rad/s^2), a payload[4] (mass kg, centre mm
+ * in the flange frame), gravity[3] (m/s^2, base frame) and `count` forces on
+ * the arm, seven numbers each in forces: the body (0..5, the link joint
+ * body+1 turns; 6, the tool), the point (mm) and the force (N), base frame.
+ * Returns 0, or non-zero for a non-finite number or a bad body. */
+ZSIM_PROBE_API int zsim_inverse_dynamics(const double q[6], const double v[6], const double a[6],
+                                         const double payload[4], const double gravity[3],
+                                         const double *forces, int count, double torques[6]);
+
 /* ---- files and settings ------------------------------------------------------- */
 
 /* The folder the controller keeps its files in (ZSIM_HOME, else the per-user

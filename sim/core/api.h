@@ -42,6 +42,19 @@ bool home(std::string &text);
 /* What the controller at `address` keeps and no getter reports, as a JSON
  * object; false for an unknown address. */
 bool describe_settings(const char *address, std::string &json);
+/* The arm's joint torques now (N m): 0, or -1 for an unknown address. */
+int joint_torques(const char *address, double torques[6]);
+/* The payload the arm really carries (mass kg, centre x, y, z mm in the
+ * flange frame), or with null the declared one again: 0, or -1 for an
+ * unknown address or a payload out of range. */
+int set_actual_payload(const char *address, const double *payload);
+/* A wrench at the TCP (N, N m, base frame) until replaced; null or zeros
+ * clear it: 0, or -1 for an unknown address or a non-finite number. */
+int apply_wrench(const char *address, const double *force, const double *torque);
+/* The inverse dynamics of the arm's model, as a pure function: 0, or -1
+ * for a bad argument (zsim_probe.h has the layout). */
+int inverse_dynamics(const double *q, const double *v, const double *a, const double *payload,
+                     const double *gravity, const double *forces, int count, double *torques);
 /* A code the probe made a call return becomes the handle's controller's last
  * error (nothing for an unknown handle or a code of 0). */
 void note_error(const RobotHandle *handle, ErrorCode code);

@@ -93,6 +93,18 @@ void Controller::stopped_by_error(ErrorCode code)
     post_event(*this, code);
 }
 
+TorqueSituation Controller::situation()
+{
+    const ForceOwner owner = drag ? ForceOwner::kHand : force.admittance_on ? ForceOwner::kSensor : ForceOwner::kNone;
+    return {payload, tool(), collision_level, owner, Eigen::Vector3d(0, 0, -dynamics::kGravity), contacts};
+}
+
+ErrorCode Controller::sense(const MotionContext &, const Joints &before, bool from_rest)
+{
+    const ErrorCode felt = monitor.cycle(situation(), before, joints, kCycle, from_rest);
+    return fault == kOk ? felt : kOk; /* an arm already stopping for an error stops for that */
+}
+
 void forget_controllers()
 {
     auto &r = detail::registry();

@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <limits>
 #include <thread>
+#include <utility>
 
 namespace zsim {
 
@@ -86,8 +87,10 @@ bool active(const ArmMotion &a) { return !a.queue.empty() && !a.holding; }
 /* An arm that was at rest and now has work has its first cycle one cycle on. */
 void start_clock(ArmMotion &a, bool was_active)
 {
-    if (!was_active && active(a))
+    if (!was_active && active(a)) {
         a.next_cycle = sim_now() + kCycle;
+        a.from_rest = true;
+    }
 }
 
 void finish(Completion &c, ErrorCode code)
@@ -158,11 +161,16 @@ void step(ArmMotion &a)
         }
     }
     offer_blend(a, ctx);
+    const Joints before = a.joints;
     Joints q = a.joints;
     const StepResult result = front.segment->step(ctx, kCycle, q);
     a.joints = q;
     const bool ended = result.state == StepResult::kDone;
     tell_observers(a, ctx, ended);
+    if (const ErrorCode felt = a.sense(ctx, before, std::exchange(a.from_rest, false))) {
+        motion::fail(a, felt);
+        return;
+    }
     if (result.error != kOk) { /* at rest where the path ends for it, or unable to follow at all */
         motion::brake(a, result.error);
         a.stopped_by_error(result.error);

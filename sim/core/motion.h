@@ -78,6 +78,7 @@ public:
     ErrorCode stop_code = kOk;
     std::vector<std::shared_ptr<Completion>> ending; /* motions the stop took off the queue */
     double next_cycle = 0;           /* simulated time of its next cycle, while it moves */
+    bool from_rest = true;           /* its next cycle is the first since it rested */
 
     bool moving() const { return !queue.empty(); }
     /* A queued segment owns the arm (a program, a payload identification). */
@@ -90,6 +91,10 @@ public:
     virtual MotionContext context() const = 0;
     /* A segment failed with `code` (or a fault was raised): the error state. */
     virtual void stopped_by_error(ErrorCode code) = 0;
+    /* After each cycle: the arm moved from `before` to `joints` (`from_rest`:
+     * the first cycle of a motion). A non-zero code fails the motion with it
+     * (motion::fail): the protective stop of collision detection. */
+    virtual ErrorCode sense(const MotionContext &, const Joints & /* before */, bool /* from_rest */) { return kOk; }
 
 protected:
     ~ArmMotion() = default;

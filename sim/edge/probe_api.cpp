@@ -206,6 +206,27 @@ int zsim_trigger_fault(const char *address, int code)
     return guarded(-1, [&] { return api::trigger_fault(address, code); });
 }
 
+int zsim_joint_torques(const char *address, double torques[6])
+{
+    return guarded(-1, [&] { return api::joint_torques(address, torques); });
+}
+
+int zsim_set_actual_payload(const char *address, const double *payload)
+{
+    return guarded(-1, [&] { return api::set_actual_payload(address, payload); });
+}
+
+int zsim_apply_wrench(const char *address, const double *force, const double *torque)
+{
+    return guarded(-1, [&] { return api::apply_wrench(address, force, torque); });
+}
+
+int zsim_inverse_dynamics(const double q[6], const double v[6], const double a[6], const double payload[4],
+                          const double gravity[3], const double *forces, int count, double torques[6])
+{
+    return guarded(-1, [&] { return api::inverse_dynamics(q, v, a, payload, gravity, forces, count, torques); });
+}
+
 int zsim_home(char *buf, int size)
 {
     return guarded(-1, [&] {
