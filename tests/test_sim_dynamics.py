@@ -8,69 +8,12 @@ import math
 
 import pytest
 
-from simkit import ADDRESS, CYCLE, DH, HOME, LOWER, UPPER, flange, pose_matrix
+from simkit import ADDRESS, CYCLE, HOME, LOWER, UPPER
 
 np = pytest.importorskip("numpy")
-pin = pytest.importorskip("pinocchio")
+pytest.importorskip("pinocchio")
 
-# The documented model: per link, mass (kg), centre (mm) and principal moments
-# about it (kg m^2), in the link's joint frame (DH frame i-1 turned by q_i).
-LINKS = [
-    (3.70, (0.0, -5.0, 120.0), (0.0102, 0.0102, 0.0067)),
-    (8.40, (220.0, 0.0, 0.0), (0.0105, 0.1534, 0.1534)),
-    (2.60, (190.0, 0.0, 15.0), (0.0021, 0.0357, 0.0357)),
-    (1.30, (0.0, -5.0, 115.0), (0.00197, 0.00132, 0.00197)),
-    (1.30, (0.0, 5.0, 90.0), (0.00197, 0.00132, 0.00197)),
-    (0.35, (0.0, 0.0, 75.0), (0.000166, 0.000166, 0.00028)),
-]
-GRAVITY = (0.0, 0.0, -9.81)
-
-
-def dh_step(a, alpha, d):
-    """Tz(d) Tx(a) Rx(alpha), in metres."""
-    c, s = math.cos(alpha), math.sin(alpha)
-    return pin.SE3(np.array([[1, 0, 0], [0, c, -s], [0, s, c]]), np.array([a, 0.0, d]) / 1000)
-
-
-def build(payload=(0.0, 0.0, 0.0, 0.0), gravity=GRAVITY):
-    """The arm in Pinocchio: six revolute joints about z, each placed at the
-    end of the DH step before it, each carrying its link; the payload a point
-    mass on the last joint's body."""
-    model = pin.Model()
-    parent, placement = 0, pin.SE3.Identity()
-    for n, ((a, alpha, d), (mass, centre, moments)) in enumerate(zip(DH, LINKS)):
-        joint = model.addJoint(parent, pin.JointModelRZ(), placement, f"joint{n + 1}")
-        model.appendBodyToJoint(joint, pin.Inertia(mass, np.array(centre) / 1000, np.diag(moments)),
-                                pin.SE3.Identity())
-        parent, placement = joint, dh_step(a, alpha, d)
-    mass, *centre = payload
-    if mass:
-        lever = placement.act(np.array(centre) / 1000)  # the flange is the last step
-        model.appendBodyToJoint(parent, pin.Inertia(mass, lever, np.zeros((3, 3))), pin.SE3.Identity())
-    model.gravity = pin.Motion(np.array(gravity), np.zeros(3))
-    return model
-
-
-def reference(q, v, a, payload=(0.0, 0.0, 0.0, 0.0), gravity=GRAVITY, forces=()):
-    """Pinocchio's rnea, each outside force (body, point mm, force N; base
-    frame) moved into the local frame of the joint that carries it."""
-    model = build(payload, gravity)
-    data = model.createData()
-    q = np.array(q)
-    pin.forwardKinematics(model, data, q)
-    fext = [pin.Force.Zero() for _ in range(model.njoints)]
-    for body, point, force in forces:
-        joint = min(body, 5) + 1
-        frame = data.oMi[joint]
-        lever = np.array(point) / 1000 - frame.translation
-        local = frame.rotation.T
-        fext[joint] += pin.Force(local @ np.array(force), local @ np.cross(lever, force))
-    return pin.rnea(model, data, q, np.array(v), np.array(a), fext)
-
-
-def assert_torques(found, expected):
-    scale = max(1.0, float(np.max(np.abs(expected))))
-    np.testing.assert_allclose(found, expected, rtol=1e-9, atol=1e-9 * scale)
+from dynkit import GRAVITY, assert_torques, tcp_point, torques as reference, wrench_torques  # noqa: E402
 
 
 def random_state(rng, kind):
@@ -98,12 +41,6 @@ def test_inverse_dynamics_is_pinocchios(probe, kind):
         assert_torques(found, reference(q, v, a, payload, gravity, forces))
 
 
-def tcp_point(q, tool):
-    """The TCP (base frame, mm) for joints q and a tool pose."""
-    t = np.array(flange(q)) @ np.array(pose_matrix(tool))
-    return tuple(t[:3, 3])
-
-
 @pytest.mark.parametrize("declared, actual, force, torque", [
     ((0.0, (0, 0, 0)), None, (0, 0, 0), (0, 0, 0)),
     ((2.5, (10, -20, 60)), None, (0, 0, 0), (0, 0, 0)),
@@ -125,20 +62,11 @@ def test_a_resting_arm_holds_its_payload_and_the_wrench(arm, sim, instant, decla
     sim.apply_wrench(ADDRESS, force, torque)
     mass, centre = actual or declared
     payload = (mass, *centre)
-    pushes = [(6, tcp_point(q, tool), force)]
-    expected = reference(q, [0] * 6, [0] * 6, payload, forces=pushes)
-    # the wrench's pure torque: on every joint's axis it acts on, as J^T of a moment
-    frames = reference_axes(q)
-    expected = expected - np.array([axis @ np.array(torque) for axis in frames])
+    expected = reference(q, [0] * 6, [0] * 6, payload) - wrench_torques(q, tool, force, torque)
     assert_torques(sim.joint_torques(ADDRESS), expected)
-
-
-def reference_axes(q):
-    """Each joint's axis in the base frame, from Pinocchio's placements."""
-    model = build()
-    data = model.createData()
-    pin.forwardKinematics(model, data, np.array(q))
-    return [data.oMi[j].rotation[:, 2] for j in range(1, 7)]
+    # the same through Pinocchio's outside forces: the force at the TCP
+    pushed = reference(q, [0] * 6, [0] * 6, payload, forces=[(6, tcp_point(q, tool), force)])
+    assert_torques(pushed - wrench_torques(q, tool, (0, 0, 0), torque), expected)
 
 
 def test_a_moving_arm_needs_what_its_motion_does(arm, sim):
