@@ -76,7 +76,7 @@ struct Controller final : ArmMotion {
      * force_segments.h, force_motion.h) */
     TorqueMonitor monitor;
     AdmittanceState admittance_hold;
-    std::vector<dynamics::ExternalForce> contacts; /* the contact forces on the arm now */
+    std::vector<ContactForce> contacts; /* the contact forces on the arm now (contact.h) */
 
     /* ---- helpers (lock held) ---- */
     const Pose &tool() const { return tools[static_cast<std::size_t>(tool_id)].pose; }

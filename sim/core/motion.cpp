@@ -144,13 +144,10 @@ void offer_blend(ArmMotion &a, const MotionContext &ctx)
         next.begun = true;
 }
 
-/* One cycle of one arm. */
-void step(ArmMotion &a)
+/* The segments' share of one cycle of one arm. */
+void advance(ArmMotion &a, const MotionContext &ctx)
 {
-    if (!active(a))
-        return;
     QueuedSegment &front = a.queue.front();
-    const MotionContext ctx = a.context();
     if (!front.begun) {
         front.begun = true;
         const ErrorCode code = front.segment->begin(ctx, a.joints);
@@ -161,16 +158,11 @@ void step(ArmMotion &a)
         }
     }
     offer_blend(a, ctx);
-    const Joints before = a.joints;
     Joints q = a.joints;
     const StepResult result = front.segment->step(ctx, kCycle, q);
     a.joints = q;
     const bool ended = result.state == StepResult::kDone;
     tell_observers(a, ctx, ended);
-    if (const ErrorCode felt = a.sense(ctx, before, std::exchange(a.from_rest, false))) {
-        motion::fail(a, felt);
-        return;
-    }
     if (result.error != kOk) { /* at rest where the path ends for it, or unable to follow at all */
         motion::brake(a, result.error);
         a.stopped_by_error(result.error);
@@ -187,6 +179,19 @@ void step(ArmMotion &a)
     } else if (result.state == StepResult::kHolding) {
         a.holding = true;
     }
+}
+
+/* One cycle of one arm: its segments move it, then its owner senses what
+ * that did (a protective stop comes after the cycle, whatever the queue). */
+void step(ArmMotion &a)
+{
+    if (!active(a))
+        return;
+    const MotionContext ctx = a.context();
+    const Joints before = a.joints;
+    advance(a, ctx);
+    if (const ErrorCode felt = a.sense(ctx, before, std::exchange(a.from_rest, false)))
+        motion::fail(a, felt);
 }
 
 /* Runs up to `limit` of the arm's cycles that are due; how many ran. */

@@ -56,7 +56,14 @@ void TorqueMonitor::read(const TorqueSituation &s, const Joints &q, const Joints
     const dynamics::Chain chain = dynamics::chain(q);
 
     /* The outside forces: the contacts, then the applied wrench at the TCP. */
-    forces_.assign(s.contacts.begin(), s.contacts.end());
+    forces_.clear();
+    for (const ContactForce &contact : s.contacts) {
+        dynamics::ExternalForce pushed;
+        pushed.body = contact.link;
+        pushed.point = contact.point;
+        pushed.force = contact.force;
+        forces_.push_back(pushed);
+    }
     const Eigen::Vector3d flange_mm = chain.flange_origin * 1000.0;
     const Eigen::Vector3d tcp = flange_mm + chain.flange_rotation * s.tool.translation();
     const bool hand = applied();
@@ -69,11 +76,11 @@ void TorqueMonitor::read(const TorqueSituation &s, const Joints &q, const Joints
         forces_.push_back(wrench);
     }
 
-    const Joints moving = dynamics::inverse_dynamics(q, v, a, load_of(carried, s.gravity));
+    const Joints moving = dynamics::inverse_dynamics(chain, v, a, load_of(carried, s.gravity));
     const Joints expected = same_payload(carried, s.declared)
                                 ? moving
-                                : dynamics::inverse_dynamics(q, v, a, load_of(s.declared, s.gravity));
-    external_ = dynamics::external_torques(chain, forces_.data(), forces_.size());
+                                : dynamics::inverse_dynamics(chain, v, a, load_of(s.declared, s.gravity));
+    external_ = forces_.empty() ? Joints{} : dynamics::external_torques(chain, forces_.data(), forces_.size());
 
     /* What force control handles itself is not a collision. */
     Joints counted = external_;

@@ -22,6 +22,7 @@
 #ifndef ZSIM_TORQUE_MONITOR_H
 #define ZSIM_TORQUE_MONITOR_H
 
+#include "contact.h"
 #include "dynamics.h"
 #include "errors.h"
 #include "zandrelAPI.h"
@@ -44,7 +45,7 @@ struct TorqueSituation {
     int collision_level;           /* 0: detection off */
     ForceOwner owner;
     Eigen::Vector3d gravity;       /* m/s^2, in the arm's base frame */
-    const std::vector<dynamics::ExternalForce> &contacts;
+    const std::vector<ContactForce> &contacts; /* on the arm now (contact.h) */
 };
 
 /* The torque difference (N m) each collision level allows a joint; level 0
