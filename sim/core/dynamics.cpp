@@ -99,8 +99,12 @@ Joints external_torques(const Chain &c, const ExternalForce *forces, std::size_t
 
 Joints inverse_dynamics(const Joints &q, const Joints &v, const Joints &a, const Load &load)
 {
+    return inverse_dynamics(chain(q), v, a, load);
+}
+
+Joints inverse_dynamics(const Chain &c, const Joints &v, const Joints &a, const Load &load)
+{
     using Eigen::Vector3d;
-    const Chain c = chain(q);
 
     /* Outwards: each body's force (N) and moment about its joint's origin (N m). */
     std::array<Vector3d, 6> force, moment;

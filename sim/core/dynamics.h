@@ -74,6 +74,8 @@ Chain chain(const Joints &q);
  * v (rad/s) with acceleration a (rad/s^2) under `load`:
  *   tau = M(q) a + C(q, v) v + g(q) - sum over the forces of J^T f.  */
 Joints inverse_dynamics(const Joints &q, const Joints &v, const Joints &a, const Load &load);
+/* The same at the joints `c` was made for (saves making it again). */
+Joints inverse_dynamics(const Chain &c, const Joints &v, const Joints &a, const Load &load);
 
 /* What the forces alone put on the joints: sum of J^T f (N m). */
 Joints external_torques(const Chain &c, const ExternalForce *forces, std::size_t count);
