@@ -31,4 +31,11 @@ g++ "${flags[@]}" -fPIC -shared -fvisibility=hidden -I"$pyinc" -I"$pbinc" \
 g++ "${flags[@]}" -fPIC -shared -Wno-missing-field-initializers -I"$pyinc" \
   "$root/bench/ref_capi.cpp" -o "$out/ref_capi$suffix" "${link[@]}"
 g++ "${flags[@]}" -I"$root/sim" "$root/bench/sim_cost.cpp" -o "$out/sim_cost" "${link[@]}"
+# arm_load_cost also compiles the core's dynamics and torque monitor from
+# their sources, to time them alone; Eigen comes from the cmeel-eigen wheel.
+eigen="$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/cmeel.prefix/include/eigen3"
+[ -d "$eigen" ] || eigen=/usr/include/eigen3
+g++ "${flags[@]}" -I"$root/sim" -isystem "$eigen" "$root/bench/arm_load_cost.cpp" \
+  "$root/sim/core/dynamics.cpp" "$root/sim/core/torque_monitor.cpp" "$root/sim/core/kinematics.cpp" \
+  -o "$out/arm_load_cost" "${link[@]}"
 echo "built into $out against $lib"
