@@ -190,3 +190,23 @@ def test_the_arm_at_rest_is_read_only_when_something_changes(arm, sim):
     assert stopped(arm)
     assert sim.joint_torques(ADDRESS) == pytest.approx(
         at_rest(HOME) - wrench_torques(HOME, [0] * 6, (0, 0, -500)), rel=1e-9, abs=1e-9)
+
+
+def test_after_the_stop_the_arm_moves_out_of_the_contact_not_further_in(arm, sim, instant):
+    """Pressed past the threshold, the arm may ease off (every joint's
+    difference shrinks) but not press further (joint 2's grows); once the
+    contact is gone, so is what it allowed."""
+    out, further, press = [0, 1.9, -2.2, -1.25, -math.pi / 2, 0], [0, 1.2, -1.2, -math.pi / 2, -math.pi / 2, 0], (0, 0, -60)
+    start = np.abs(wrench_torques(HOME, [0] * 6, press))
+    assert np.all(np.abs(wrench_torques(out, [0] * 6, press)) <= start + 1e-9)
+    assert np.abs(wrench_torques(further, [0] * 6, press))[1] > max(start[1], threshold(1)[1])
+    assert arm.set_collision_level(1) == (0,)
+    sim.apply_wrench(ADDRESS, press)
+    assert stopped(arm)
+    assert arm.collision_recover() == (0,)
+    assert arm.joint_move(further, 0, True, 0.5) == (COLLISION,)
+    assert arm.collision_recover() == (0,)
+    assert arm.joint_move(out, 0, True, 0.5) == (OK,) and arm.is_in_collision() == (0, 0)
+    sim.apply_wrench(ADDRESS)  # out of the contact
+    sim.apply_wrench(ADDRESS, press)  # and into it again: a collision like the first
+    assert stopped(arm)

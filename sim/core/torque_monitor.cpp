@@ -19,6 +19,9 @@ namespace {
 /* Level 1, the most sensitive: N m per joint; level n allows kFactor[n] times as much. */
 constexpr Joints kSensitive = {15.0, 15.0, 10.0, 4.0, 4.0, 4.0};
 constexpr double kFactor[6] = {0.0, 1.0, 1.5, 2.0, 3.0, 4.0};
+/* A path out of a contact seldom eases every joint at once: a motion that
+ * starts in contact may press a joint this share of its threshold harder. */
+constexpr double kEasing = 0.1;
 
 bool same_payload(const PayloadData &a, const PayloadData &b)
 {
@@ -137,8 +140,9 @@ ErrorCode TorqueMonitor::cycle(const TorqueSituation &s, const Joints &before, c
         velocity_ = Joints{};
         if (stopped_) { /* the motion starts in the contact the arm stopped in */
             read(s, before, Joints{}, Joints{});
+            const Joints threshold = collision_threshold(s.collision_level);
             for (std::size_t j = 0; j < 6; ++j)
-                allowed_[j] = std::abs(difference_[j]);
+                allowed_[j] = std::abs(difference_[j]) + kEasing * threshold[j];
             stopped_ = false;
         }
     }

@@ -13,9 +13,9 @@
  * one by more than the collision level's threshold, the arm stops.
  *
  * After such a stop the arm rests in the contact that stopped it: the next
- * motion allows each joint the difference it starts with, until the
- * difference falls back under the threshold. So the arm can be moved out of
- * the contact, not further into it.
+ * motion allows each joint the difference it starts with (and a tenth of
+ * the threshold more), until the difference falls back under the
+ * threshold. So the arm can be moved out of the contact, not further in.
  *
  * The monitor is owned by its controller and used under the library lock.
  */
