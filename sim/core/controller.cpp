@@ -4,6 +4,7 @@
 #include "controller.h"
 
 #include "events.h"
+#include "world.h"
 
 #include <map>
 
@@ -62,6 +63,7 @@ RobotHandle open_handle(const char *address)
     if (!c) {
         c = std::make_shared<Controller>(address);
         motion::attach(*c);
+        world::enter(*c, address);
     }
     if (c->shut_down) { /* logging in again boots it: powered off, no error, same arm and settings */
         c->shut_down = false;
@@ -96,8 +98,10 @@ void Controller::stopped_by_error(ErrorCode code)
 void forget_controllers()
 {
     auto &r = detail::registry();
-    for (auto &entry : r.by_address)
+    for (auto &entry : r.by_address) {
         motion::detach(*entry.second);
+        world::leave(*entry.second);
+    }
     r.by_address.clear();
     r.by_handle.clear();
     r.last_handle = 0;

@@ -62,6 +62,7 @@ struct Core {
     Clock::time_point real_base = Clock::now();
     std::vector<ArmMotion *> arms;               /* attached, in the order they came */
     std::vector<CycleObserver *> observers;      /* of every arm */
+    motion::CycleCheck check = nullptr;          /* after every cycle */
 };
 
 Core &core()
@@ -141,11 +142,9 @@ void offer_blend(ArmMotion &a, const MotionContext &ctx)
         next.begun = true;
 }
 
-/* One cycle of one arm. */
-void step(ArmMotion &a)
+/* One cycle of one active arm. */
+void step_front(ArmMotion &a)
 {
-    if (!active(a))
-        return;
     QueuedSegment &front = a.queue.front();
     const MotionContext ctx = a.context();
     if (!front.begun) {
@@ -179,6 +178,16 @@ void step(ArmMotion &a)
     } else if (result.state == StepResult::kHolding) {
         a.holding = true;
     }
+}
+
+/* One cycle of one arm, then the cycle check (which may stop it). */
+void step(ArmMotion &a)
+{
+    if (!active(a))
+        return;
+    step_front(a);
+    if (core().check)
+        core().check(a);
 }
 
 /* Runs up to `limit` of the arm's cycles that are due; how many ran. */
@@ -322,6 +331,8 @@ void detach(ArmMotion &arm)
 }
 
 void add_observer(CycleObserver *observer) { core().observers.push_back(observer); }
+
+void set_cycle_check(CycleCheck check) { core().check = check; }
 
 void remove_observer(CycleObserver *observer)
 {

@@ -111,6 +111,12 @@ void detach(ArmMotion &arm);
 void add_observer(CycleObserver *observer);
 void remove_observer(CycleObserver *observer);
 
+/* Called after every cycle of every arm, once the cycle's bookkeeping is
+ * done, with the lock held: a check that may stop the arm (fail). The
+ * world's (world.h) until the dynamics take it over; null for none. */
+using CycleCheck = void (*)(ArmMotion &arm);
+void set_cycle_check(CycleCheck check);
+
 /* Appends a segment that leaves the arm at `end`; wakes the motion thread (or
  * at scale 0 runs the queue to its end now). Returns null when the queue is
  * full. */
