@@ -38,7 +38,8 @@ extern "C" {
 /* Forget the journal, the injections, the registered error callbacks and all
  * controller state: motions end (blocking callers get the aborted code),
  * controllers and handles are forgotten (handles are numbered from 1 again),
- * undelivered error events are dropped and the time scale is the default. */
+ * undelivered error events are dropped and the time scale is the default.
+ * The scene is the one the process started with, and no arm is placed. */
 ZSIM_PROBE_API void zsim_reset(void);
 
 /* Calls recorded since the last reset or clear (may exceed what is kept). */
@@ -144,6 +145,49 @@ ZSIM_PROBE_API int zsim_apply_wrench(const char *address, const double *force, c
 ZSIM_PROBE_API int zsim_inverse_dynamics(const double q[6], const double v[6], const double a[6],
                                          const double payload[4], const double gravity[3],
                                          const double *forces, int count, double torques[6]);
+/* ---- the world (docs/virtual-controller.md, "The world") ----------------------- */
+
+/* The changes below return 0, or -1 with the reason in `why` (cut to size-1
+ * bytes; may be null), which names the field that is wrong, or the file and
+ * its line; a refused change leaves the world as it was. zsim_reset returns
+ * to the scene the process started with (ZSIM_SCENE's, or the floor),
+ * forgets every base and gives every arm its body. */
+
+/* Places the arm of the controller at `address` (now, or once it is made):
+ * pose holds x, y, z (mm, within 100000) and rx, ry, rz (rad) in the world
+ * frame. Placed arms touch each other; arms never placed do not. */
+ZSIM_PROBE_API int zsim_set_base(const char *address, const double *pose, char *why, int size);
+
+/* With solid 0 the arm of `address` has no body (now, or once it is made):
+ * it touches nothing and never stops for itself, as before the world
+ * existed (for tests of motion alone); with anything else it has its body
+ * again. */
+ZSIM_PROBE_API int zsim_set_body(const char *address, int solid, char *why, int size);
+
+/* Adds an object given in its JSON form, a name not in the scene yet:
+ * {"name", "shape": "box", "pose": [6], "size": [3]}, {"name", "shape":
+ * "cylinder", "pose": [6], "radius", "length"}, {"name", "shape": "sphere",
+ * "centre": [3], "radius"} or {"name", "shape": "plane", "pose": [6]}. */
+ZSIM_PROBE_API int zsim_scene_add(const char *object_json, char *why, int size);
+
+/* Removes the object of that name ("floor" is the floor). */
+ZSIM_PROBE_API int zsim_scene_remove(const char *name, char *why, int size);
+
+/* Removes every object, the floor too. */
+ZSIM_PROBE_API void zsim_scene_clear(void);
+
+/* Replaces the whole scene by a JSON list of objects, or by the list in the
+ * file at `path` (UTF-8), as ZSIM_SCENE names one. */
+ZSIM_PROBE_API int zsim_scene_set(const char *scene_json, char *why, int size);
+ZSIM_PROBE_API int zsim_scene_load(const char *path, char *why, int size);
+
+/* The scene as a JSON list of objects, the placed bases as a JSON object
+ * {address: pose}, and the contacts of the arm at `address` now as a JSON
+ * list, each cut to size-1 bytes. Return the full length (-1 for an
+ * unknown address). */
+ZSIM_PROBE_API int zsim_scene(char *buf, int size);
+ZSIM_PROBE_API int zsim_bases(char *buf, int size);
+ZSIM_PROBE_API int zsim_contacts(const char *address, char *buf, int size);
 
 /* ---- files and settings ------------------------------------------------------- */
 

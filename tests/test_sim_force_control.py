@@ -62,8 +62,8 @@ def test_drag_mode_keeps_collision_detection_on_but_not_for_the_hand(tooled, sim
     arm = tooled
     assert arm.set_collision_level(1) == (0,)
     assert arm.drag_mode_enable(1) == (0,)
-    sim.apply_wrench(ADDRESS, (0, 0, -300))  # far beyond the threshold, but it is the hand
-    sim.advance_time(0.5)
+    sim.apply_wrench(ADDRESS, (0, 300, 0))  # far beyond the threshold, but it is the hand: joint 1 turns
+    sim.advance_time(0.3)
     assert arm.is_in_collision() == (0, 0) and joints(arm) != HOME
     sim.apply_wrench(ADDRESS)
     sim.set_actual_payload(ADDRESS, 12.0, (0, 0, 60))  # a weight nobody declared

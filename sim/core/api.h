@@ -59,6 +59,30 @@ int inverse_dynamics(const double *q, const double *v, const double *a, const do
  * error (nothing for an unknown handle or a code of 0). */
 void note_error(const RobotHandle *handle, ErrorCode code);
 
+/* ---- the world: the scene and the arms' bases (world.h) ---------------------- */
+
+/* Each returns 0, or -1 with `why` naming the field (or the file's line)
+ * that is wrong; a refused change leaves the world as it was. */
+
+/* Places the arm of `address` (pose: x, y, z mm, rx, ry, rz rad). */
+int set_base(const char *address, const double *pose, std::string &why);
+/* Gives the arm of `address` its body back (solid), or takes it away. */
+int set_body(const char *address, bool solid, std::string &why);
+/* An object in its JSON form (scene.h). */
+int add_object(const char *json, std::string &why);
+/* -1 for no object of that name. */
+int remove_object(const char *name, std::string &why);
+void clear_scene();
+/* A whole scene: a JSON list of objects, or a file of one. */
+int set_scene(const char *json, std::string &why);
+int load_scene(const char *path, std::string &why);
+/* The scene as a JSON list; the placed bases as {address: pose}. */
+std::string scene_json();
+std::string bases_json();
+/* The contacts of the controller at `address` now, as a JSON list; false
+ * for an unknown address. */
+bool contacts_json(const char *address, std::string &json);
+
 /* ---- the library's debug log, an observer of every call (debug_log.h) -------- */
 
 bool debug_log_active();
@@ -75,6 +99,9 @@ void reset_time_scale();
 void drop_pending_events();
 /* Debug mode off, no log file named. */
 void reset_debug_log();
+/* The scene the process started with (ZSIM_SCENE's, or the floor), no
+ * bases, every arm with its body. */
+void reset_world();
 
 } // namespace api
 } // namespace zsim

@@ -51,9 +51,10 @@ struct Contact {
     enum class With { kObject, kArm, kSelf };
 
     int link = 0;                     /* 0..6, as in ContactForce */
+    int capsule = 0;                  /* which capsule of the body (body.h) */
     Eigen::Vector3d point{0, 0, 0};   /* world frame, mm */
     Eigen::Vector3d normal{0, 0, 1};  /* world frame, unit: pushes this part out */
-    double depth = 0;                 /* mm of overlap; a self pair's: margin - distance */
+    double depth = 0;                 /* mm of overlap (a self pair stopped before touching: minus the gap) */
     With with = With::kObject;
     std::string other;                /* the object's name, the other arm's address, "" for self */
     int other_link = -1;              /* the other arm's part, or this arm's (self); -1 for an object */
@@ -62,8 +63,9 @@ struct Contact {
 namespace world {
 
 /* The contact forces on `arm` with its joints at q (its tool in use, its
- * base in the world): one per touching part and object or other arm, in
- * `out` (cleared first). Nothing when nothing touches. */
+ * base in the world): one for each capsule of its body (body.h) and each
+ * object or capsule of another arm it overlaps, in `out` (cleared first).
+ * Nothing when nothing touches. */
 void contact_forces(const ArmMotion &arm, const Joints &q, std::vector<ContactForce> &out);
 
 /* The same at the arm's joints now (arm.joints). */

@@ -4,6 +4,7 @@
 #include "controller.h"
 
 #include "events.h"
+#include "world.h"
 
 #include <map>
 
@@ -62,6 +63,7 @@ RobotHandle open_handle(const char *address)
     if (!c) {
         c = std::make_shared<Controller>(address);
         motion::attach(*c);
+        world::enter(*c, address);
     }
     if (c->shut_down) { /* logging in again boots it: powered off, no error, same arm and settings */
         c->shut_down = false;
@@ -95,12 +97,20 @@ void Controller::stopped_by_error(ErrorCode code)
 
 TorqueSituation Controller::situation()
 {
+    world::contact_forces(*this, contacts);
+    Eigen::Vector3d gravity(0, 0, -dynamics::kGravity); /* in the world: down its z */
+    const auto base = world::bases().find(address);
+    if (base != world::bases().end()) { /* a placed arm feels it in its own base frame */
+        const std::array<double, 6> &p = base->second;
+        gravity = rpy_matrix(p[3], p[4], p[5]).transpose() * gravity;
+    }
     const ForceOwner owner = drag ? ForceOwner::kHand : force.admittance_on ? ForceOwner::kSensor : ForceOwner::kNone;
-    return {payload, tool(), collision_level, owner, Eigen::Vector3d(0, 0, -dynamics::kGravity), contacts};
+    return {payload, tool(), collision_level, owner, gravity, contacts};
 }
 
 ErrorCode Controller::sense(const MotionContext &, const Joints &before, bool from_rest)
 {
+    world::after_cycle(*this); /* its self-collision stop, and the contacts the arm now meets */
     const ErrorCode felt = monitor.cycle(situation(), before, joints, kCycle, from_rest);
     return fault == kOk ? felt : kOk; /* an arm already stopping for an error stops for that */
 }
@@ -108,8 +118,10 @@ ErrorCode Controller::sense(const MotionContext &, const Joints &before, bool fr
 void forget_controllers()
 {
     auto &r = detail::registry();
-    for (auto &entry : r.by_address)
+    for (auto &entry : r.by_address) {
         motion::detach(*entry.second);
+        world::leave(*entry.second);
+    }
     r.by_address.clear();
     r.by_handle.clear();
     r.last_handle = 0;

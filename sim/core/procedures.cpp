@@ -132,12 +132,12 @@ namespace {
 
 /* How the wrist turns (joints 4, 5, 6) for each reading after the first:
  * each tilts the flange another way, so that gravity shows the payload's
- * centre along every axis. A joint that would leave its limits turns the
- * other way. */
+ * centre along every axis, and none brings the wrist near the forearm. A
+ * joint that would leave its limits turns the other way. */
 constexpr double kWristTurns[IdentifySegment::kTurns][3] = {
-    {0.0, 0.9, 0.0},
-    {0.9, 0.0, 1.6},
-    {-0.6, -0.9, -1.6},
+    {0.0, 0.7, 0.0},
+    {0.0, -0.7, 1.6},
+    {0.6, 0.0, -1.6},
 };
 
 } // namespace
