@@ -48,7 +48,7 @@ def no_matplotlib(tmp_path):
 
 def test_every_example_is_tested():
     tested = {"quickstart.py", "servo_sine.py", "io_program.py", "record_trajectory.py", "error_handler.py",
-              "arm_pick_and_place.py", "arm_servo_sine.py"}
+              "arm_pick_and_place.py", "arm_servo_sine.py", "pick_and_place_cell.py"}
     assert {p.name for p in EXAMPLES.glob("*.py")} == tested
 
 
@@ -133,3 +133,14 @@ def test_arm_servo_sine(home, scale):
         assert worst == 0  # every set-point is reached inside its call
     else:
         assert worst < 2 * 0.4
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_pick_and_place_cell(home, scale):
+    out = run("pick_and_place_cell.py", home, scale)
+    assert "cell: floor, table, crate" in out
+    assert out.count("code 8 (collision: protective stop)") == 1
+    assert number(r"the gripper ([0-9.]+) mm into the crate", out) < 8  # caught a few millimetres in
+    for n in (1, 2, 3):
+        assert f"part {n}: picked at" in out
+    assert "done: 3 parts placed, 1 protective stop, in collision now: False" in out

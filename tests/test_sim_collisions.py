@@ -210,3 +210,61 @@ def test_after_the_stop_the_arm_moves_out_of_the_contact_not_further_in(arm, sim
     sim.apply_wrench(ADDRESS)  # out of the contact
     sim.apply_wrench(ADDRESS, press)  # and into it again: a collision like the first
     assert stopped(arm)
+
+
+# ---- a box in the way ------------------------------------------------------------------------------
+
+CONTACT_STIFFNESS = 10.0   # N per mm of overlap (the world's penalty force)
+QUICK_LINEAR_DEC = 10000.0  # mm/s^2: the quick stop of a Cartesian move
+BOX_TOP = 200.0
+PROBE_TOOL = [0.0, 0.0, 150.0, 0.0, 0.0, 0.0]
+
+
+def over_a_box(arm, sim):
+    """A 150 mm tool pointing down over a box whose top is 200 mm above the
+    floor, 170 mm under the TCP; the TCP's pose."""
+    assert arm.set_tool_data(1, PROBE_TOOL, "probe") == (0,) and arm.set_tool_id(1) == (0,)
+    start = value(arm.get_tcp_position())
+    sim.add_box("box", [start[0], start[1], BOX_TOP / 2, 0, 0, 0], [300, 300, BOX_TOP])
+    return start
+
+
+def tripping_force(q, level):
+    """The force (N) straight up at the TCP that passes the level's threshold on some joint."""
+    per_newton = np.abs(wrench_torques(q, PROBE_TOOL, (0, 0, 1)))
+    return 1 / np.max(per_newton / threshold(level))
+
+
+@pytest.mark.parametrize("level, speed", [(1, 50), (3, 50), (3, 250), (5, 250), (3, 500)])
+def test_a_move_into_a_box_stops_once_the_contact_passes_the_threshold(arm, sim, level, speed):
+    """Straight down into the box: the arm goes in until the contact's force
+    (10 N per mm) passes the threshold, then makes its quick stop; it rests
+    no further in than that, one cycle's travel and the quick stop's distance."""
+    handler = Handler(arm)
+    assert arm.set_collision_level(level) == (0,)
+    start = over_a_box(arm, sim)
+    sim.advance_time(0)
+    assert arm.linear_move_extend(start[:2] + [BOX_TOP - 100] + start[3:], 0, False, speed, 2000, 0) == (0,)
+    sim.advance_time(5.0)
+    assert stopped(arm) and handler.next() == COLLISION
+    depth = BOX_TOP - value(arm.get_tcp_position())[2]
+    touching = sim.contacts(ADDRESS)
+    assert [c["link"] for c in touching] == [6] and touching[0]["depth"] == pytest.approx(depth, abs=1e-6)
+    trip = tripping_force(joints(arm), level) / CONTACT_STIFFNESS
+    assert trip <= depth <= trip + speed * CYCLE + speed ** 2 / (2 * QUICK_LINEAR_DEC) + 0.5
+    # after collision_recover: further in it stops again, out of the box it goes
+    assert arm.collision_recover() == (0,)
+    assert arm.linear_move_extend(start[:2] + [BOX_TOP - 50] + start[3:], 0, False, 50, 500, 0) == (0,)
+    sim.advance_time(2.0)
+    assert stopped(arm)
+    assert arm.collision_recover() == (0,)
+    assert arm.linear_move(start, 0, False, 100) == (0,)
+    sim.advance_time(5.0)
+    assert arm.is_in_collision() == (0, 0) and value(arm.get_tcp_position()) == pytest.approx(start, abs=1e-6)
+
+
+def test_a_move_that_stops_short_of_the_box_is_not_a_collision(arm, sim, instant):
+    assert arm.set_collision_level(1) == (0,)
+    start = over_a_box(arm, sim)
+    assert arm.linear_move(start[:2] + [BOX_TOP + 1] + start[3:], 0, True, 250) == (0,)
+    assert arm.is_in_collision() == (0, 0) and sim.contacts(ADDRESS) == []

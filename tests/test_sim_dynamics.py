@@ -8,7 +8,7 @@ import math
 
 import pytest
 
-from simkit import ADDRESS, CYCLE, HOME, LOWER, UPPER
+from simkit import ADDRESS, CYCLE, HOME, LOWER, UPPER, rpy_matrix
 
 np = pytest.importorskip("numpy")
 pytest.importorskip("pinocchio")
@@ -108,3 +108,19 @@ def test_a_moving_arm_needs_what_its_motion_does(arm, sim):
 def test_bad_input_is_refused(rc, sim, call, args):
     with pytest.raises(ValueError):
         getattr(sim, call)(*args)
+
+
+@pytest.mark.parametrize("base", [
+    (0.0, 0.0, 1500.0, math.pi, 0.0, 0.0),   # hung from the ceiling
+    (200.0, -100.0, 800.0, 0.5, -0.3, 0.2),  # on a tilted bracket
+    (0.0, 0.0, 500.0, math.pi / 2, 0.0, 0.0),  # on a wall
+])
+def test_a_placed_arm_feels_gravity_in_its_own_base_frame(arm, sim, instant, base):
+    sim.set_base(ADDRESS, base)
+    assert arm.set_collision_level(0) == (0,) and arm.set_payload(2.0, (0, 30, 60)) == (0,)
+    rx, ry, rz = base[3:]
+    rotation = np.array(rpy_matrix(rx, ry, rz))
+    gravity = rotation.T @ np.array(GRAVITY)
+    for q in ([0.3, 1.1, -1.3, -1.4, -1.6, 0.4], HOME):
+        assert arm.joint_move(q, 0, True, 1.0) == (0,)
+        assert_torques(sim.joint_torques(ADDRESS), reference(q, [0] * 6, [0] * 6, (2.0, 0, 30, 60), gravity))

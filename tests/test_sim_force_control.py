@@ -14,7 +14,7 @@ from simkit import (ADDRESS, BUSY, COLLISION, CYCLE, HOME, LOWER, MAX_SPEED, UPP
 np = pytest.importorskip("numpy")
 pytest.importorskip("pinocchio")
 
-from dynkit import wrench_torques  # noqa: E402
+from dynkit import at_rest, wrench_torques  # noqa: E402
 
 DRAG_DAMPING = np.array([30.0, 30.0, 15.0, 3.0, 3.0, 3.0])  # N m per rad/s
 ADMITTANCE_SPEED = 100.0                                   # mm/s that ftUser drives an axis at
@@ -188,3 +188,31 @@ def test_identification_finds_the_payload_the_arm_really_carries(tooled, sim, de
     assert mass == pytest.approx(actual[0], rel=0.02, abs=1e-9)
     if actual[0]:
         assert np.linalg.norm(np.array(centre) - actual[1]) < 5.0
+
+
+@pytest.mark.parametrize("ft_user, ft_constant", [(20.0, 20.0), (50.0, 20.0), (5.0, 40.0), (100.0, 60.0)])
+def test_a_constant_force_presses_onto_a_surface_and_settles_at_that_force(tooled, sim, ft_user, ft_constant):
+    """Down the tool's z onto a box 170 mm below the TCP: the TCP approaches,
+    touches, and comes to rest pressing with ftConstant (the contact's force,
+    and what the joints give by Pinocchio), within 5%, never pressing harder
+    than 5% over it on the way."""
+    arm = tooled
+    start = value(arm.get_tcp_position())
+    top = start[2] - 170
+    sim.add_box("box", [start[0], start[1], top / 2, 0, 0, 0], [300, 300, top])
+    admit(arm, 2, ft_user, ft_constant)
+    assert arm.enable_admittance_ctrl(1) == (0,)
+    hardest = 0.0
+    for _ in range(1500):
+        sim.advance_time(CYCLE)
+        pressing = sum(c["force"][2] for c in sim.contacts(ADDRESS))  # the surface pushes the arm up
+        hardest = max(hardest, pressing)
+        if arm.is_in_pos() == (0, 1):
+            break
+    assert arm.is_in_pos() == (0, 1) and arm.get_robot_status()[1][0] == 0
+    assert pressing == pytest.approx(ft_constant, rel=0.05) and hardest <= 1.05 * ft_constant
+    q = joints(arm)
+    held = at_rest(q) - np.array(sim.joint_torques(ADDRESS))  # what the surface does for the joints
+    assert held == pytest.approx(wrench_torques(q, TOOL, (0, 0, ft_constant)), rel=0.05, abs=0.05)
+    sim.advance_time(1.0)
+    assert joints(arm) == q  # at rest: it costs nothing until something changes
