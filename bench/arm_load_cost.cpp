@@ -1,7 +1,7 @@
 /*
  * What the arms' dynamics and collision detection cost per cycle.
  *
- *   arm_load_cost [--arms N] [--seconds S] [--repeats R]
+ *   arm_load_cost [--arms N] [--seconds S] [--repeats R] [--objects K]
  *
  * The library: N arms (default 100) move back and forth by joint moves in
  * manual time; each 8 ms of simulated time every arm runs its cycle (the
@@ -11,7 +11,8 @@
  * arms at rest. Two cases: the payload declared right and nothing pushing
  * (one inverse dynamics a cycle), and the payload declared 1 kg off with a
  * wrench at the TCP (two, and the wrench's J^T f; collision level 5, so the
- * arms keep moving).
+ * arms keep moving), and that in a scene of the floor and `objects` boxes
+ * (default 20) around the arms, near their paths (the whole budget).
  *
  * The core alone: ns per TorqueMonitor::cycle and per inverse_dynamics,
  * compiled from the core's own sources into this program.
@@ -84,11 +85,28 @@ double library_share(std::vector<Arm> &arms, double seconds, bool moving)
     return (thread_seconds() - start) / seconds;
 }
 
-std::vector<Arm> arms_logged_in(int count, bool loaded)
+/* `count` boxes around the arms (with the floor), near their paths, touching none. */
+void add_objects(int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const double angle = 6.283185307179586 * i / count;
+        const std::string box = "{\"name\": \"box" + std::to_string(i) + "\", \"shape\": \"box\", \"pose\": [" +
+                                std::to_string(1000 * std::cos(angle)) + ", " + std::to_string(1000 * std::sin(angle)) +
+                                ", 300, 0, 0, " + std::to_string(angle) + "], \"size\": [200, 300, 600]}";
+        char why[256];
+        if (zsim_scene_add(box.c_str(), why, sizeof why) != 0) {
+            std::fprintf(stderr, "scene: %s\n", why);
+            std::exit(1);
+        }
+    }
+}
+
+std::vector<Arm> arms_logged_in(int count, bool loaded, int objects)
 {
     zsim_reset();
     zsim_journal_enable(0);
     zsim_advance_time(0);
+    add_objects(objects);
     std::vector<Arm> arms(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         Arm &a = arms[static_cast<size_t>(i)];
@@ -158,7 +176,7 @@ double dynamics_ns(long calls)
 
 int main(int argc, char **argv)
 {
-    int count = 100, repeats = 5;
+    int count = 100, repeats = 5, objects = 20;
     double seconds = 2.0;
     for (int i = 1; i < argc; i++) {
         if (!std::strcmp(argv[i], "--arms") && i + 1 < argc)
@@ -167,19 +185,27 @@ int main(int argc, char **argv)
             seconds = std::atof(argv[++i]);
         else if (!std::strcmp(argv[i], "--repeats") && i + 1 < argc)
             repeats = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--objects") && i + 1 < argc)
+            objects = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [--arms N] [--seconds S] [--repeats R]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--arms N] [--seconds S] [--repeats R] [--objects K]\n", argv[0]);
             return 2;
         }
     }
-    for (bool loaded : {false, true}) {
+    struct LibraryCase {
+        const char *name;
+        bool loaded;
+        int objects;
+    };
+    for (const LibraryCase &c : {LibraryCase{"library_plain", false, 0}, LibraryCase{"library_loaded", true, 0},
+                                 LibraryCase{"library_scene", true, objects}}) {
         std::vector<double> share;
         for (int r = 0; r < repeats; ++r) {
-            std::vector<Arm> arms = arms_logged_in(count, loaded);
+            std::vector<Arm> arms = arms_logged_in(count, c.loaded, c.objects);
             const double idle = library_share(arms, 0.5, false); /* the calls alone, arms at rest */
             share.push_back(100.0 * (library_share(arms, seconds, true) - idle));
         }
-        report(loaded ? "library_loaded" : "library_plain", share, "%core");
+        report(c.name, share, "%core");
     }
     for (bool loaded : {false, true}) {
         std::vector<double> ns;

@@ -6,11 +6,11 @@ Runs bench/build/arm_load_cost (build_refs.sh builds it) and reports, from
 the thread's CPU time:
 
 - the share of a core that `arms` arms moving back and forth by joint moves
-  need in real time (every cycle: the motion, the joint torques, the
-  collision detection, and the world's checks where the library has a
-  world), the payload declared right and nothing pushing, then declared
-  1 kg off with a wrench at the TCP (the detection's full work). Goal, with
-  the world's checks in a 20-object scene: 15% of a core for 100 arms;
+  need in real time (every cycle: the motion, the world's checks, the
+  joint torques, the collision detection), the payload declared right and
+  nothing pushing, then declared 1 kg off with a wrench at the TCP (the
+  detection's full work), then that in a scene of the floor and 20 boxes
+  around the arms. Goal: 15% of a core for 100 arms in a 20-object scene;
 - ns per cycle of the torque monitor alone (both cases, and with a contact
   force), and per inverse dynamics (recursive Newton-Euler, one arm).
 """
@@ -29,6 +29,7 @@ PROGRAM = os.path.join(HERE, "build", "arm_load_cost")
 LABELS = {
     "library_plain": "arms moving, payload declared right, nothing pushing",
     "library_loaded": "arms moving, payload declared 1 kg off, a wrench at the TCP",
+    "library_scene": "the same in a scene of the floor and 20 boxes around the arms",
     "monitor_plain": "torque monitor, one cycle: payload right, nothing pushing",
     "monitor_loaded": "torque monitor, one cycle: payload off, a wrench and a contact",
     "inverse_dynamics": "inverse dynamics, one arm (recursive Newton-Euler)",
