@@ -268,3 +268,16 @@ def test_a_move_that_stops_short_of_the_box_is_not_a_collision(arm, sim, instant
     start = over_a_box(arm, sim)
     assert arm.linear_move(start[:2] + [BOX_TOP + 1] + start[3:], 0, True, 250) == (0,)
     assert arm.is_in_collision() == (0, 0) and sim.contacts(ADDRESS) == []
+
+
+@pytest.mark.parametrize("level, stops", [(1, True), (5, False)])
+def test_declaring_the_payload_far_too_light_at_rest_stops_the_arm(arm, sim, level, stops):
+    """The arm holds 10 kg; the script declares nothing: at home the
+    shoulder and elbow hold about 29 N m more than the controller expects."""
+    assert arm.set_collision_level(level) == (0,)
+    carrying(arm, sim, 10.0, 10.0)
+    assert arm.is_in_collision() == (0, 0)
+    assert arm.set_payload(0.0, (0, 0, 0)) == (0,)
+    difference = at_rest(HOME, (10.0, 0, 0, 50)) - at_rest(HOME)
+    assert bool(np.any(np.abs(difference) > threshold(level))) == stops
+    assert arm.is_in_collision() == (0, int(stops))
