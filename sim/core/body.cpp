@@ -3,6 +3,8 @@
  */
 #include "body.h"
 
+#include <cmath>
+
 
 namespace zsim {
 namespace body {
@@ -59,6 +61,16 @@ void merge(shapes::Vec &centre, double &radius, const shapes::Vec &other_centre,
 }
 
 } // namespace
+
+shapes::Vec reach_centre(const Pose &base) { return base * shapes::Vec(0, 0, arm::kDh[0].d); }
+
+double reach_radius(const Pose &tool)
+{
+    double links = kBigHousing; /* the largest radius of a capsule */
+    for (std::size_t i = 1; i < arm::kDh.size(); ++i)
+        links += std::abs(arm::kDh[i].a) + std::abs(arm::kDh[i].d);
+    return links + tool.translation().norm();
+}
 
 Body at(const Joints &q, const Pose &tool, const Pose &base)
 {

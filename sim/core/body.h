@@ -60,6 +60,13 @@ struct Body {
  * arm's base in the world): capsules in the world frame. */
 Body at(const Joints &q, const Pose &tool, const Pose &base);
 
+/* A sphere that holds the body whatever its joints: round the shoulder
+ * (o1), its radius the links' lengths from there plus the largest capsule
+ * radius, plus the tool's length. Cheaper than a body, for skipping arms
+ * that are far. */
+shapes::Vec reach_centre(const Pose &base);
+double reach_radius(const Pose &tool);
+
 /* Two parts that meet at a joint (or the same part). */
 constexpr bool neighbours(int a, int b) { return a - b <= 1 && b - a <= 1; }
 

@@ -64,6 +64,7 @@ RobotHandle open_handle(const char *address)
         c = std::make_shared<Controller>(address);
         motion::attach(*c);
         world::enter(*c, address);
+        c->monitor.at_rest(c->situation(), c->joints); /* what its joints feel before anything moves */
     }
     if (c->shut_down) { /* logging in again boots it: powered off, no error, same arm and settings */
         c->shut_down = false;
@@ -111,7 +112,10 @@ TorqueSituation Controller::situation()
 ErrorCode Controller::sense(const MotionContext &, const Joints &before, bool from_rest)
 {
     world::after_cycle(*this); /* its self-collision stop, and the contacts the arm now meets */
-    const ErrorCode felt = monitor.cycle(situation(), before, joints, kCycle, from_rest);
+    const TorqueSituation now = situation();
+    ErrorCode felt = monitor.cycle(now, before, joints, kCycle, from_rest);
+    if (felt == kOk && resting()) /* come to rest: what it feels standing still */
+        felt = monitor.at_rest(now, joints);
     return fault == kOk ? felt : kOk; /* an arm already stopping for an error stops for that */
 }
 

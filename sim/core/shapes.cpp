@@ -367,11 +367,29 @@ Separation separation(const Capsule &capsule, const Capsule &other)
     return r;
 }
 
+double sphere_bound(const Vec &centre, double radius, const Solid &solid)
+{
+    const Vec p = solid.to_local * centre;
+    switch (solid.kind) {
+    case SolidKind::kBox: {
+        const Vec excess = p.cwiseAbs() - solid.half;
+        return excess.cwiseMax(0.0).norm() + std::min(excess.maxCoeff(), 0.0) - radius;
+    }
+    case SolidKind::kCylinder:
+        return cylinder_depth(p, solid.half.x(), solid.half.z()) - radius;
+    case SolidKind::kSphere:
+        return p.norm() - solid.half.x() - radius;
+    case SolidKind::kHalfSpace:
+        return p.z() - radius;
+    }
+    return -std::numeric_limits<double>::infinity();
+}
+
 double distance_bound(const Capsule &capsule, const Solid &solid)
 {
     if (solid.kind == SolidKind::kHalfSpace)
         return std::min((solid.to_local * capsule.a).z(), (solid.to_local * capsule.b).z()) - capsule.radius;
-    return (bound_centre(capsule) - solid.bound_centre).norm() - bound_radius(capsule) - solid.bound_radius;
+    return sphere_bound(bound_centre(capsule), bound_radius(capsule), solid);
 }
 
 } // namespace shapes

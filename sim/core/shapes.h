@@ -68,9 +68,11 @@ struct Separation {
 Separation separation(const Capsule &capsule, const Solid &solid);
 Separation separation(const Capsule &capsule, const Capsule &other);
 
-/* A lower bound of the distance between the capsule and the solid (their
- * bounding spheres; for a half-space, the exact distance): cheap, for
- * skipping what is far. */
+/* Lower bounds of the distance between a sphere (or the sphere round a
+ * capsule) and the solid: the signed distance of its centre, less its
+ * radius (exact for a capsule and a half-space). Cheap, for skipping what
+ * is far. */
+double sphere_bound(const Vec &centre, double radius, const Solid &solid);
 double distance_bound(const Capsule &capsule, const Solid &solid);
 
 /* The centre and radius of a sphere that holds the capsule. */

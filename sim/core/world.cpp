@@ -25,6 +25,7 @@
 #include <limits>
 #include <memory>
 #include <set>
+#include <unordered_map>
 
 namespace zsim {
 namespace world {
@@ -69,6 +70,7 @@ struct World {
     std::map<std::string, std::array<double, 6>> bases;
     std::set<std::string> ghosts;          /* addresses whose arms have no body */
     std::vector<std::unique_ptr<Member>> members;
+    std::unordered_map<const ArmMotion *, Member *> member_of_arm;
     /* Counts what changes contacts besides an arm's own joints and tool: scene
      * and base edits, and every cycle of a placed arm (it may touch another). */
     unsigned long long edits = 0;
@@ -100,16 +102,15 @@ World &the_world()
 
 Member *member_of(const ArmMotion &arm)
 {
-    for (const std::unique_ptr<Member> &m : the_world().members)
-        if (m->arm == &arm)
-            return m.get();
-    return nullptr;
+    const auto &all = the_world().member_of_arm;
+    const auto it = all.find(&arm);
+    return it == all.end() ? nullptr : it->second;
 }
 
 bool same(const Pose &a, const Pose &b) { return a.matrix() == b.matrix(); }
 
-/* The arm's tool in use. */
-Pose tool_of(const ArmMotion &arm) { return arm.context().tool; }
+/* The arm's tool in use (the context refers to its owner's frames). */
+const Pose &tool_of(const ArmMotion &arm) { return arm.context().tool; }
 
 const body::Body &body_now(Member &m, const Joints &q, const Pose &tool)
 {
@@ -123,14 +124,6 @@ const body::Body &body_now(Member &m, const Joints &q, const Pose &tool)
     return m.body;
 }
 
-/* A lower bound of the distance between a sphere and a solid. */
-double sphere_gap(const Vec &centre, double radius, const shapes::Solid &solid)
-{
-    if (solid.kind == shapes::SolidKind::kHalfSpace)
-        return (solid.to_local * centre).z() - radius;
-    return (centre - solid.bound_centre).norm() - radius - solid.bound_radius;
-}
-
 double sphere_gap(const Vec &a, double ra, const Vec &b, double rb) { return (a - b).norm() - ra - rb; }
 
 /* Every capsule of `b` that overlaps an object: sink(capsule, separation, object). */
@@ -138,11 +131,11 @@ template <class Sink>
 void touch_scene(const body::Body &b, const std::vector<scene::Object> &objects, Sink &&sink)
 {
     for (const scene::Object &o : objects) {
-        if (sphere_gap(b.centre, b.radius, o.solid) >= 0)
+        if (shapes::sphere_bound(b.centre, b.radius, o.solid) >= 0)
             continue;
         for (int p = 0; p < body::kParts; ++p) {
             const std::size_t part = static_cast<std::size_t>(p);
-            if (b.part_radius[part] < 0 || sphere_gap(b.part_centre[part], b.part_radius[part], o.solid) >= 0)
+            if (b.part_radius[part] < 0 || shapes::sphere_bound(b.part_centre[part], b.part_radius[part], o.solid) >= 0)
                 continue;
             for (int n = b.first[part]; n < b.first[part + 1]; ++n) {
                 const shapes::Capsule &c = b.capsules[static_cast<std::size_t>(n)];
@@ -237,7 +230,10 @@ void find_forces(Member &m, const Joints &q, const Pose &tool, std::vector<Conta
     for (const std::unique_ptr<Member> &other : w.members) {
         if (other.get() == &m || !other->placed || other->ghost)
             continue;
-        const body::Body &ob = body_now(*other, other->arm->joints, tool_of(*other->arm));
+        const Pose &other_tool = tool_of(*other->arm);
+        if (sphere_gap(b.centre, b.radius, body::reach_centre(other->base), body::reach_radius(other_tool)) >= 0)
+            continue;
+        const body::Body &ob = body_now(*other, other->arm->joints, other_tool);
         touch_body(m.body, ob,
                    [&](int capsule, const Separation &s, int) { out.push_back(force_from(m.body, capsule, s, m.base)); });
     }
@@ -268,12 +264,14 @@ void enter(ArmMotion &arm, const std::string &address)
     m->arm = &arm;
     m->address = address;
     set_placement(*m);
+    w.member_of_arm[&arm] = m.get();
     w.members.push_back(std::move(m));
     edited();
 }
 
 void leave(ArmMotion &arm)
 {
+    the_world().member_of_arm.erase(&arm);
     std::vector<std::unique_ptr<Member>> &all = the_world().members;
     all.erase(std::remove_if(all.begin(), all.end(), [&](const std::unique_ptr<Member> &m) { return m->arm == &arm; }),
               all.end());
@@ -376,7 +374,7 @@ void contact_forces(const ArmMotion &arm, std::vector<ContactForce> &out)
         out.clear();
         return;
     }
-    const Pose tool = tool_of(arm);
+    const Pose &tool = tool_of(arm);
     if (m->forces_found && m->forces_joints == arm.joints && same(m->forces_tool, tool) &&
         m->forces_edit == the_world().edits) {
         out = m->forces;
@@ -385,12 +383,14 @@ void contact_forces(const ArmMotion &arm, std::vector<ContactForce> &out)
     find_forces(*m, arm.joints, tool, out);
 }
 
-bool stop_on_self_collision(ArmMotion &arm)
+namespace {
+
+/* The self-collision check of an arm's member (stop_on_self_collision). */
+bool check_self(ArmMotion &arm, Member *m)
 {
-    Member *m = member_of(arm);
     if (!m || m->ghost)
         return false;
-    const Pose tool = tool_of(arm);
+    const Pose &tool = tool_of(arm);
     if (!same(m->checked_tool, tool)) { /* another tool: its distances start afresh */
         m->known.fill(false);
         m->checked_tool = tool;
@@ -434,15 +434,19 @@ bool stop_on_self_collision(ArmMotion &arm)
     return true;
 }
 
+} // namespace
+
+bool stop_on_self_collision(ArmMotion &arm) { return check_self(arm, member_of(arm)); }
+
 void after_cycle(ArmMotion &arm)
 {
-    stop_on_self_collision(arm);
     Member *m = member_of(arm);
     if (!m)
         return;
+    check_self(arm, m);
     if (m->placed)
         edited();
-    const Pose tool = tool_of(arm);
+    const Pose &tool = tool_of(arm);
     find_forces(*m, arm.joints, tool, m->forces);
     m->forces_found = true;
     m->forces_joints = arm.joints;

@@ -1,6 +1,7 @@
 /*
  * The probe's C interface (zsim_probe.h). Each function runs inside the
  * exception guard (core/boundary.h); a failure inside is its failure value.
+ * Each is a use of the probe: the first one starts the journal (probe.h).
  */
 #include "core/api.h"
 #include "core/boundary.h"
@@ -95,6 +96,7 @@ extern "C" {
  * queued, and last the debug log. */
 void zsim_reset(void)
 {
+    probe::note_use();
     guarded([] {
         probe::reset();
         api::forget_controllers();
@@ -107,16 +109,19 @@ void zsim_reset(void)
 
 void zsim_journal_enable(int on)
 {
+    probe::note_use();
     guarded([on] { probe::enable_journal(on != 0); });
 }
 
 int zsim_journal_count(void)
 {
+    probe::note_use();
     return guarded(0, [] { return static_cast<int>(std::min<std::uint64_t>(probe::journal_count(), INT_MAX)); });
 }
 
 int zsim_journal_entry(int index, char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string line;
         if (index < 0 || !probe::journal_entry(static_cast<std::size_t>(index), line))
@@ -127,16 +132,19 @@ int zsim_journal_entry(int index, char *buf, int size)
 
 void zsim_journal_clear(void)
 {
+    probe::note_use();
     guarded([] { probe::clear_journal(); });
 }
 
 int zsim_inject(const char *function, int code)
 {
+    probe::note_use();
     return guarded(-1, [&] { return inject_code(function, 0, 1, code); });
 }
 
 int zsim_inject_calls(const char *function, int code, int skip, int times)
 {
+    probe::note_use();
     if (skip < 0 || times < 1)
         return -1;
     return guarded(-1, [&] {
@@ -146,6 +154,7 @@ int zsim_inject_calls(const char *function, int code, int skip, int times)
 
 int zsim_inject_out(const char *function, int out_index, const void *bytes, int size)
 {
+    probe::note_use();
     if (size < 0 || (size > 0 && !bytes))
         return -1;
     return guarded(-1, [&] {
@@ -165,6 +174,7 @@ int zsim_inject_out(const char *function, int out_index, const void *bytes, int 
  * which has nothing to clean up (core/threads.h says why). */
 int zsim_raise_error(int code, int mode)
 {
+    probe::note_use();
     const CallBackFuncType callback = registered_callback();
     if (!callback || mode < 0 || mode > 2)
         return -1;
@@ -177,6 +187,7 @@ int zsim_raise_error(int code, int mode)
 
 int zsim_inject_callback(const char *function, int code)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         return probe::inject(function, 0, 1, [code](probe::Injection &in, const probe::Function &) {
             in.has_callback = true;
@@ -188,6 +199,7 @@ int zsim_inject_callback(const char *function, int code)
 
 int zsim_inject_delay(const char *function, int milliseconds)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         return probe::inject(function, 0, 1, [milliseconds](probe::Injection &in, const probe::Function &) {
             in.delay_ms = std::max(milliseconds, 0);
@@ -198,97 +210,116 @@ int zsim_inject_delay(const char *function, int milliseconds)
 
 int zsim_set_time_scale(double factor)
 {
+    probe::note_use();
     return guarded(-1, [factor] { return api::set_time_scale(factor); });
 }
 
 int zsim_advance_time(double seconds)
 {
+    probe::note_use();
     return guarded(-1, [seconds] { return api::advance_time(seconds); });
 }
 
 int zsim_set_digital_input(const char *address, int iotype, int index, int value)
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::set_digital_input(address, iotype, index, value); });
 }
 
 int zsim_set_analog_input(const char *address, int iotype, int index, float value)
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::set_analog_input(address, iotype, index, value); });
 }
 
 int zsim_trigger_fault(const char *address, int code)
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::trigger_fault(address, code); });
 }
 
 int zsim_joint_torques(const char *address, double torques[6])
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::joint_torques(address, torques); });
 }
 
 int zsim_set_actual_payload(const char *address, const double *payload)
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::set_actual_payload(address, payload); });
 }
 
 int zsim_apply_wrench(const char *address, const double *force, const double *torque)
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::apply_wrench(address, force, torque); });
 }
 
 int zsim_inverse_dynamics(const double q[6], const double v[6], const double a[6], const double payload[4],
                           const double gravity[3], const double *forces, int count, double torques[6])
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::inverse_dynamics(q, v, a, payload, gravity, forces, count, torques); });
 }
 
 int zsim_set_base(const char *address, const double *pose, char *why, int size)
 {
+    probe::note_use();
     return change_world(why, size, [&](std::string &reason) { return api::set_base(address, pose, reason); });
 }
 
 int zsim_set_body(const char *address, int solid, char *why, int size)
 {
+    probe::note_use();
     return change_world(why, size, [&](std::string &reason) { return api::set_body(address, solid != 0, reason); });
 }
 
 int zsim_scene_add(const char *object_json, char *why, int size)
 {
+    probe::note_use();
     return change_world(why, size, [&](std::string &reason) { return api::add_object(object_json, reason); });
 }
 
 int zsim_scene_remove(const char *name, char *why, int size)
 {
+    probe::note_use();
     return change_world(why, size, [&](std::string &reason) { return api::remove_object(name, reason); });
 }
 
 void zsim_scene_clear(void)
 {
+    probe::note_use();
     guarded([] { api::clear_scene(); });
 }
 
 int zsim_scene_set(const char *scene_json, char *why, int size)
 {
+    probe::note_use();
     return change_world(why, size, [&](std::string &reason) { return api::set_scene(scene_json, reason); });
 }
 
 int zsim_scene_load(const char *path, char *why, int size)
 {
+    probe::note_use();
     return change_world(why, size, [&](std::string &reason) { return api::load_scene(path, reason); });
 }
 
 int zsim_scene(char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] { return copy_out(api::scene_json(), buf, size); });
 }
 
 int zsim_bases(char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] { return copy_out(api::bases_json(), buf, size); });
 }
 
 int zsim_contacts(const char *address, char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string json;
         return api::contacts_json(address, json) ? copy_out(json, buf, size) : -1;
@@ -297,6 +328,7 @@ int zsim_contacts(const char *address, char *buf, int size)
 
 int zsim_home(char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string home;
         return api::home(home) ? copy_out(home, buf, size) : -1;
@@ -305,6 +337,7 @@ int zsim_home(char *buf, int size)
 
 int zsim_home_problem(char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string problem;
         return api::home(problem) ? copy_out(std::string(), buf, size) : copy_out(problem, buf, size);
@@ -313,6 +346,7 @@ int zsim_home_problem(char *buf, int size)
 
 int zsim_settings(const char *address, char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string json;
         return api::describe_settings(address, json) ? copy_out(json, buf, size) : -1;
@@ -321,6 +355,7 @@ int zsim_settings(const char *address, char *buf, int size)
 
 int zsim_serve_view(const char *host, int port, int allow_remote, char *buf, int size)
 {
+    probe::note_use();
     if (!host || port < 0 || port > 65535)
         return -1;
     return guarded(-1, [&] {
