@@ -86,7 +86,7 @@ def assert_on_line(pose, start, end):
     (2, [10, 31.5, 154.2, 99.8, 60, 0], 1, 100),       # j3 into +160
     (2, [10, 66.3, -155.1, -112.9, -90, 0], -1, 100),  # j3 into -160
 ])
-def test_a_line_into_a_joint_limit_stops_on_it_with_7(arm, instant, home, joint, start_deg, sign, mm):
+def test_a_line_into_a_joint_limit_stops_on_it_with_7(ghost, arm, instant, home, joint, start_deg, sign, mm):
     start_q = [math.radians(d) for d in start_deg]
     assert arm.joint_move(start_q, 0, True, 3.0) == (0,)
     start = tcp(arm)
