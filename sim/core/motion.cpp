@@ -144,6 +144,17 @@ void offer_blend(ArmMotion &a, const MotionContext &ctx)
         next.begun = true;
 }
 
+/* A fault scheduled for this moment (fault_schedule.h) stops the arm as
+ * zsim_trigger_fault does; `cycle_of_motion`: the arm is about to run one. */
+void fire_scheduled_fault(ArmMotion &a, double at, bool cycle_of_motion)
+{
+    if (a.faults.empty())
+        return;
+    const ErrorCode code = a.faults.take_due(at, cycle_of_motion);
+    if (code != kOk)
+        motion::fail(a, code);
+}
+
 /* The segments' share of one cycle of one arm. */
 void advance(ArmMotion &a, const MotionContext &ctx)
 {
@@ -185,6 +196,9 @@ void advance(ArmMotion &a, const MotionContext &ctx)
  * that did (a protective stop comes after the cycle, whatever the queue). */
 void step(ArmMotion &a)
 {
+    if (!active(a))
+        return;
+    fire_scheduled_fault(a, instant() ? sim_now() : a.next_cycle, true);
     if (!active(a))
         return;
     const MotionContext ctx = a.context();
@@ -366,7 +380,12 @@ void feed(ArmMotion &arm)
     resume(arm, was_active);
 }
 
-void catch_up(ArmMotion &arm) { run_due(arm, LONG_MAX); }
+void catch_up(ArmMotion &arm)
+{
+    run_due(arm, LONG_MAX);
+    if (!active(arm)) /* at rest: a fault due by time falls when someone looks */
+        fire_scheduled_fault(arm, sim_now(), false);
+}
 
 ErrorCode wait(Lock &lock, ArmMotion &arm, const std::shared_ptr<Completion> &done)
 {
@@ -440,6 +459,8 @@ void fail(ArmMotion &arm, ErrorCode code)
     stop(arm, StopKind::kQuick, code);
     arm.stopped_by_error(code);
 }
+
+double now() { return sim_now(); }
 
 double time_scale() { return core().scale; }
 
