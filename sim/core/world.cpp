@@ -1,11 +1,6 @@
 /*
  * The world and its contact queries (world.h, contact.h).
  *
- * Each query goes from cheap to exact: a sphere round the whole body
- * against each object's, then a sphere round each part, and only then the
- * capsules themselves. An arm far from everything costs a handful of sphere
- * tests per object a cycle.
- *
  * Bodies are kept per arm for the joints, tool and base they were made for,
  * so that an arm's body is made once a cycle however many others look at
  * it. The contact forces found after a cycle are kept too, with the joints,
@@ -17,6 +12,7 @@
 #include "cycle.h"
 #include "errors.h"
 #include "motion.h"
+#include "touch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -124,72 +120,6 @@ const body::Body &body_now(Member &m, const Joints &q, const Pose &tool)
     return m.body;
 }
 
-double sphere_gap(const Vec &a, double ra, const Vec &b, double rb) { return (a - b).norm() - ra - rb; }
-
-/* Every capsule of `b` that overlaps an object: sink(capsule, separation, object). */
-template <class Sink>
-void touch_scene(const body::Body &b, const std::vector<scene::Object> &objects, Sink &&sink)
-{
-    for (const scene::Object &o : objects) {
-        if (shapes::sphere_bound(b.centre, b.radius, o.solid) >= 0)
-            continue;
-        for (int p = 0; p < body::kParts; ++p) {
-            const std::size_t part = static_cast<std::size_t>(p);
-            if (b.part_radius[part] < 0 || shapes::sphere_bound(b.part_centre[part], b.part_radius[part], o.solid) >= 0)
-                continue;
-            for (int n = b.first[part]; n < b.first[part + 1]; ++n) {
-                const shapes::Capsule &c = b.capsules[static_cast<std::size_t>(n)];
-                if (shapes::distance_bound(c, o.solid) >= 0)
-                    continue;
-                const Separation s = shapes::separation(c, o.solid);
-                if (s.distance < 0)
-                    sink(n, s, o);
-            }
-        }
-    }
-}
-
-/* Every capsule of `b` that overlaps one of `other`: sink(capsule, separation, other's part). */
-template <class Sink>
-void touch_body(const body::Body &b, const body::Body &other, Sink &&sink)
-{
-    if (sphere_gap(b.centre, b.radius, other.centre, other.radius) >= 0)
-        return;
-    for (int p = 0; p < body::kParts; ++p) {
-        const std::size_t part = static_cast<std::size_t>(p);
-        if (b.part_radius[part] < 0 || sphere_gap(b.part_centre[part], b.part_radius[part], other.centre, other.radius) >= 0)
-            continue;
-        for (int q = 0; q < body::kParts; ++q) {
-            const std::size_t oq = static_cast<std::size_t>(q);
-            if (other.part_radius[oq] < 0 ||
-                sphere_gap(b.part_centre[part], b.part_radius[part], other.part_centre[oq], other.part_radius[oq]) >= 0)
-                continue;
-            for (int n = b.first[part]; n < b.first[part + 1]; ++n)
-                for (int k = other.first[oq]; k < other.first[oq + 1]; ++k) {
-                    const Separation s = shapes::separation(b.capsules[static_cast<std::size_t>(n)],
-                                                            other.capsules[static_cast<std::size_t>(k)]);
-                    if (s.distance < 0)
-                        sink(n, s, q);
-                }
-        }
-    }
-}
-
-/* The nearest two capsules of parts i and j of one body. */
-Separation nearest(const body::Body &b, int i, int j)
-{
-    Separation best;
-    best.distance = std::numeric_limits<double>::infinity();
-    for (int n = b.first[static_cast<std::size_t>(i)]; n < b.first[static_cast<std::size_t>(i) + 1]; ++n)
-        for (int k = b.first[static_cast<std::size_t>(j)]; k < b.first[static_cast<std::size_t>(j) + 1]; ++k) {
-            const Separation s = shapes::separation(b.capsules[static_cast<std::size_t>(n)],
-                                                    b.capsules[static_cast<std::size_t>(k)]);
-            if (s.distance < best.distance)
-                best = s;
-        }
-    return best;
-}
-
 Contact contact_from(const body::Body &b, int capsule, const Separation &s, Contact::With with,
                      const std::string &other, int other_part)
 {
@@ -222,7 +152,7 @@ void find_forces(Member &m, const Joints &q, const Pose &tool, std::vector<Conta
         return;
     World &w = the_world();
     const body::Body &b = body_now(m, q, tool);
-    touch_scene(b, w.objects, [&](int capsule, const Separation &s, const scene::Object &) {
+    touch::with_objects(b, w.objects, [&](int capsule, const Separation &s, const scene::Object &) {
         out.push_back(force_from(b, capsule, s, m.base));
     });
     if (!m.placed)
@@ -231,10 +161,10 @@ void find_forces(Member &m, const Joints &q, const Pose &tool, std::vector<Conta
         if (other.get() == &m || !other->placed || other->ghost)
             continue;
         const Pose &other_tool = tool_of(*other->arm);
-        if (sphere_gap(b.centre, b.radius, body::reach_centre(other->base), body::reach_radius(other_tool)) >= 0)
+        if (touch::sphere_gap(b.centre, b.radius, body::reach_centre(other->base), body::reach_radius(other_tool)) >= 0)
             continue;
         const body::Body &ob = body_now(*other, other->arm->joints, other_tool);
-        touch_body(m.body, ob,
+        touch::with_body(m.body, ob,
                    [&](int capsule, const Separation &s, int) { out.push_back(force_from(m.body, capsule, s, m.base)); });
     }
 }
@@ -407,11 +337,11 @@ bool check_self(ArmMotion &arm, Member *m)
         const std::size_t i = static_cast<std::size_t>(body::kSelfPairList[pair][0]);
         const std::size_t j = static_cast<std::size_t>(body::kSelfPairList[pair][1]);
         if (b.part_radius[i] < 0 || b.part_radius[j] < 0 ||
-            sphere_gap(b.part_centre[i], b.part_radius[i], b.part_centre[j], b.part_radius[j]) > kSelfWatch) {
+            touch::sphere_gap(b.part_centre[i], b.part_radius[i], b.part_centre[j], b.part_radius[j]) > kSelfWatch) {
             m->known[pair] = false;
             continue;
         }
-        const Separation s = nearest(b, static_cast<int>(i), static_cast<int>(j));
+        const Separation s = touch::nearest(b, static_cast<int>(i), static_cast<int>(j));
         const double closing = m->known[pair] ? (m->last_distance[pair] - s.distance) / kCycle : 0;
         m->last_distance[pair] = s.distance;
         m->known[pair] = true;
@@ -492,7 +422,7 @@ void contacts_in(const Readout &world, std::size_t arm, std::vector<Contact> &ou
     if (me.ghost)
         return;
     const body::Body b = body_of(me);
-    touch_scene(b, world.objects, [&](int capsule, const Separation &s, const scene::Object &o) {
+    touch::with_objects(b, world.objects, [&](int capsule, const Separation &s, const scene::Object &o) {
         out.push_back(contact_from(b, capsule, s, Contact::With::kObject, o.name, -1));
     });
     if (me.placed)
@@ -500,7 +430,7 @@ void contacts_in(const Readout &world, std::size_t arm, std::vector<Contact> &ou
             const ArmInWorld &other = world.arms[n];
             if (n == arm || !other.placed || other.ghost)
                 continue;
-            touch_body(b, body_of(other), [&](int capsule, const Separation &s, int other_part) {
+            touch::with_body(b, body_of(other), [&](int capsule, const Separation &s, int other_part) {
                 out.push_back(contact_from(b, capsule, s, Contact::With::kArm, other.address, other_part));
             });
         }
