@@ -9,8 +9,8 @@
  */
 #include "torque_monitor.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace zsim {
 
