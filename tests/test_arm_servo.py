@@ -143,7 +143,9 @@ def test_an_exception_in_the_block_stops_the_arm(sim, interrupt):
         arm.wait(timeout=5)
         status = arm.status()
         assert not status.servo_mode and status.in_position
-        assert status.joints[0] < ramp(499)[0] - 0.5  # four seconds of set-points dropped
+        # most of the set-points dropped: the stop from the joint's maximum speed (a jerk-limited
+        # 720 deg/s^2) covers about 0.52 rad, the set-points went on to ramp(499)
+        assert status.joints[0] < ramp(499)[0] - 0.4
         assert "motion_abort" in [e["fn"] for e in sim.journal()]
 
 
