@@ -73,7 +73,7 @@ def moving_cycles(motion):
 
 @EXAMPLES
 @given(seed=st.integers(0, 10 ** 6), speed=st.floats(0.2, math.pi), acc=st.floats(1.0, 4 * math.pi))
-def test_joint_moves_are_jerk_limited_and_as_fast_as_the_reference(arm, instant, home, seed, speed, acc):
+def test_joint_moves_are_jerk_limited_and_as_fast_as_the_reference(ghost, arm, instant, home, seed, speed, acc):
     import random
     rng = random.Random(seed)
     start, target = random_joints(rng), random_joints(rng)
