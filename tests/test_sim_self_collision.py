@@ -70,7 +70,8 @@ def test_after_the_stop_the_arm_moves_away_but_not_closer(sim, arm, instant):
     assert arm.collision_recover() == (0,)
     closer = stopped[:4] + [stopped[4] - 0.05, 0.0]
     assert arm.joint_move(closer, 0, True, 0.3) == (COLLISION,)
-    assert abs(joints(arm)[4] - stopped[4]) < 0.02  # it never went on (0.05), bar the quick stop's jerk-limited ramp
+    assert abs(joints(arm)[4] - stopped[4]) < 0.025  # stopped as it began, well short of the 0.05 asked
+    assert wrist_to_forearm(joints(arm)) > 0
     assert arm.collision_recover() == (0,)
     assert arm.joint_move(HOME, 0, True, 0.3) == (0,)
     assert sim.contacts(ADDRESS) == []  # the stop is history once the arm moves on
