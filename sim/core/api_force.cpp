@@ -36,6 +36,7 @@
  *                           off; what was configured stays
  */
 #include "api_support.h"
+#include "force_motion.h"
 #include "procedures.h"
 
 #include <cstdio>
@@ -230,7 +231,7 @@ ErrorCode start_torq_sensor_payload_identify(const RobotHandle *handle,
         if (!zsim::within_limits(pose))
             return zsim::kJointLimit;
         const std::shared_ptr<zsim::Completion> done =
-            zsim::motion::enqueue(rc, std::make_unique<zsim::IdentifySegment>(pose, rc.force, rc.payload), pose);
+            zsim::motion::enqueue(rc, std::make_unique<zsim::IdentifySegment>(pose, rc.force, rc.monitor), pose);
         if (!done)
             return zsim::kBusy;
         rc.force.identify = done;
@@ -287,6 +288,8 @@ ErrorCode set_admit_ctrl_config(const RobotHandle *handle, int32_t axis, int32_t
         a.ftConstant = ftConstant;
         a.ftReboundFK = ftReboundFK;
         a.ftNnormalTrack = ftNnormalTrack;
+        if (rc.force.admittance_on)
+            zsim::feel_at_rest(rc); /* a new constant force may move the arm */
         return zsim::kOk;
     });
 }
@@ -319,8 +322,7 @@ ErrorCode enable_admittance_ctrl(const RobotHandle *handle, int32_t enable_flag)
             if (!rc.force.sensor_on || !any)
                 return zsim::kWrongState;
         }
-        rc.force.admittance_on = enable_flag != 0;
-        return zsim::kOk;
+        return zsim::switch_admittance(rc, enable_flag != 0);
     });
 }
 
@@ -354,6 +356,7 @@ ErrorCode disable_force_control(const RobotHandle *handle)
         rc.force.admittance_on = false;
         rc.force.compliance_type = 0;
         rc.force.torque_control = false;
+        zsim::end_force_motion(rc);
         return zsim::kOk;
     });
 }

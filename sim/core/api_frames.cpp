@@ -8,6 +8,7 @@
  * not change while the arm moves (kBusy).
  */
 #include "api_support.h"
+#include "force_motion.h"
 
 #include <cstring>
 
@@ -110,14 +111,16 @@ ErrorCode get_user_frame_data(const RobotHandle *handle, int32_t id, CartPose *u
 
 /* ---- payload ---------------------------------------------------------------------- */
 
-/* The load the arm carries: 0..10 kg (kMaxPayload), centroid in mm in the
- * flange frame. Reported back, and what the force sensor's payload
- * identification finds (api_force.cpp). */
+/* The load the controller expects the arm to carry: 0..10 kg (kMaxPayload),
+ * centroid in mm in the flange frame. Reported back; collision detection
+ * compares the joint torques with it (torque_monitor.h), and the arm really
+ * carries it unless the probe says otherwise. */
 ErrorCode set_payload(const RobotHandle *handle, const PayloadData *payload)
 {
     const ErrorCode checked = zsim::check(payload && zsim::valid_payload(*payload));
     return zsim::with_controller(handle, checked, [payload](Controller &rc, Lock &) {
         rc.payload = *payload;
+        zsim::feel_at_rest(rc); /* what it expects changed */
         return zsim::kOk;
     });
 }

@@ -25,6 +25,7 @@
  * Everything else (the reserved bytes) is 0.
  */
 #include "api_support.h"
+#include "force_motion.h"
 #include "readout.h"
 
 #include <cstring>
@@ -58,12 +59,14 @@ namespace zsim {
 namespace api {
 
 /* Drag mode (hand guiding): needs an enabled arm at rest; moves are refused
- * (kBusy) while it is on. The virtual arm is never pushed, so it stays put. */
+ * (kBusy) while it is on. The arm then moves by the outside forces on it
+ * (force_motion.h). */
 ErrorCode drag_mode_enable(const RobotHandle *handle, int32_t enable)
 {
     return zsim::with_controller(handle, [enable](Controller &rc, Lock &) {
         if (!enable) {
             rc.drag = false;
+            zsim::end_force_motion(rc);
             return zsim::kOk;
         }
         if (!rc.powered)
@@ -75,6 +78,7 @@ ErrorCode drag_mode_enable(const RobotHandle *handle, int32_t enable)
         if (rc.moving())
             return zsim::kBusy;
         rc.drag = true;
+        zsim::feel_at_rest(rc); /* a wrench applied already moves it */
         return zsim::kOk;
     });
 }

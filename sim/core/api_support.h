@@ -48,7 +48,7 @@ inline ErrorCode ready_to_move(const Controller &c)
         return kErrorState;
     if (c.servo_mode)
         return kServoActive;
-    if (c.drag || c.owned() || c.stopping) /* stopping: until the arm rests */
+    if (c.drag || c.force.admittance_on || c.owned() || c.stopping) /* stopping: until the arm rests */
         return kBusy;
     return kOk;
 }

@@ -4,6 +4,7 @@
 #include "controller.h"
 
 #include "events.h"
+#include "world.h"
 
 #include <map>
 #include <mutex>
@@ -75,6 +76,8 @@ RobotHandle open_handle(const char *address)
     if (!c) {
         c = std::make_shared<Controller>(address);
         motion::attach(*c);
+        world::enter(*c, address);
+        c->monitor.at_rest(c->situation(), c->joints); /* what its joints feel before anything moves */
     }
     if (c->shut_down) { /* logging in again boots it: powered off, no error, same arm and settings */
         c->shut_down = false;
@@ -137,6 +140,29 @@ void Controller::stopped_by_error(ErrorCode code)
     post_event(*this, code);
 }
 
+TorqueSituation Controller::situation()
+{
+    world::contact_forces(*this, contacts);
+    Eigen::Vector3d gravity(0, 0, -dynamics::kGravity); /* in the world: down its z */
+    const auto base = world::bases().find(address);
+    if (base != world::bases().end()) { /* a placed arm feels it in its own base frame */
+        const std::array<double, 6> &p = base->second;
+        gravity = rpy_matrix(p[3], p[4], p[5]).transpose() * gravity;
+    }
+    const ForceOwner owner = drag ? ForceOwner::kHand : force.admittance_on ? ForceOwner::kSensor : ForceOwner::kNone;
+    return {payload, tool(), collision_level, owner, gravity, contacts};
+}
+
+ErrorCode Controller::sense(const MotionContext &, const Joints &before, bool from_rest)
+{
+    world::after_cycle(*this); /* its self-collision stop, and the contacts the arm now meets */
+    const TorqueSituation now = situation();
+    ErrorCode felt = monitor.cycle(now, before, joints, kCycle, from_rest);
+    if (felt == kOk && resting()) /* come to rest: what it feels standing still */
+        felt = monitor.at_rest(now, joints);
+    return fault == kOk ? felt : kOk; /* an arm already stopping for an error stops for that */
+}
+
 void forget_controllers()
 {
     auto &r = detail::registry();
@@ -148,8 +174,10 @@ void forget_controllers()
         r.issued.clear();
         r.last_handle = 0;
     }
-    for (auto &entry : forgotten) /* outside the registry's mutex: ending motions is not a leaf's work */
+    for (auto &entry : forgotten) { /* outside the registry's mutex: ending motions is not a leaf's work */
         motion::detach(*entry.second);
+        world::leave(*entry.second);
+    }
 }
 
 } // namespace zsim

@@ -11,11 +11,13 @@
 
 #include "errors.h"
 #include "force.h"
+#include "force_segments.h"
 #include "io.h"
 #include "library_lock.h"
 #include "motion.h"
 #include "program_format.h"
 #include "recording.h"
+#include "torque_monitor.h"
 #include "zandrelAPI.h"
 
 #include <array>
@@ -25,6 +27,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace zsim {
 
@@ -75,6 +78,12 @@ struct Controller final : ArmMotion {
     ForceControl force;
     LinkSettings link;
 
+    /* what its joints feel, and admittance control's hold (torque_monitor.h,
+     * force_segments.h, force_motion.h) */
+    TorqueMonitor monitor;
+    AdmittanceState admittance_hold;
+    std::vector<ContactForce> contacts; /* the contact forces on the arm now (contact.h) */
+
     /* ---- helpers (lock held) ---- */
     const Pose &tool() const { return tools[static_cast<std::size_t>(tool_id)].pose; }
     const Pose &user() const { return user_frames[static_cast<std::size_t>(user_frame_id)].pose; }
@@ -86,10 +95,17 @@ struct Controller final : ArmMotion {
     std::string message(ErrorCode code) const;
     /* Nothing queued, or servo mode waiting for set-points (is_in_pos). */
     bool in_position() const { return queue.empty() || (servo_mode && holding); }
+    /* The arm does not move now: nothing queued, or waiting to be fed. */
+    bool resting() const { return queue.empty() || holding; }
+    /* What the torque monitor reads of this controller. */
+    TorqueSituation situation();
 
     /* The error state: the arm stops, the code is the last error and goes to
      * the error callback (a collision makes it a protective stop). */
     void stopped_by_error(ErrorCode code) override;
+    /* Every cycle: the joint torques, and the protective stop when they
+     * differ from what the controller expects (torque_monitor.h). */
+    ErrorCode sense(const MotionContext &ctx, const Joints &before, bool from_rest) override;
 };
 
 /* ---- registry ------------------------------------------------------------------

@@ -171,6 +171,15 @@ Pose forward(const Joints &q)
     return t;
 }
 
+std::array<Pose, 7> link_frames(const Joints &q)
+{
+    std::array<Pose, 7> frames;
+    frames[0] = Pose::Identity();
+    for (std::size_t i = 0; i < 6; ++i)
+        frames[i + 1] = frames[i] * link(static_cast<int>(i), q[i]);
+    return frames;
+}
+
 bool within_limits(const Joints &q)
 {
     for (std::size_t i = 0; i < 6; ++i)

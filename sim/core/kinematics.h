@@ -71,6 +71,11 @@ JointVector to_vector(const Joints &q);
 /* The flange in the base frame. */
 Pose forward(const Joints &q);
 
+/* The frames of the DH table in the base frame: [0] the base itself, [i]
+ * the frame at the end of link i (joint i+1's axis is z of frame i), [6]
+ * the flange (forward(q)). */
+std::array<Pose, 7> link_frames(const Joints &q);
+
 bool within_limits(const Joints &q);
 
 /* Joint 5 within this of 0 or 180 degrees (its sine smaller) leaves joint 6

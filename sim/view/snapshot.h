@@ -24,9 +24,10 @@ struct Snapshot {
 /* Copies the simulation's state (takes the library lock). */
 Snapshot take_snapshot();
 
-/* {"time_scale": s, "viewers": n, "controllers": [...]}: each controller's joints, TCP (in
- * the tool and user frame in use, as get_tcp_position), frames, target,
- * flags, error, program and digital IO. */
+/* {"time_scale": s, "viewers": n, "scene": [...], "controllers": [...]}: the
+ * scene's objects, and each controller's joints, TCP (in the tool and user
+ * frame in use, as get_tcp_position), frames, target, flags, error,
+ * program, its base, body and contacts, and digital IO. */
 std::string state_json(const Snapshot &snapshot);
 
 /* The arm's geometry for drawing it: the DH table, joint limits, home, and
