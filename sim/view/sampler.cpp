@@ -1,7 +1,7 @@
 /*
- * The sampler and the shared frames (frames.h).
+ * The sampler and the shared samples (sampler.h).
  */
-#include "view/frames.h"
+#include "view/sampler.h"
 
 #include "core/boundary.h"
 #include "view/snapshot.h"
@@ -11,7 +11,7 @@
 namespace zsim {
 namespace view {
 
-bool Frames::join(int limit)
+bool Sampler::add_stream(int limit)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (streams_ >= limit)
@@ -21,13 +21,13 @@ bool Frames::join(int limit)
     return true;
 }
 
-void Frames::leave()
+void Sampler::remove_stream()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     --streams_;
 }
 
-std::string Frames::state_now()
+std::string Sampler::state_now()
 {
     Snapshot snapshot = take_snapshot();
     {
@@ -37,13 +37,13 @@ std::string Frames::state_now()
     return state_json(snapshot);
 }
 
-std::uint64_t Frames::latest_number()
+std::uint64_t Sampler::latest_number()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return number_;
 }
 
-std::shared_ptr<const std::string> Frames::next(std::uint64_t &seen, std::chrono::milliseconds wait)
+std::shared_ptr<const std::string> Sampler::next_sample(std::uint64_t &seen, std::chrono::milliseconds wait)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!fresh_.wait_for(lock, wait, [&] { return number_ != seen; }))
@@ -52,26 +52,26 @@ std::shared_ptr<const std::string> Frames::next(std::uint64_t &seen, std::chrono
     return latest_;
 }
 
-void Frames::publish(std::string frame)
+void Sampler::publish(std::string sample)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (latest_ && *latest_ == frame)
+    if (latest_ && *latest_ == sample)
         return;
-    latest_ = std::make_shared<const std::string>(std::move(frame));
+    latest_ = std::make_shared<const std::string>(std::move(sample));
     ++number_;
     fresh_.notify_all();
 }
 
-void Frames::run()
+void Sampler::run()
 {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             watched_.wait(lock, [this] { return streams_ > 0; });
         }
-        /* a frame lost to a failed allocation is skipped, not the sampler */
+        /* a sample lost to a failed allocation is skipped, not the sampler */
         guarded([this] { publish(state_now()); });
-        std::this_thread::sleep_for(kFramePeriod);
+        std::this_thread::sleep_for(kSamplePeriod);
     }
 }
 

@@ -1,16 +1,16 @@
 /*
- * The frames the view streams: the state's JSON (snapshot.h), taken by a
+ * The samples the view streams: the state's JSON (snapshot.h), taken by a
  * sampler thread of its own while anyone watches, shared by every stream.
  *
  * With no stream open the sampler sleeps on a condition variable and costs
- * nothing. While streams are open it takes a snapshot every kFramePeriod
+ * nothing. While streams are open it takes a sample every kSamplePeriod
  * (the library lock held only to copy) and publishes it when it differs from
  * the last one, so an arm at rest sends nothing but the streams' keep-alives.
  * It never writes to a socket: each stream's own thread does, holding no
  * lock but its own.
  */
-#ifndef ZSIM_VIEW_FRAMES_H
-#define ZSIM_VIEW_FRAMES_H
+#ifndef ZSIM_VIEW_SAMPLER_H
+#define ZSIM_VIEW_SAMPLER_H
 
 #include <chrono>
 #include <condition_variable>
@@ -22,38 +22,38 @@
 namespace zsim {
 namespace view {
 
-constexpr std::chrono::milliseconds kFramePeriod{16}; /* about 60 frames a second while the arm moves */
+constexpr std::chrono::milliseconds kSamplePeriod{16}; /* about 60 a second while the arm moves */
 
-class Frames {
+class Sampler {
 public:
     /* A stream starts watching: false when `limit` streams already are. */
-    bool join(int limit);
-    void leave();
+    bool add_stream(int limit);
+    void remove_stream();
 
     /* The state as it is now, as JSON (snapshot.h), with the count of streams. */
     std::string state_now();
 
-    /* The number of the latest frame (0 before the first). */
+    /* The number of the latest sample (0 before the first). */
     std::uint64_t latest_number();
-    /* The next frame after the one numbered `seen` (which it updates), or
+    /* The next sample after the one numbered `seen` (which it updates), or
      * null when none came within `wait`. */
-    std::shared_ptr<const std::string> next(std::uint64_t &seen, std::chrono::milliseconds wait);
+    std::shared_ptr<const std::string> next_sample(std::uint64_t &seen, std::chrono::milliseconds wait);
 
     /* The sampler's loop (never returns). */
     [[noreturn]] void run();
 
 private:
-    void publish(std::string frame);
+    void publish(std::string sample);
 
     std::mutex mutex_;
     std::condition_variable watched_; /* the sampler waits here for a first stream */
-    std::condition_variable fresh_;   /* streams wait here for a new frame */
+    std::condition_variable fresh_;   /* streams wait here for a new sample */
     int streams_ = 0;
-    std::uint64_t number_ = 0;        /* of the latest frame */
+    std::uint64_t number_ = 0;        /* of the latest sample */
     std::shared_ptr<const std::string> latest_;
 };
 
 } // namespace view
 } // namespace zsim
 
-#endif /* ZSIM_VIEW_FRAMES_H */
+#endif /* ZSIM_VIEW_SAMPLER_H */
