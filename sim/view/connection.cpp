@@ -78,6 +78,10 @@ Socket accept_connection(Socket listening, std::string &client)
     make_non_blocking(s);
     ::fcntl(s, F_SETFD, FD_CLOEXEC);
 #endif
+    /* The kernel holds at most this much of an answer a client does not read
+     * (by default it may grow to megabytes per connection). */
+    const int send_buffer = kSendBuffer;
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char *>(&send_buffer), sizeof send_buffer);
     client = address_text(address, size);
     return s;
 }

@@ -24,11 +24,14 @@ using Socket = ::socket_t; /* int on POSIX, SOCKET on Windows */
 
 /* ---- sockets --------------------------------------------------------------- */
 
+constexpr int kSendBuffer = 128 * 1024;
+
 /* A listening socket whose accept() returns at once when no one waits. */
 void make_non_blocking(Socket socket);
 
-/* The next connection waiting on a listening socket, made non-blocking and
- * not inherited by child processes; INVALID_SOCKET when none is waiting.
+/* The next connection waiting on a listening socket, made non-blocking, not
+ * inherited by child processes, with a send buffer of kSendBuffer bytes
+ * (Linux keeps twice that); INVALID_SOCKET when none is waiting.
  * `client` is the peer's address as text (without its port). */
 Socket accept_connection(Socket listening, std::string &client);
 

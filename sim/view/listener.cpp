@@ -44,11 +44,13 @@ Listener::Listener(Socket listening, Respond respond) : listening_(listening), r
 
 void Listener::run()
 {
-    for (int n = 0; n < kAnswerWorkers; ++n)
-        std::thread([this] {
+    for (int n = 0; n < kStateWorkers + kFileWorkers; ++n) {
+        Lane &lane = n < kStateWorkers ? state_lane_ : file_lane_;
+        std::thread([this, &lane] {
             for (;;)
-                guarded([this] { answer_loop(); });
+                guarded([&] { answer_loop(lane); });
         }).detach();
+    }
     for (;;)
         guarded([this] { step(); }); /* a failure (no memory) costs one round, not the listener */
 }
@@ -191,19 +193,20 @@ void Listener::refuse(Pending &p, int status, const char *why)
 void Listener::dispatch(Pending &p, std::size_t head_size)
 {
     Connection &c = p.connection;
-    const bool stream = request_path(c.received) == "/events";
+    const std::string path = request_path(c.received);
     c.received = without_ranges(c.received.substr(0, head_size)) + c.received.substr(head_size);
-    if (stream) {
+    if (path == "/events") {
         if (!start_stream(c))
             return refuse(p, 503, "too many viewers");
     } else {
-        std::unique_lock<std::mutex> lock(answers_mutex_);
-        if (answers_.size() >= kAnswersWaiting) {
+        Lane &lane = path == "/state.json" || path == "/arm.json" ? state_lane_ : file_lane_;
+        std::unique_lock<std::mutex> lock(lane.mutex);
+        if (lane.waiting.size() >= kWaiting) {
             lock.unlock();
             return refuse(p, 503, "the view is busy");
         }
-        answers_.push_back(std::move(c));
-        answers_ready_.notify_one();
+        lane.waiting.push_back(std::move(c));
+        lane.ready.notify_one();
     }
     p.done = true;
 }
@@ -226,13 +229,13 @@ bool Listener::start_stream(Connection &c)
     return started;
 }
 
-void Listener::answer_loop()
+void Listener::answer_loop(Lane &lane)
 {
     for (;;) {
-        std::unique_lock<std::mutex> lock(answers_mutex_);
-        answers_ready_.wait(lock, [this] { return !answers_.empty(); });
-        Connection c = std::move(answers_.front());
-        answers_.pop_front();
+        std::unique_lock<std::mutex> lock(lane.mutex);
+        lane.ready.wait(lock, [&] { return !lane.waiting.empty(); });
+        Connection c = std::move(lane.waiting.front());
+        lane.waiting.pop_front();
         lock.unlock();
         serve(c, Clock::now() + kAnswerDeadline);
     }

@@ -13,9 +13,12 @@
  *     of them (503), so a new request is heard even while slow clients
  *     hold every place;
  *   - /events gets a thread of its own, at most kMaxStreams at once (503);
- *   - every other request goes to kAnswerWorkers workers that never stream,
- *     with at most kAnswersWaiting requests waiting for one (503 beyond):
- *     /state.json is answered while every stream is taken;
+ *   - /state.json and /arm.json go to kStateWorkers workers of their own, the
+ *     page's files (and anything else) to kFileWorkers, each with at most
+ *     kWaiting requests waiting (503 beyond): the state is answered while
+ *     every stream is taken and while clients that do not read hold every
+ *     file worker (a state fits whole in a connection's send buffer, so
+ *     writing it never waits for its reader);
  *   - an answer is written within kAnswerDeadline, a stream's each write
  *     within ConnectionStream::kWriteTimeout;
  *   - every connection carries one request; every refusal says
@@ -45,18 +48,26 @@ public:
     static constexpr std::size_t kPendingPerClient = 32;
     static constexpr std::size_t kPendingInAll = 256;
     static constexpr int kMaxStreams = 64;
-    static constexpr int kAnswerWorkers = 8;
-    static constexpr std::size_t kAnswersWaiting = 32;
+    static constexpr int kStateWorkers = 2;
+    static constexpr int kFileWorkers = 6;
+    static constexpr std::size_t kWaiting = 16;
 
     /* `respond` parses the request on the stream and writes its answer. */
     using Respond = std::function<void(httplib::Stream &)>;
 
     Listener(Socket listening, Respond respond);
 
-    /* Starts the answer workers, then accepts and reads heads (never returns). */
+    /* Starts the workers, then accepts and reads heads (never returns). */
     [[noreturn]] void run();
 
 private:
+    /* Requests waiting for one kind of worker. */
+    struct Lane {
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::deque<Connection> waiting;
+    };
+
     struct Pending {
         Connection connection;
         bool draining = false; /* refused: what it still sends is read and dropped */
@@ -72,7 +83,7 @@ private:
     void refuse(Pending &p, int status, const char *why);
     void dispatch(Pending &p, std::size_t head_size);
     bool start_stream(Connection &c);
-    void answer_loop();
+    void answer_loop(Lane &lane);
     void serve(Connection &c, Clock::time_point deadline);
 
     const Socket listening_;
@@ -80,9 +91,7 @@ private:
     std::vector<Pending> pending_; /* oldest first; the listener's thread alone */
 
     std::atomic<int> streams_{0};
-    std::mutex answers_mutex_;
-    std::condition_variable answers_ready_;
-    std::deque<Connection> answers_;
+    Lane state_lane_, file_lane_;
 };
 
 } // namespace view
