@@ -45,7 +45,7 @@ def watch_a_move(robot, url, viewers):
     """(frames/s of the slowest viewer, CPU share) over one move of about 3 s."""
     streams = [Stream(url) for _ in range(viewers)]
     for s in streams:
-        s.frame()
+        s.sample()
     counts = [0] * viewers
     moving = threading.Event()
 
@@ -56,7 +56,7 @@ def watch_a_move(robot, url, viewers):
             time.sleep(0.001)
         while moving.is_set():
             try:
-                s.frame()
+                s.sample()
                 counts[n] += 1
             except OSError:
                 pass

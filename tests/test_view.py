@@ -206,46 +206,46 @@ def test_malformed_requests_get_an_error_and_the_view_goes_on(url, data):
     assert "controllers" in state(url)
 
 
-def test_fifty_viewers_at_once_each_get_frames_and_leave_no_trace(url, rc):
+def test_fifty_viewers_at_once_each_get_samples_and_leave_no_trace(url, rc):
     for _ in range(2):  # twice: a viewer that left must not count against the limit
         streams = [Stream(url) for _ in range(50)]
         try:
-            frames = [s.frame() for s in streams]
-            assert all("127.0.0.1" in [c["address"] for c in f["controllers"]] for f in frames)
+            samples = [s.sample() for s in streams]
+            assert all("127.0.0.1" in [c["address"] for c in f["controllers"]] for f in samples)
             assert state(url)["viewers"] == 50
         finally:
             for s in streams:
                 s.close()
-        # noticed at the next frame or keep-alive (a second)
+        # noticed at the next sample or keep-alive (a second)
         assert wait_until(lambda: state(url)["viewers"] == 0, timeout=5, period=0.05)
 
 
 def test_viewers_that_vanish_mid_stream_leave_the_view_serving(url, arm, sim):
     sim.set_time_scale(0.2)
-    assert arm.joint_move(Q1, 0, False, 0.3) == (0,)  # frames keep coming while the arm moves
+    assert arm.joint_move(Q1, 0, False, 0.3) == (0,)  # samples keep coming while the arm moves
     for n in range(20):
         s = Stream(url)
-        s.frame()
+        s.sample()
         if n % 2:
-            s.socket.recv(17)  # stop mid-frame
+            s.socket.recv(17)  # stop mid-sample
         s.close(abrupt=n % 3 == 0)
     survivor = Stream(url)
-    first, second = survivor.frame(), survivor.frame()
+    first, second = survivor.sample(), survivor.sample()
     assert first != second  # still streaming the motion
     survivor.close()
     assert arm.motion_abort() == (0,)
 
 
-def test_frames_follow_a_blocking_move_that_holds_the_interpreter(url, arm, sim):
+def test_samples_follow_a_blocking_move_that_holds_the_interpreter(url, arm, sim):
     """A Python-side server would freeze here: the move keeps the interpreter
     lock for its whole length. The reader runs on a plain thread, which cannot
     run either until the move returns, so it only collects what the library
     sent meanwhile from its own threads."""
     sim.set_time_scale(1)
     stream = Stream(url)
-    stream.frame()
+    stream.sample()
     received = []
-    reader = threading.Thread(target=lambda: received.extend(read_frames(stream, 1.5)))
+    reader = threading.Thread(target=lambda: received.extend(read_samples(stream, 1.5)))
     target = [q + 0.25 for q in joints(arm)]
     reader.start()
     assert arm.joint_move(target, 0, True, 0.5) == (0,)  # about 1 s, interpreter lock held
@@ -256,27 +256,27 @@ def test_frames_follow_a_blocking_move_that_holds_the_interpreter(url, arm, sim)
     assert first_joint[-1] == pytest.approx(target[0], abs=1e-9)
 
 
-def read_frames(stream, seconds):
+def read_samples(stream, seconds):
     import time
-    frames, end = [], time.monotonic() + seconds
+    samples, end = [], time.monotonic() + seconds
     stream.socket.settimeout(0.5)
     while time.monotonic() < end:
         try:
-            frame = stream.frame()
+            sample = stream.sample()
         except socket.timeout:
             continue
-        for c in frame["controllers"]:
+        for c in sample["controllers"]:
             if c["address"] == "127.0.0.1":
-                frames.append(c)
-    return frames
+                samples.append(c)
+    return samples
 
 
 def test_a_move_streams_at_the_view_rate_not_once_at_the_end(url, arm, sim):
     sim.set_time_scale(1)
     stream = Stream(url)
-    stream.frame()
+    stream.sample()
     assert arm.joint_move([q - 0.2 for q in joints(arm)], 0, False, 0.4) == (0,)
-    seen = read_frames(stream, 0.6)
+    seen = read_samples(stream, 0.6)
     stream.close()
     assert arm.motion_abort() == (0,)
     assert len({round(f["joints"][0], 9) for f in seen}) >= 10
