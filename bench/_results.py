@@ -5,7 +5,6 @@ import os
 import platform
 import re
 import statistics
-import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RESULTS = os.path.join(HERE, "RESULTS.md")
@@ -31,10 +30,11 @@ def cpu_model():
 
 
 def machine():
-    """One line: processor, cores, load, OS, interpreter."""
-    return "%s, %d cores, load average %.1f at the start; %s; Python %s (%s)" % (
+    """One line: processor, cores, load, OS, interpreter (its version: where
+    it lives on this machine says nothing to a reader of another)."""
+    return "%s, %d cores, load average %.1f at the start; %s; %s %s" % (
         cpu_model(), os.cpu_count() or 0, os.getloadavg()[0], platform.platform(),
-        platform.python_version(), sys.executable)
+        platform.python_implementation(), platform.python_version())
 
 
 def stamp():

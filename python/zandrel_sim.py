@@ -1,7 +1,10 @@
 """Drive the virtual zandrel controller's probe from Python.
 
 The virtual controller (``libzandrelAPI.so``, installed beside velmo) records
-every library call in a journal and can be told what its next calls return.
+every library call in a journal once a probe is in use (from the moment a
+``Probe`` is made; calls made before are not recorded, and a script that
+never makes one pays nothing for the journal) and can be told what its next
+calls return.
 It also drives the simulation: how fast simulated time runs, the inputs the
 controller reads, and faults. Use it to unit-test robot scripts, including
 their error handling::
@@ -152,6 +155,10 @@ class Probe:
         lib.zsim_home_problem.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_settings.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
         lib.zsim_serve_view.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
+        # The library's journal starts at the first call of any probe function:
+        # this one reads the count and changes nothing else (a journal switched
+        # off by an earlier probe stays off).
+        lib.zsim_journal_count()
 
     def reset(self) -> None:
         """Forget the journal, all injections and all controller state."""
@@ -162,7 +169,8 @@ class Probe:
         self.lib.zsim_journal_clear()
 
     def journal_enable(self, on: bool) -> None:
-        """Record calls (True, the default and after reset) or not (False).
+        """Record calls (True, the default once a probe is made, and after
+        reset) or not (False).
 
         Off, the controller skips encoding and recording, so a benchmark times
         the library call alone; injections still apply.

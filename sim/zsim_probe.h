@@ -4,7 +4,9 @@
  *
  * Journal: the library records each call of its zandrelAPI functions (not of
  * these) as one line of JSON, {"fn": "<function>", "args": [...]}, and keeps at
- * least the last 1024.
+ * least the last 1024. It records from the probe's first use on: the first
+ * call of any of these functions starts it, and calls made before are not
+ * recorded, so a process that never uses the probe pays nothing for it.
  *
  * Injections for one call of a function combine (result code, out bytes,
  * callback, delay) and are all used up by that call. With only a callback
@@ -51,9 +53,10 @@ ZSIM_PROBE_API int zsim_journal_entry(int index, char *buf, int size);
 ZSIM_PROBE_API void zsim_journal_clear(void);
 
 /* With 0, calls are no longer encoded or recorded (the count stays put); with
- * anything else they are again. On at load and after zsim_reset. Injections
- * work either way, and so does the library's debug log (set_debug_mode).
- * Benchmarks switch it off to time the library alone. */
+ * anything else they are again. Off at load until the probe's first use,
+ * which switches it on (unless that use is this function), and on after
+ * zsim_reset. Injections work either way, and so does the library's debug
+ * log (set_debug_mode). Benchmarks switch it off to time the library alone. */
 ZSIM_PROBE_API void zsim_journal_enable(int on);
 
 /* The next call of `function` returns `code` and writes no out-parameter except

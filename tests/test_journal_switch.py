@@ -1,7 +1,11 @@
 """The probe's journal switch: with it off, calls go unrecorded but still take
-their injections; zsim_reset switches it back on."""
+their injections; zsim_reset switches it back on; and it waits, off, until
+the probe is first used."""
 
+import json
 import struct
+import subprocess
+import sys
 
 import pytest
 
@@ -93,3 +97,34 @@ def test_reset_switches_the_journal_on_and_drops_injections(sim):
     robot.login()
     assert robot.power_on() != (31,)
     assert names(sim) == ["create_handler", "power_on"]
+
+
+# A fresh process (the journal starts once per process): calls before the
+# probe's first use, that use, calls after; it prints what the journal then holds.
+FIRST_USE = """
+import ctypes, json, velmo, zandrel_sim
+rc = velmo.RC("127.0.0.1")
+assert rc.login() == (0,) and rc.power_on() == (0,)
+lib = ctypes.CDLL(zandrel_sim.library_path())
+{use}
+rc.power_off()
+sim = zandrel_sim.Probe()
+print(json.dumps([entry["fn"] for entry in sim.journal()]))
+"""
+
+
+@pytest.mark.parametrize("use, journaled", [
+    ("", []),  # nothing used the probe before it was read: nothing recorded
+    ("zandrel_sim.Probe()", ["power_off"]),
+    ("lib.zsim_set_time_scale(ctypes.c_double(1.0))", ["power_off"]),  # any probe function
+    ("lib.zsim_inject(b'get_tool_id', 0)", ["power_off"]),
+    ("lib.zsim_journal_enable(0)", []),  # a switch set at the first use stays
+    ("lib.zsim_journal_enable(0); zandrel_sim.Probe()", []),  # and a later Probe leaves it
+    ("lib.zsim_reset(); rc = velmo.RC('127.0.0.1'); rc.login(); lib.zsim_journal_enable(0); lib.zsim_reset()",
+     ["power_off"]),
+])
+def test_the_journal_starts_at_the_probes_first_use(use, journaled):
+    code = FIRST_USE.format(use=use)
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert json.loads(run.stdout) == journaled

@@ -25,6 +25,7 @@
  * Everything else (the reserved bytes) is 0.
  */
 #include "api_support.h"
+#include "readout.h"
 
 #include <cstring>
 
@@ -126,37 +127,43 @@ ErrorCode is_in_pos(const RobotHandle *handle, int32_t *in_pos)
     return read_state(handle, in_pos, [](const Controller &rc, int32_t &v) { v = rc.in_position(); });
 }
 
+/* Copied under the lock; the record is filled (and the TCP computed) after it. */
 ErrorCode get_robot_status(const RobotHandle *handle, RobotStatusRecord *status)
 {
-    return read_state(handle, status, [](const Controller &rc, RobotStatusRecord &out) {
-        RobotStatusRecord s;
-        std::memset(&s, 0, sizeof s);
-        s.status_0 = rc.fault;
-        s.status_1 = rc.in_position();
-        s.status_2 = rc.powered;
-        s.status_3 = rc.enabled;
-        s.status_4 = rc.rapid_rate;
-        s.status_5 = rc.collision;
-        s.status_6 = rc.servo_mode;
-        s.status_7 = static_cast<uint32_t>(rc.tool_id);
-        s.status_8 = static_cast<uint32_t>(rc.user_frame_id);
-        s.status_9 = static_cast<uint32_t>(rc.queue.size());
-        copy_channels(s.status_10, rc.io.digital_out[zsim::kIoCabinet]);
-        copy_channels(s.status_11, rc.io.digital_in[zsim::kIoCabinet]);
-        copy_channels(s.status_12, rc.io.analog_in[zsim::kIoCabinet]);
-        copy_channels(s.status_13, rc.io.analog_out[zsim::kIoCabinet]);
-        copy_channels(s.status_14, rc.io.digital_out[zsim::kIoTool]);
-        copy_channels(s.status_15, rc.io.digital_in[zsim::kIoTool]);
-        copy_channels(s.status_16, rc.io.analog_in[zsim::kIoTool]);
-        copy_channels(s.status_17, rc.io.digital_out[zsim::kIoExtension]);
-        const CartPose tcp = zsim::to_cart(rc.tcp(rc.joints));
-        const double pose[6] = {tcp.tran.x, tcp.tran.y, tcp.tran.z, tcp.rpy.rx, tcp.rpy.ry, tcp.rpy.rz};
-        for (std::size_t j = 0; j < 6; ++j) {
-            s.status_18[j] = rc.joints[j];
-            s.status_19[j] = pose[j];
-        }
-        out = s;
+    zsim::ControllerReadout r;
+    const ErrorCode code = read_state(handle, status, [&r](const Controller &rc, RobotStatusRecord &) {
+        r = zsim::readout_of(rc, zsim::kReadIo);
     });
+    if (code != zsim::kOk)
+        return code;
+    RobotStatusRecord s;
+    std::memset(&s, 0, sizeof s);
+    s.status_0 = r.error;
+    s.status_1 = r.in_position;
+    s.status_2 = r.powered;
+    s.status_3 = r.enabled;
+    s.status_4 = r.rapid_rate;
+    s.status_5 = r.collision;
+    s.status_6 = r.servo_mode;
+    s.status_7 = static_cast<uint32_t>(r.tool.id);
+    s.status_8 = static_cast<uint32_t>(r.user_frame.id);
+    s.status_9 = static_cast<uint32_t>(r.queued);
+    copy_channels(s.status_10, r.io.digital_out[zsim::kIoCabinet]);
+    copy_channels(s.status_11, r.io.digital_in[zsim::kIoCabinet]);
+    copy_channels(s.status_12, r.io.analog_in[zsim::kIoCabinet]);
+    copy_channels(s.status_13, r.io.analog_out[zsim::kIoCabinet]);
+    copy_channels(s.status_14, r.io.digital_out[zsim::kIoTool]);
+    copy_channels(s.status_15, r.io.digital_in[zsim::kIoTool]);
+    copy_channels(s.status_16, r.io.analog_in[zsim::kIoTool]);
+    copy_channels(s.status_17, r.io.digital_out[zsim::kIoExtension]);
+    const CartPose tcp = zsim::to_cart(r.tcp());
+    const double pose[6] = {tcp.tran.x, tcp.tran.y, tcp.tran.z, tcp.rpy.rx, tcp.rpy.ry, tcp.rpy.rz};
+    for (std::size_t j = 0; j < 6; ++j) {
+        s.status_18[j] = r.joints[j];
+        s.status_19[j] = pose[j];
+    }
+    *status = s;
+    return zsim::kOk;
 }
 
 } // namespace api

@@ -18,7 +18,9 @@ namespace zsim {
 
 struct Completion;
 
-struct ForceControl {
+/* What force control keeps as plain values: a copy of it (the settings
+ * report's, readout.h) needs no lock to read. */
+struct ForceSettings {
     bool torque_control = false;
     JointVector feedforward{};       /* the latest feed-forward torques, N*m */
     std::int32_t gravity_flag = 0;
@@ -30,8 +32,7 @@ struct ForceControl {
     std::int32_t link_port = 0;
     PayloadData tool_payload{};
 
-    std::shared_ptr<Completion> identify; /* the latest payload identification */
-    PayloadData identified{};             /* its result once done */
+    PayloadData identified{};             /* the latest payload identification's result once done */
 
     AdmittanceConfig admittance{};
     bool admittance_on = false;
@@ -39,6 +40,11 @@ struct ForceControl {
     std::int32_t compliance_type = 0;     /* 0 off, 1 constant force, 2 velocity */
     VelocityComplianceConfig velocity{};
     ComplianceCondition condition{};
+};
+
+/* ... and the motion that owns the arm while it identifies the payload. */
+struct ForceControl : ForceSettings {
+    std::shared_ptr<Completion> identify; /* the latest payload identification */
 };
 
 /* A payload: 0 <= mass <= kMaxPayload kg, a finite centroid (mm). */

@@ -1,12 +1,12 @@
 /*
  * What a controller keeps and no library getter reports, as one JSON object
- * (api::describe_settings, read through zsim_settings).
+ * (api::describe_settings, read through zsim_settings), written from its
+ * readout (readout.h) after the library lock is released.
  */
 #include "api.h"
-#include "controller.h"
 #include "debug_log.h"
 #include "json.h"
-#include "procedures.h"
+#include "readout.h"
 
 namespace {
 
@@ -18,18 +18,19 @@ void payload(Object &o, const char *name, const PayloadData &p)
     o.numbers(name, {p.mass, p.centroid.x, p.centroid.y, p.centroid.z});
 }
 
-void describe_into(std::string &out, const zsim::Controller &rc)
+void describe_into(std::string &out, const zsim::ControllerReadout &rc)
 {
+    const zsim::SettingsReadout &set = rc.settings;
     Object o(out);
-    o.integer("collision_level", rc.collision_level);
-    payload(o, "payload", rc.payload);
+    o.integer("collision_level", set.collision_level);
+    payload(o, "payload", set.payload);
     {
         Object n(o.key("network_exception"));
-        n.number("milliseconds", rc.link.silence_ms);
-        n.integer("reaction", rc.link.silence_reaction);
+        n.number("milliseconds", set.link.silence_ms);
+        n.integer("reaction", set.link.silence_reaction);
     }
-    o.number("status_interval_ms", rc.link.status_interval_ms);
-    const zsim::ForceControl &f = rc.force;
+    o.number("status_interval_ms", set.link.status_interval_ms);
+    const zsim::ForceSettings &f = set.force;
     o.integer("torque_control", f.torque_control);
     {
         Object ff(o.key("feedforward"));
@@ -48,7 +49,7 @@ void describe_into(std::string &out, const zsim::Controller &rc)
             l.integer("port", f.link_port);
         }
         payload(s, "tool_payload", f.tool_payload);
-        s.integer("identify_status", zsim::identify_status(f));
+        s.integer("identify_status", set.identify_status);
         payload(s, "identified", f.identified);
     }
     {
@@ -76,14 +77,14 @@ void describe_into(std::string &out, const zsim::Controller &rc)
     }
     {
         Object r(o.key("recording"));
-        r.integer("active", rc.recorder.active);
-        r.text("name", rc.recorder.active ? rc.recorder.name : std::string());
-        r.integer("samples", static_cast<long long>(rc.recorder.taken.samples.size()));
+        r.integer("active", set.recording.active);
+        r.text("name", set.recording.name);
+        r.integer("samples", static_cast<long long>(set.recording.samples));
     }
     {
         Object p(o.key("program"));
-        p.text("loaded", rc.program.loaded ? rc.program.loaded->name : std::string());
-        p.integer("state", zsim::program_state(rc.program));
+        p.text("loaded", rc.program.name);
+        p.integer("state", rc.program.state);
         p.integer("line", rc.program.line);
     }
     {
@@ -93,21 +94,14 @@ void describe_into(std::string &out, const zsim::Controller &rc)
     }
 }
 
-std::string describe(const zsim::Controller &rc)
-{
-    std::string out;
-    describe_into(out, rc);
-    return out;
-}
-
 } // namespace
 
 bool zsim::api::describe_settings(const char *address, std::string &json)
 {
-    zsim::Lock lock(zsim::library_mutex());
-    const std::shared_ptr<zsim::Controller> c = zsim::find_controller(address);
-    if (!c)
+    zsim::ControllerReadout readout;
+    if (!zsim::read_controller(address, zsim::kReadProgram | zsim::kReadSettings, readout))
         return false;
-    json = describe(*c);
+    json.clear();
+    describe_into(json, readout);
     return true;
 }

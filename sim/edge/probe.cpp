@@ -54,8 +54,10 @@ struct State {
 
 /* Outside the mutex, so that a call with the journal off and nothing injected
  * takes no lock. `injected` is true while `injections` is not empty; both are
- * written with the mutex held. */
-std::atomic<bool> g_journal_on{true};
+ * written with the mutex held. The journal waits, unstarted, until the probe's
+ * first use: a script that never uses the probe pays nothing for it. */
+enum JournalSwitch : int { kUnstarted, kOn, kOff };
+std::atomic<int> g_journal{kUnstarted};
 std::atomic<bool> g_injected{false};
 
 State &state()
@@ -66,7 +68,13 @@ State &state()
 
 } // namespace
 
-bool journal_on() { return g_journal_on.load(std::memory_order_relaxed); }
+bool journal_on() { return g_journal.load(std::memory_order_relaxed) == kOn; }
+
+void note_use()
+{
+    int unstarted = kUnstarted; /* only the first use starts it: a switch set since stays */
+    g_journal.compare_exchange_strong(unstarted, kOn, std::memory_order_relaxed);
+}
 
 bool anything_injected() { return g_injected.load(std::memory_order_acquire); }
 
@@ -121,10 +129,10 @@ void reset()
     s.injections.clear();
     g_injected.store(false, std::memory_order_release);
     s.callback = nullptr;
-    g_journal_on.store(true, std::memory_order_relaxed);
+    g_journal.store(kOn, std::memory_order_relaxed);
 }
 
-void enable_journal(bool on) { g_journal_on.store(on, std::memory_order_relaxed); }
+void enable_journal(bool on) { g_journal.store(on ? kOn : kOff, std::memory_order_relaxed); }
 
 std::uint64_t journal_count()
 {

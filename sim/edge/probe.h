@@ -139,6 +139,10 @@ struct Injection {
 bool journal_on();
 bool anything_injected();
 
+/* The probe is used (any zsim_* function): the first use starts the journal,
+ * which until then records nothing. */
+void note_use();
+
 /* Appends a call's line to the journal. */
 void record(std::string &&line);
 /* Takes the injection waiting for this call of `function`: false when none. */

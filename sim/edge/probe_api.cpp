@@ -1,6 +1,7 @@
 /*
  * The probe's C interface (zsim_probe.h). Each function runs inside the
  * exception guard (core/boundary.h); a failure inside is its failure value.
+ * Each is a use of the probe: the first one starts the journal (probe.h).
  */
 #include "core/api.h"
 #include "core/boundary.h"
@@ -81,6 +82,7 @@ extern "C" {
  * events those endings may have queued, and last the debug log. */
 void zsim_reset(void)
 {
+    probe::note_use();
     guarded([] {
         probe::reset();
         api::forget_controllers();
@@ -92,16 +94,19 @@ void zsim_reset(void)
 
 void zsim_journal_enable(int on)
 {
+    probe::note_use();
     guarded([on] { probe::enable_journal(on != 0); });
 }
 
 int zsim_journal_count(void)
 {
+    probe::note_use();
     return guarded(0, [] { return static_cast<int>(std::min<std::uint64_t>(probe::journal_count(), INT_MAX)); });
 }
 
 int zsim_journal_entry(int index, char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string line;
         if (index < 0 || !probe::journal_entry(static_cast<std::size_t>(index), line))
@@ -112,16 +117,19 @@ int zsim_journal_entry(int index, char *buf, int size)
 
 void zsim_journal_clear(void)
 {
+    probe::note_use();
     guarded([] { probe::clear_journal(); });
 }
 
 int zsim_inject(const char *function, int code)
 {
+    probe::note_use();
     return guarded(-1, [&] { return inject_code(function, 0, 1, code); });
 }
 
 int zsim_inject_calls(const char *function, int code, int skip, int times)
 {
+    probe::note_use();
     if (skip < 0 || times < 1)
         return -1;
     return guarded(-1, [&] {
@@ -131,6 +139,7 @@ int zsim_inject_calls(const char *function, int code, int skip, int times)
 
 int zsim_inject_out(const char *function, int out_index, const void *bytes, int size)
 {
+    probe::note_use();
     if (size < 0 || (size > 0 && !bytes))
         return -1;
     return guarded(-1, [&] {
@@ -150,6 +159,7 @@ int zsim_inject_out(const char *function, int out_index, const void *bytes, int 
  * which has nothing to clean up (core/threads.h says why). */
 int zsim_raise_error(int code, int mode)
 {
+    probe::note_use();
     const CallBackFuncType callback = registered_callback();
     if (!callback || mode < 0 || mode > 2)
         return -1;
@@ -162,6 +172,7 @@ int zsim_raise_error(int code, int mode)
 
 int zsim_inject_callback(const char *function, int code)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         return probe::inject(function, 0, 1, [code](probe::Injection &in, const probe::Function &) {
             in.has_callback = true;
@@ -173,6 +184,7 @@ int zsim_inject_callback(const char *function, int code)
 
 int zsim_inject_delay(const char *function, int milliseconds)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         return probe::inject(function, 0, 1, [milliseconds](probe::Injection &in, const probe::Function &) {
             in.delay_ms = std::max(milliseconds, 0);
@@ -183,31 +195,37 @@ int zsim_inject_delay(const char *function, int milliseconds)
 
 int zsim_set_time_scale(double factor)
 {
+    probe::note_use();
     return guarded(-1, [factor] { return api::set_time_scale(factor); });
 }
 
 int zsim_advance_time(double seconds)
 {
+    probe::note_use();
     return guarded(-1, [seconds] { return api::advance_time(seconds); });
 }
 
 int zsim_set_digital_input(const char *address, int iotype, int index, int value)
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::set_digital_input(address, iotype, index, value); });
 }
 
 int zsim_set_analog_input(const char *address, int iotype, int index, float value)
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::set_analog_input(address, iotype, index, value); });
 }
 
 int zsim_trigger_fault(const char *address, int code)
 {
+    probe::note_use();
     return guarded(-1, [&] { return api::trigger_fault(address, code); });
 }
 
 int zsim_home(char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string home;
         return api::home(home) ? copy_out(home, buf, size) : -1;
@@ -216,6 +234,7 @@ int zsim_home(char *buf, int size)
 
 int zsim_home_problem(char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string problem;
         return api::home(problem) ? copy_out(std::string(), buf, size) : copy_out(problem, buf, size);
@@ -224,6 +243,7 @@ int zsim_home_problem(char *buf, int size)
 
 int zsim_settings(const char *address, char *buf, int size)
 {
+    probe::note_use();
     return guarded(-1, [&] {
         std::string json;
         return api::describe_settings(address, json) ? copy_out(json, buf, size) : -1;
@@ -232,6 +252,7 @@ int zsim_settings(const char *address, char *buf, int size)
 
 int zsim_serve_view(const char *host, int port, int allow_remote, char *buf, int size)
 {
+    probe::note_use();
     if (!host || port < 0 || port > 65535)
         return -1;
     return guarded(-1, [&] {

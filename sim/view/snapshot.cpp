@@ -3,68 +3,15 @@
  */
 #include "view/snapshot.h"
 
-#include "core/controller.h"
+#include "core/io.h"
 #include "core/json.h"
-#include "core/procedures.h"
-#include "core/segments.h"
+#include "core/kinematics.h"
+#include "core/readout.h"
 
 namespace zsim {
 namespace view {
 
 namespace {
-
-/* Where the front motion ends, when that is known: a continuous jog runs
- * until stopped (jogs are not told apart, so no jog shows a target), a
- * program or payload identification moves on its own, and a servo stream
- * heads for its latest set-point. */
-bool current_target(const Controller &c, Joints &target)
-{
-    if (c.queue.empty())
-        return false;
-    if (c.servo_mode) {
-        target = c.planned_end;
-        return true;
-    }
-    const QueuedSegment &front = c.queue.front();
-    if (front.segment->owns_arm() || front.segment->jog_axis() >= 0)
-        return false;
-    target = front.end;
-    return true;
-}
-
-ArmSnapshot copy_of(const Controller &c)
-{
-    ArmSnapshot a;
-    a.address = c.address;
-    a.joints = c.joints;
-    a.tool_id = c.tool_id;
-    a.user_frame_id = c.user_frame_id;
-    const NamedFrame &tool = c.tools[static_cast<std::size_t>(c.tool_id)];
-    const NamedFrame &user = c.user_frames[static_cast<std::size_t>(c.user_frame_id)];
-    a.tool = tool.data;
-    a.tool_pose = tool.pose;
-    a.user_frame = user.data;
-    a.user_pose = user.pose;
-    a.has_target = current_target(c, a.target);
-    a.shut_down = c.shut_down;
-    a.powered = c.powered;
-    a.enabled = c.enabled;
-    a.collision = c.collision;
-    a.servo_mode = c.servo_mode;
-    a.drag = c.drag;
-    a.error = c.fault;
-    if (c.fault != kOk)
-        a.error_message = c.message(c.fault);
-    a.in_position = c.in_position();
-    a.queued = c.queue.size();
-    a.rapid_rate = c.rapid_rate;
-    if (c.program.loaded)
-        a.program = c.program.loaded->name;
-    a.program_line = c.program.line;
-    a.program_state = program_state(c.program);
-    a.io = c.io;
-    return a;
-}
 
 void six(JsonObject &o, const char *name, const Joints &q)
 {
@@ -89,20 +36,18 @@ void lamps(JsonObject &o, const char *name, const std::array<std::int32_t, kMaxC
 
 constexpr const char *kIoNames[kIoTypes] = {"cabinet", "tool", "extension"};
 
-void write_arm(std::string &out, const ArmSnapshot &a)
+void write_arm(std::string &out, const ControllerReadout &a)
 {
     JsonObject o(out);
     o.text("address", a.address);
     six(o, "joints", a.joints);
-    static const ServoSettings kNoServo;
-    const MotionContext ctx{a.tool_pose, a.user_pose, kNoServo, a.rapid_rate};
-    six(o, "tcp", to_cart(ctx.tcp(a.joints)));
-    o.integer("tool_id", a.tool_id);
-    six(o, "tool", a.tool);
-    o.integer("user_frame_id", a.user_frame_id);
-    six(o, "user_frame", a.user_frame);
-    if (a.has_target)
-        six(o, "target", a.target);
+    six(o, "tcp", to_cart(a.tcp()));
+    o.integer("tool_id", a.tool.id);
+    six(o, "tool", a.tool.data);
+    o.integer("user_frame_id", a.user_frame.id);
+    six(o, "user_frame", a.user_frame.data);
+    if (a.target)
+        six(o, "target", *a.target);
     else
         o.key("target") += "null";
     flag(o, "shut_down", a.shut_down);
@@ -121,9 +66,9 @@ void write_arm(std::string &out, const ArmSnapshot &a)
     }
     {
         JsonObject p(o.key("program"));
-        p.text("name", a.program);
-        p.integer("line", a.program_line);
-        p.integer("state", a.program_state);
+        p.text("name", a.program.name);
+        p.integer("line", a.program.line);
+        p.integer("state", a.program.state);
     }
     JsonObject io(o.key("io"));
     for (int type = 0; type < kIoTypes; ++type) {
@@ -137,26 +82,23 @@ void write_arm(std::string &out, const ArmSnapshot &a)
 
 Snapshot take_snapshot()
 {
-    Snapshot s;
-    Lock lock(library_mutex());
-    s.time_scale = motion::time_scale();
-    each_controller([&s](const Controller &c) { s.arms.push_back(copy_of(c)); });
-    return s;
+    return Snapshot{read_simulation(kReadIo | kReadProgram), 0};
 }
 
 std::string state_json(const Snapshot &snapshot)
 {
+    const std::vector<ControllerReadout> &arms = snapshot.simulation.controllers;
     std::string out;
-    out.reserve(1024 + 1536 * snapshot.arms.size());
+    out.reserve(1024 + 1536 * arms.size());
     JsonObject o(out);
-    o.number("time_scale", snapshot.time_scale);
+    o.number("time_scale", snapshot.simulation.time_scale);
     o.integer("viewers", snapshot.viewers);
     std::string &list = o.key("controllers");
     list += '[';
-    for (std::size_t n = 0; n < snapshot.arms.size(); ++n) {
+    for (std::size_t n = 0; n < arms.size(); ++n) {
         if (n)
             list += ", ";
-        write_arm(list, snapshot.arms[n]);
+        write_arm(list, arms[n]);
     }
     list += ']';
     return out;

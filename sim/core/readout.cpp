@@ -1,0 +1,119 @@
+/*
+ * Readouts of controllers (readout.h): the one place that copies what a
+ * controller shows out of it.
+ */
+#include "readout.h"
+
+#include "controller.h"
+#include "procedures.h"
+#include "segment.h"
+
+namespace zsim {
+
+namespace {
+
+/* Where the front motion ends, when that is known: a continuous jog runs
+ * until stopped (jogs are not told apart, so no jog shows a target), a
+ * program or payload identification moves on its own, and a servo stream
+ * heads for its latest set-point. */
+std::optional<Joints> current_target(const Controller &c)
+{
+    if (c.queue.empty())
+        return std::nullopt;
+    if (c.servo_mode)
+        return c.planned_end;
+    const QueuedSegment &front = c.queue.front();
+    if (front.segment->owns_arm() || front.segment->jog_axis() >= 0)
+        return std::nullopt;
+    return front.end;
+}
+
+FrameInUse frame_in_use(const std::array<NamedFrame, kFrameSlots> &frames, int id)
+{
+    const NamedFrame &f = frames[static_cast<std::size_t>(id)];
+    return {id, f.data, f.pose};
+}
+
+ProgramReadout program_of(const Controller &c)
+{
+    ProgramReadout p;
+    if (c.program.loaded)
+        p.name = c.program.loaded->name;
+    p.line = c.program.line;
+    p.state = program_state(c.program);
+    return p;
+}
+
+SettingsReadout settings_of(const Controller &c)
+{
+    SettingsReadout s;
+    s.collision_level = c.collision_level;
+    s.payload = c.payload;
+    s.link = c.link;
+    s.force = c.force; /* the plain settings, without the identification's motion */
+    s.identify_status = identify_status(c.force);
+    s.recording.active = c.recorder.active;
+    if (c.recorder.active)
+        s.recording.name = c.recorder.name;
+    s.recording.samples = c.recorder.taken.samples.size();
+    return s;
+}
+
+} // namespace
+
+Pose ControllerReadout::tcp() const
+{
+    static const ServoSettings kNoServo;
+    return MotionContext{tool.pose, user_frame.pose, kNoServo, rapid_rate}.tcp(joints);
+}
+
+ControllerReadout readout_of(const Controller &c, unsigned parts)
+{
+    ControllerReadout r;
+    r.parts = parts;
+    r.address = c.address;
+    r.joints = c.joints;
+    r.target = current_target(c);
+    r.tool = frame_in_use(c.tools, c.tool_id);
+    r.user_frame = frame_in_use(c.user_frames, c.user_frame_id);
+    r.shut_down = c.shut_down;
+    r.powered = c.powered;
+    r.enabled = c.enabled;
+    r.collision = c.collision;
+    r.servo_mode = c.servo_mode;
+    r.drag = c.drag;
+    r.in_position = c.in_position();
+    r.error = c.fault;
+    if (c.fault != kOk)
+        r.error_message = c.message(c.fault);
+    r.queued = c.queue.size();
+    r.rapid_rate = c.rapid_rate;
+    if (parts & kReadIo)
+        r.io = c.io;
+    if (parts & kReadProgram)
+        r.program = program_of(c);
+    if (parts & kReadSettings)
+        r.settings = settings_of(c);
+    return r;
+}
+
+bool read_controller(const char *address, unsigned parts, ControllerReadout &out)
+{
+    Lock lock(library_mutex());
+    const std::shared_ptr<Controller> c = find_controller(address);
+    if (!c)
+        return false;
+    out = readout_of(*c, parts);
+    return true;
+}
+
+SimulationReadout read_simulation(unsigned parts)
+{
+    SimulationReadout s;
+    Lock lock(library_mutex());
+    s.time_scale = motion::time_scale();
+    each_controller([&s, parts](const Controller &c) { s.controllers.push_back(readout_of(c, parts)); });
+    return s;
+}
+
+} // namespace zsim
