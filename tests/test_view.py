@@ -87,13 +87,14 @@ def test_the_target_is_where_the_current_move_ends(url, arm, sim):
 def test_the_arm_geometry_is_the_documented_one(url):
     import json
 
-    from simkit import DH, HOME, LOWER, UPPER
+    from simkit import DH, HOME, LOWER, MAX_SPEED, UPPER
     status, headers, body = request(url, "/arm.json")
     arm = json.loads(body)
     assert status == 200 and headers["content-type"] == "application/json"
     assert [v for row in arm["dh"] for v in row] == pytest.approx([v for row in DH for v in row])
     assert (arm["lower_limit"], arm["upper_limit"], arm["home"]) == (pytest.approx(LOWER), pytest.approx(UPPER),
                                                                       pytest.approx(HOME))
+    assert arm["max_speed"] == pytest.approx(MAX_SPEED)
     assert arm["io"] == {"cabinet": [16, 16], "tool": [2, 2], "extension": [8, 8]}
 
 
@@ -282,3 +283,25 @@ def test_a_move_streams_at_the_view_rate_not_once_at_the_end(url, arm, sim):
     assert len({round(f["joints"][0], 9) for f in seen}) >= 10
     assert not math.isclose(seen[0]["joints"][0], seen[-1]["joints"][0])
     assert wait_until(lambda: controller(url, "127.0.0.1")["in_position"], period=0.05)
+
+
+@pytest.mark.parametrize("joint, end", [(0, "upper"), (2, "lower"), (5, "upper"), (None, None)])
+def test_the_joints_at_a_limit_are_those_the_controller_reports(url, arm, instant, joint, end):
+    from simkit import LOWER, UPPER
+    q = [0.1, 1.2, -1.3, -1.2, -1.5, 0.2]
+    if joint is not None:
+        q[joint] = (UPPER if end == "upper" else LOWER)[joint]
+    assert arm.joint_move(q, 0, True, 1.0) == (0,)
+    shown = controller(url, "127.0.0.1")["at_limit"]
+    assert shown == [j == joint for j in range(6)]
+    assert value(arm.is_on_limit()) == (joint is not None)
+
+
+def test_the_state_carries_the_simulated_time_and_that_the_script_runs(url, rc, sim):
+    sim.advance_time(0)  # manual time: it moves only when told
+    before = state(url)
+    sim.advance_time(1.25)
+    after = state(url)
+    assert after["time"] - before["time"] == pytest.approx(1.25, abs=1e-9)
+    assert before["script"] == after["script"] == "running"
+    sim.set_time_scale(1)

@@ -47,6 +47,11 @@ const Joints kUpperLimit = {deg(270), deg(180), deg(160), deg(270), deg(270), de
 const Joints kMaxSpeed = {deg(180), deg(180), deg(180), deg(225), deg(225), deg(225)};
 const Joints kHome = {0.0, deg(90), deg(-90), deg(-90), deg(-90), 0.0};
 
+bool at_limit(std::size_t joint, double q)
+{
+    return q <= kLowerLimit[joint] + kAtLimit || q >= kUpperLimit[joint] - kAtLimit;
+}
+
 } // namespace arm
 
 /* ---- conversions ---------------------------------------------------------- */

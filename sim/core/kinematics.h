@@ -41,6 +41,10 @@ extern const Joints kUpperLimit; /* rad */
 extern const Joints kMaxSpeed;   /* rad/s */
 extern const Joints kHome;       /* where a new controller's arm stands */
 
+/* A joint at one of its limits: within kAtLimit of it (is_on_limit, the view). */
+constexpr double kAtLimit = 1e-6; /* rad */
+bool at_limit(std::size_t joint, double q);
+
 constexpr double kMaxLinearSpeed = 1500.0;     /* mm/s */
 constexpr double kMaxAngularSpeed = 3.14159265358979323846; /* rad/s, Cartesian orientation */
 

@@ -112,6 +112,7 @@ SimulationReadout read_simulation(unsigned parts)
     SimulationReadout s;
     Lock lock(library_mutex());
     s.time_scale = motion::time_scale();
+    s.time = motion::simulated_time();
     each_controller([&s, parts](const Controller &c) { s.controllers.push_back(readout_of(c, parts)); });
     return s;
 }

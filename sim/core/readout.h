@@ -97,6 +97,7 @@ struct ControllerReadout {
 
 struct SimulationReadout {
     double time_scale = 1;
+    double time = 0;          /* simulated time, s (motion::simulated_time) */
     std::vector<ControllerReadout> controllers; /* every controller, in address order */
 };
 

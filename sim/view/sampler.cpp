@@ -18,6 +18,8 @@ bool Sampler::add_stream(int limit)
         return false;
     if (streams_++ == 0)
         watched_.notify_one();
+    watched_since_end_ = watched_since_end_ || script_ended_;
+    viewers_.notify_all();
     return true;
 }
 
@@ -25,16 +27,26 @@ void Sampler::remove_stream()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     --streams_;
+    viewers_.notify_all();
 }
 
-std::string Sampler::state_now()
+std::string Sampler::untimed_state(double &time)
 {
     Snapshot snapshot = take_snapshot();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         snapshot.viewers = streams_;
+        snapshot.script_ended = script_ended_;
     }
+    time = snapshot.simulation.time;
     return state_json(snapshot);
+}
+
+std::string Sampler::state_now()
+{
+    double time = 0;
+    const std::string state = untimed_state(time);
+    return with_time(state, time);
 }
 
 std::uint64_t Sampler::latest_number()
@@ -52,11 +64,32 @@ std::shared_ptr<const std::string> Sampler::next_sample(std::uint64_t &seen, std
     return latest_;
 }
 
-void Sampler::publish(std::string sample)
+bool Sampler::wait_for_viewer(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return viewers_.wait_for(lock, limit, [this] { return streams_ > 0; });
+}
+
+void Sampler::end_script()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (latest_ && *latest_ == sample)
+    script_ended_ = true;
+    watched_since_end_ = streams_ > 0;
+}
+
+void Sampler::wait_until_unwatched(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    viewers_.wait_for(lock, limit, [this] { return watched_since_end_ && streams_ == 0; });
+}
+
+void Sampler::publish(std::string untimed, double time)
+{
+    std::string sample = with_time(untimed, time);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (latest_ && latest_untimed_ == untimed)
         return;
+    latest_untimed_ = std::move(untimed);
     latest_ = std::make_shared<const std::string>(std::move(sample));
     ++number_;
     fresh_.notify_all();
@@ -70,7 +103,11 @@ void Sampler::run()
             watched_.wait(lock, [this] { return streams_ > 0; });
         }
         /* a sample lost to a failed allocation is skipped, not the sampler */
-        guarded([this] { publish(state_now()); });
+        guarded([this] {
+            double time = 0;
+            std::string state = untimed_state(time);
+            publish(std::move(state), time);
+        });
         std::this_thread::sleep_for(kSamplePeriod);
     }
 }

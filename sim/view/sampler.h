@@ -5,9 +5,13 @@
  * With no stream open the sampler sleeps on a condition variable and costs
  * nothing. While streams are open it takes a sample every kSamplePeriod
  * (the library lock held only to copy) and publishes it when it differs from
- * the last one, so an arm at rest sends nothing but the streams' keep-alives.
- * It never writes to a socket: each stream's own thread does, holding no
- * lock but its own.
+ * the last one (the simulated time aside), so an arm at rest sends nothing
+ * but the streams' keep-alives. It never writes to a socket: each stream's
+ * own thread does, holding no lock but its own.
+ *
+ * It also knows whether anyone watches, for the wait before a script's
+ * first motion and the time the view serves on after the script
+ * (session.h).
  */
 #ifndef ZSIM_VIEW_SAMPLER_H
 #define ZSIM_VIEW_SAMPLER_H
@@ -30,7 +34,8 @@ public:
     bool add_stream(int limit);
     void remove_stream();
 
-    /* The state as it is now, as JSON (snapshot.h), with the count of streams. */
+    /* The state as it is now, as JSON (snapshot.h), with the simulated time
+     * and the count of streams. */
     std::string state_now();
 
     /* The number of the latest sample (0 before the first). */
@@ -39,17 +44,31 @@ public:
      * null when none came within `wait`. */
     std::shared_ptr<const std::string> next_sample(std::uint64_t &seen, std::chrono::milliseconds wait);
 
+    /* Waits until a stream is open, at most `limit`; false if none came. */
+    bool wait_for_viewer(std::chrono::milliseconds limit);
+    /* The script has ended: the state says so from now on. */
+    void end_script();
+    /* Waits until the streams open at end_script(), or opened since, have
+     * all closed, at most `limit` (the whole of it if none ever opened). */
+    void wait_until_unwatched(std::chrono::milliseconds limit);
+
     /* The sampler's loop (never returns). */
     [[noreturn]] void run();
 
 private:
-    void publish(std::string sample);
+    /* The state's JSON without the simulated time, and the time. */
+    std::string untimed_state(double &time);
+    void publish(std::string untimed, double time);
 
     std::mutex mutex_;
     std::condition_variable watched_; /* the sampler waits here for a first stream */
     std::condition_variable fresh_;   /* streams wait here for a new sample */
+    std::condition_variable viewers_; /* the count of streams changed */
     int streams_ = 0;
+    bool script_ended_ = false;
+    bool watched_since_end_ = false;
     std::uint64_t number_ = 0;        /* of the latest sample */
+    std::string latest_untimed_;      /* what the next sample is compared with */
     std::shared_ptr<const std::string> latest_;
 };
 

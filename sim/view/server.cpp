@@ -10,6 +10,7 @@
 #include "view/http.h"
 #include "view/listener.h"
 #include "view/sampler.h"
+#include "view/session.h"
 #include "view/snapshot.h"
 
 #include <cstdio>
@@ -83,14 +84,16 @@ struct StreamState {
 
 void stream(View &v, httplib::Response &res)
 {
+    /* The first event is this stream's own (the sampler may have been
+     * asleep), taken before the stream counts: a motion that waits for a
+     * page (session.h) starts after the state the page sees first. */
+    auto state = std::make_shared<StreamState>();
+    state->seen = v.sampler.latest_number();
+    state->opening = v.sampler.state_now();
     if (!v.sampler.add_stream(Listener::kMaxStreams)) {
         refuse(res, 503, "too many viewers\n");
         return;
     }
-    /* The first event is this stream's own: the sampler may have been asleep. */
-    auto state = std::make_shared<StreamState>();
-    state->seen = v.sampler.latest_number();
-    state->opening = v.sampler.state_now();
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
         "text/event-stream",
@@ -103,7 +106,7 @@ void stream(View &v, httplib::Response &res)
             }
             std::shared_ptr<const std::string> sample = v.sampler.next_sample(state->seen, kKeepAlive);
             if (sample && !state->opening.empty()) { /* the sampler may have taken the same state */
-                const bool repeated = *sample == state->opening;
+                const bool repeated = without_time(*sample) == without_time(state->opening);
                 std::string().swap(state->opening);
                 if (repeated)
                     sample = v.sampler.next_sample(state->seen, kKeepAlive);
@@ -208,9 +211,11 @@ ServeResult serve(const std::string &host, int port, bool allow_remote, std::str
     running = view;
     std::fprintf(stderr, "zsim view: %s\n", view->url.c_str());
     std::fflush(stderr);
+    view_started(view->sampler, view->url);
     text = view->url;
     return kServing;
 }
+
 
 void serve_from_environment()
 {

@@ -41,6 +41,13 @@ void write_arm(std::string &out, const ControllerReadout &a)
     JsonObject o(out);
     o.text("address", a.address);
     six(o, "joints", a.joints);
+    {
+        Json limits(o.key("at_limit"));
+        limits.begin_array();
+        for (std::size_t j = 0; j < 6; ++j)
+            limits.boolean(arm::at_limit(j, a.joints[j]));
+        limits.end_array();
+    }
     six(o, "tcp", to_cart(a.tcp()));
     o.integer("tool_id", a.tool.id);
     six(o, "tool", a.tool.data);
@@ -93,6 +100,7 @@ std::string state_json(const Snapshot &snapshot)
     JsonObject o(out);
     o.number("time_scale", snapshot.simulation.time_scale);
     o.integer("viewers", snapshot.viewers);
+    o.text("script", snapshot.script_ended ? "ended" : "running");
     std::string &list = o.key("controllers");
     list += '[';
     for (std::size_t n = 0; n < arms.size(); ++n) {
@@ -102,6 +110,22 @@ std::string state_json(const Snapshot &snapshot)
     }
     list += ']';
     return out;
+}
+
+std::string with_time(const std::string &state, double time)
+{
+    std::string out = "{\"time\": ";
+    Json(out).number(time);
+    if (state.size() > 2) /* not {} */
+        out += ", ";
+    out.append(state, 1, std::string::npos);
+    return out;
+}
+
+std::string without_time(const std::string &timed)
+{
+    const std::size_t end = timed.find(", ");
+    return end == std::string::npos ? "{}" : "{" + timed.substr(end + 2);
 }
 
 std::string arm_json()
@@ -122,6 +146,7 @@ std::string arm_json()
     }
     six(o, "lower_limit", arm::kLowerLimit);
     six(o, "upper_limit", arm::kUpperLimit);
+    six(o, "max_speed", arm::kMaxSpeed);
     six(o, "home", arm::kHome);
     JsonObject io(o.key("io"));
     for (int type = 0; type < kIoTypes; ++type)

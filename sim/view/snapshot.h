@@ -19,18 +19,26 @@ namespace view {
 struct Snapshot {
     SimulationReadout simulation; /* every controller, in address order */
     int viewers = 0;              /* streams of the view open (filled in by the view) */
+    bool script_ended = false;    /* the process is past its script, serving on (filled in by the view) */
 };
 
 /* Copies the simulation's state (takes the library lock). */
 Snapshot take_snapshot();
 
-/* {"time_scale": s, "viewers": n, "controllers": [...]}: each controller's joints, TCP (in
- * the tool and user frame in use, as get_tcp_position), frames, target,
- * flags, error, program and digital IO. */
+/* {"time_scale": s, "viewers": n, "script": "running", "controllers": [...]}: each
+ * controller's joints, the joints at a limit, TCP (in the tool and user frame
+ * in use, as get_tcp_position), frames, target, flags, error, program and
+ * digital IO. Without the simulated time, which changes while nothing else
+ * does: with_time() puts it in. */
 std::string state_json(const Snapshot &snapshot);
 
-/* The arm's geometry for drawing it: the DH table, joint limits, home, and
- * the digital IO channels of each IO type. */
+/* The state's JSON with {"time": simulated seconds, ...} first, and the
+ * other way round (two states are the same state when these are equal). */
+std::string with_time(const std::string &state, double time);
+std::string without_time(const std::string &timed);
+
+/* The arm's geometry for drawing it: the DH table, joint limits and
+ * maximum speeds, home, and the digital IO channels of each IO type. */
 std::string arm_json();
 
 } // namespace view
