@@ -430,8 +430,6 @@ void fail(ArmMotion &arm, ErrorCode code)
 
 double time_scale() { return core().scale; }
 
-double simulated_time() { return sim_now(); }
-
 void set_time_scale(double factor)
 {
     Core &k = core();

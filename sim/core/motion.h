@@ -138,8 +138,6 @@ void brake(ArmMotion &arm, ErrorCode why);
 void fail(ArmMotion &arm, ErrorCode code);
 
 double time_scale();
-/* Simulated time now, in seconds (it stands still at scale 0 and in manual time). */
-double simulated_time();
 /* factor >= 0; leaves manual time; at 0 runs every queue to its end. */
 void set_time_scale(double factor);
 /* Manual time: simulated time stands still except that this moves it on by

@@ -5,6 +5,7 @@
 #include "readout.h"
 
 #include "controller.h"
+#include "cycle.h"
 #include "procedures.h"
 #include "segment.h"
 
@@ -73,6 +74,7 @@ ControllerReadout readout_of(const Controller &c, unsigned parts)
     r.parts = parts;
     r.address = c.address;
     r.joints = c.joints;
+    r.joints_time = c.next_cycle - kCycle;
     r.target = current_target(c);
     r.tool = frame_in_use(c.tools, c.tool_id);
     r.user_frame = frame_in_use(c.user_frames, c.user_frame_id);
@@ -112,7 +114,6 @@ SimulationReadout read_simulation(unsigned parts)
     SimulationReadout s;
     Lock lock(library_mutex());
     s.time_scale = motion::time_scale();
-    s.time = motion::simulated_time();
     each_controller([&s, parts](const Controller &c) { s.controllers.push_back(readout_of(c, parts)); });
     return s;
 }

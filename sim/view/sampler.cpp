@@ -30,7 +30,7 @@ void Sampler::remove_stream()
     viewers_.notify_all();
 }
 
-std::string Sampler::untimed_state(double &time)
+std::string Sampler::state_now()
 {
     Snapshot snapshot = take_snapshot();
     {
@@ -38,15 +38,7 @@ std::string Sampler::untimed_state(double &time)
         snapshot.viewers = streams_;
         snapshot.script_ended = script_ended_;
     }
-    time = snapshot.simulation.time;
     return state_json(snapshot);
-}
-
-std::string Sampler::state_now()
-{
-    double time = 0;
-    const std::string state = untimed_state(time);
-    return with_time(state, time);
 }
 
 std::uint64_t Sampler::latest_number()
@@ -83,13 +75,11 @@ void Sampler::wait_until_unwatched(std::chrono::milliseconds limit)
     viewers_.wait_for(lock, limit, [this] { return watched_since_end_ && streams_ == 0; });
 }
 
-void Sampler::publish(std::string untimed, double time)
+void Sampler::publish(std::string sample)
 {
-    std::string sample = with_time(untimed, time);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (latest_ && latest_untimed_ == untimed)
+    if (latest_ && *latest_ == sample)
         return;
-    latest_untimed_ = std::move(untimed);
     latest_ = std::make_shared<const std::string>(std::move(sample));
     ++number_;
     fresh_.notify_all();
@@ -103,11 +93,7 @@ void Sampler::run()
             watched_.wait(lock, [this] { return streams_ > 0; });
         }
         /* a sample lost to a failed allocation is skipped, not the sampler */
-        guarded([this] {
-            double time = 0;
-            std::string state = untimed_state(time);
-            publish(std::move(state), time);
-        });
+        guarded([this] { publish(state_now()); });
         std::this_thread::sleep_for(kSamplePeriod);
     }
 }

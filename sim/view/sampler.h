@@ -5,8 +5,7 @@
  * With no stream open the sampler sleeps on a condition variable and costs
  * nothing. While streams are open it takes a sample every kSamplePeriod
  * (the library lock held only to copy) and publishes it when it differs from
- * the last one (the simulated time aside), so an arm at rest sends nothing
- * but the streams' keep-alives. It never writes to a socket: each stream's
+ * the last one, so an arm at rest sends nothing but the streams' keep-alives. It never writes to a socket: each stream's
  * own thread does, holding no lock but its own.
  *
  * It also knows whether anyone watches, for the wait before a script's
@@ -34,8 +33,7 @@ public:
     bool add_stream(int limit);
     void remove_stream();
 
-    /* The state as it is now, as JSON (snapshot.h), with the simulated time
-     * and the count of streams. */
+    /* The state as it is now, as JSON (snapshot.h), with the count of streams. */
     std::string state_now();
 
     /* The number of the latest sample (0 before the first). */
@@ -56,9 +54,7 @@ public:
     [[noreturn]] void run();
 
 private:
-    /* The state's JSON without the simulated time, and the time. */
-    std::string untimed_state(double &time);
-    void publish(std::string untimed, double time);
+    void publish(std::string sample);
 
     std::mutex mutex_;
     std::condition_variable watched_; /* the sampler waits here for a first stream */
@@ -68,7 +64,6 @@ private:
     bool script_ended_ = false;
     bool watched_since_end_ = false;
     std::uint64_t number_ = 0;        /* of the latest sample */
-    std::string latest_untimed_;      /* what the next sample is compared with */
     std::shared_ptr<const std::string> latest_;
 };
 

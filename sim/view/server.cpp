@@ -106,7 +106,7 @@ void stream(View &v, httplib::Response &res)
             }
             std::shared_ptr<const std::string> sample = v.sampler.next_sample(state->seen, kKeepAlive);
             if (sample && !state->opening.empty()) { /* the sampler may have taken the same state */
-                const bool repeated = without_time(*sample) == without_time(state->opening);
+                const bool repeated = *sample == state->opening;
                 std::string().swap(state->opening);
                 if (repeated)
                     sample = v.sampler.next_sample(state->seen, kKeepAlive);

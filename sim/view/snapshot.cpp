@@ -41,6 +41,7 @@ void write_arm(std::string &out, const ControllerReadout &a)
     JsonObject o(out);
     o.text("address", a.address);
     six(o, "joints", a.joints);
+    o.number("joints_time", a.joints_time);
     {
         Json limits(o.key("at_limit"));
         limits.begin_array();
@@ -110,22 +111,6 @@ std::string state_json(const Snapshot &snapshot)
     }
     list += ']';
     return out;
-}
-
-std::string with_time(const std::string &state, double time)
-{
-    std::string out = "{\"time\": ";
-    Json(out).number(time);
-    if (state.size() > 2) /* not {} */
-        out += ", ";
-    out.append(state, 1, std::string::npos);
-    return out;
-}
-
-std::string without_time(const std::string &timed)
-{
-    const std::size_t end = timed.find(", ");
-    return end == std::string::npos ? "{}" : "{" + timed.substr(end + 2);
 }
 
 std::string arm_json()

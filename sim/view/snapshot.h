@@ -26,16 +26,10 @@ struct Snapshot {
 Snapshot take_snapshot();
 
 /* {"time_scale": s, "viewers": n, "script": "running", "controllers": [...]}: each
- * controller's joints, the joints at a limit, TCP (in the tool and user frame
+ * controller's joints (and when it stood there), the joints at a limit, TCP (in the tool and user frame
  * in use, as get_tcp_position), frames, target, flags, error, program and
- * digital IO. Without the simulated time, which changes while nothing else
- * does: with_time() puts it in. */
+ * digital IO. */
 std::string state_json(const Snapshot &snapshot);
-
-/* The state's JSON with {"time": simulated seconds, ...} first, and the
- * other way round (two states are the same state when these are equal). */
-std::string with_time(const std::string &state, double time);
-std::string without_time(const std::string &timed);
 
 /* The arm's geometry for drawing it: the DH table, joint limits and
  * maximum speeds, home, and the digital IO channels of each IO type. */
