@@ -21,8 +21,8 @@ In child processes, as a person would run a short script:
 - a page whose script stops without a hold greys out and says the
   connection is lost.
 
-Usage: .ci/view_browser.py OUTPUT_DIR   (saves the screenshots there; view.png
-is the one docs/images/view.png is made from)
+Usage: .ci/view_browser.py OUTPUT_DIR   (saves the screenshots there; view.png,
+two arms with one moving and one stopped, is docs/images/view.png)
 """
 
 import math
@@ -119,7 +119,7 @@ def the_cell(driver, out):
     check(wait_for(driver, lambda d: "fault" in d.find_element(By.CSS_SELECTOR, '.arm-label[data-address="cell-2"]')
                    .get_attribute("class")), "the faulted arm's label says so")
     time.sleep(0.3)
-    path = os.path.join(out, "view.png")
+    path = os.path.join(out, "view-fault.png")
     driver.save_screenshot(path)
     counts = pixels_in_boxes(driver, path, {"orange": orange, "red": red})
     print(f"     arm regions {counts}", flush=True)
@@ -154,6 +154,13 @@ def the_cell(driver, out):
     driver.save_screenshot(path)
     counts = pixels_in_boxes(driver, path, {"violet": violet})
     check(counts["127.0.0.1"]["violet"] >= 30, f"its housing on the arm is violet ({counts['127.0.0.1']})")
+
+    # The picture of the docs: the cell while the first arm moves (its trail
+    # and target; joint 6 stays at its limit), the second in its protective stop.
+    assert robot.joint_move((0.1, 1.7, -1.95, -1.3, -1.45, upper6), 0, False, 0.5) == (0,)
+    time.sleep(1.3)
+    driver.save_screenshot(os.path.join(out, "view.png"))
+    assert robot.motion_abort() == (0,)
     log = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
     check(not log, f"no errors in the page's console {log}")
 

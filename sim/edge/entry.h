@@ -17,7 +17,8 @@
  * An injected callback runs between the guarded steps, from the exported
  * function's own frame (core/threads.h says why). A quiet call (journal off,
  * debug log off, nothing injected) does no more than three relaxed loads
- * before it reaches the core.
+ * before it reaches the core (four for a call that sets an arm moving: the
+ * view's wait for a page, view/session.h).
  *
  * What the probe needs to know of each parameter comes from the header's own
  * parameter types (parameters.h): which ones are out-parameters, and their
