@@ -15,7 +15,7 @@ stage="$build/stage"
 "$root/.venv/bin/cmake" --build "$build" >> "$build.log" 2>&1 || { cat "$build.log"; exit 1; }
 rm -rf "$stage" && mkdir -p "$stage"
 cp "$build/libvelmo.so" "$stage/velmo.abi3.so"
-cp "$build/libzandrelAPI.so" "$root/python/zandrel_sim.py" "$stage/"
+cp "$build/libzandrelAPI.so" "$root/python/zandrel_sim.py" "$root/python/velmo_pytest.py" "$stage/"
 cp -r "$root/python/velmo_arm" "$stage/"
 
 runtimes="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"

@@ -6,9 +6,17 @@
  * what the binding itself costs.
  *
  *   sim_cost [--journal] [--repeats R] [--calls N] [--only FUNCTION]
+ *   sim_cost --arms N [--cycles C] [--repeats R]
  *
  * Prints one line per function: name, median, 25th and 75th percentile of
  * ns per call over R runs of N calls, and the code the last call returned.
+ *
+ * --arms: the motion's cost instead. N arms move at once in manual time,
+ * half of them along lines back and forth (400 mm/s, 200 mm, blended), half
+ * following a servo stream of one set-point per cycle; prints "arm-cycle",
+ * then median, 25th and 75th percentile of ns per arm and cycle over R runs
+ * of C cycles, in processor time (the calls that feed and read the arms
+ * included).
  * Built by build_refs.sh; never shipped.
  */
 #include "zandrelAPI.h"
@@ -16,6 +24,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +50,56 @@ double percentile(std::vector<double> v, double p)
     return i + 1 < v.size() ? v[i] * (1 - frac) + v[i + 1] * frac : v[i];
 }
 
+/* N arms in manual time, lines and servo streams mixed: ns per arm-cycle. */
+int arm_cycles(int arms, long cycles, int repeats)
+{
+    zsim_reset();
+    zsim_journal_enable(0);
+    zsim_advance_time(0); /* manual time from here */
+    std::vector<RobotHandle> handles(static_cast<std::size_t>(arms));
+    for (int i = 0; i < arms; ++i) {
+        const std::string ip = "10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200 + 1);
+        RobotHandle &h = handles[static_cast<std::size_t>(i)];
+        if (create_handler(ip.c_str(), &h) != 0 || power_on(&h) != 0 || enable_robot(&h) != 0)
+            return 1;
+        if (i % 2 == 1 && servo_move_enable(&h, 1) != 0)
+            return 1;
+    }
+    const CartPose forth = {200, 0, 0, 0, 0, 0}, back = {-200, 0, 0, 0, 0, 0};
+    std::vector<int> legs(static_cast<std::size_t>(arms), 0);
+    std::vector<double> ns;
+    long tick = 0;
+    for (int r = 0; r < repeats; ++r) {
+        const std::clock_t start = std::clock(); /* processor time: the motion thread idles in manual time */
+        for (long c = 0; c < cycles; ++c, ++tick) {
+            zsim_advance_time(0.008);
+            for (int i = 0; i < arms; ++i) {
+                RobotHandle &h = handles[static_cast<std::size_t>(i)];
+                if (i % 2 == 1) {
+                    const double s = 0.3 * std::sin(0.008 * static_cast<double>(tick) * (1.0 + 0.01 * i));
+                    const JointVector q = {{s, 1.5708 + s, -1.5708, -1.5708, -1.5708, s}};
+                    servo_j(&h, &q, 0);
+                    continue;
+                }
+                int in_pos = 0;
+                is_in_pos(&h, &in_pos);
+                if (in_pos) { /* two blended lines, there and back */
+                    int &leg = legs[static_cast<std::size_t>(i)];
+                    linear_move_extend(&h, leg % 2 ? &back : &forth, 1, 0, 400, 2000, 20, nullptr);
+                    linear_move_extend(&h, leg % 2 ? &forth : &back, 1, 0, 400, 2000, 0, nullptr);
+                    ++leg;
+                }
+            }
+        }
+        const std::clock_t stop = std::clock();
+        ns.push_back(1e9 * static_cast<double>(stop - start) / CLOCKS_PER_SEC / static_cast<double>(cycles * arms));
+    }
+    std::printf("arm-cycle %.1f %.1f %.1f %d\n", percentile(ns, 0.5), percentile(ns, 0.25), percentile(ns, 0.75),
+                arms);
+    zsim_reset();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -48,6 +108,8 @@ int main(int argc, char **argv)
     int repeats = 15;
     long calls = 0;
     const char *only = nullptr;
+    int arms = 0;
+    long cycles = 500;
     for (int i = 1; i < argc; i++) {
         if (!std::strcmp(argv[i], "--journal"))
             journal = true;
@@ -57,11 +119,19 @@ int main(int argc, char **argv)
             calls = std::atol(argv[++i]);
         else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
             only = argv[++i];
+        else if (!std::strcmp(argv[i], "--arms") && i + 1 < argc)
+            arms = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--cycles") && i + 1 < argc)
+            cycles = std::atol(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [--journal] [--repeats R] [--calls N] [--only FUNCTION]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--journal] [--repeats R] [--calls N] [--only FUNCTION]\n"
+                                 "       %s --arms N [--cycles C] [--repeats R]\n", argv[0], argv[0]);
             return 2;
         }
     }
+
+    if (arms > 0)
+        return arm_cycles(arms, cycles, repeats);
 
     zsim_reset();
     RobotHandle handle = -1;

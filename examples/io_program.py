@@ -101,7 +101,7 @@ def main(address: str = "127.0.0.1") -> None:
         sim.set_digital_input(address, TOOL, 0, 1)  # a part in the gripper's sensor
         print("tool input 0 (part present):", value("get_digital_input", robot.get_digital_input(TOOL, 0)))
 
-        path = write_program(robot, sim.home())
+        path = write_program(robot, sim.files_folder())
         print("program written to", path)
         check("program_load", robot.program_load(PROGRAM))
         print("loaded:", value("get_loaded_program", robot.get_loaded_program()))

@@ -105,7 +105,7 @@ def main(png: str = "trajectory.png", address: str = "127.0.0.1") -> None:
         check("set_traj_sample_mode(0)", robot.set_traj_sample_mode(0, NAME))
         print("saved trajectories:", value("get_exist_traj_file_name", robot.get_exist_traj_file_name()))
 
-        samples = read_samples(os.path.join(sim.home(), "trajectories", NAME))
+        samples = read_samples(os.path.join(sim.files_folder(), "trajectories", NAME))
         length = sum(math.dist(a[1:4], b[1:4]) for a, b in zip(samples, samples[1:]))
         print(f"{len(samples)} samples over {length:.1f} mm and {samples[-1][0]:.2f} s of motion")
 

@@ -21,47 +21,197 @@ their error handling::
 What a test can do with it:
 
 - read what the script did: ``journal()`` (every call as ``{"fn": name,
-  "args": [...]}``, out-parameters as ``"out"``), ``calls(name)``, ``count()``;
+  "args": [...]}``, out-parameters as ``"out"``), ``calls(name)``,
+  ``count()``, and ``entries()``: each call with its velmo method, its
+  arguments by name and the controller's address, filtered by either;
 - decide what the next calls of a function do: ``inject(name, code)`` (its
   result; ``times=`` and ``skip=`` reach later calls), ``inject_out(name,
   index, data)`` (bytes written into an out-parameter),
   ``inject_callback`` and ``inject_delay``. An injected failure is also the
   controller's last error, so ``get_last_error()`` reports it;
-
-Every ``name`` may be a library function (``create_handler``) or the velmo
-method that calls it (``login``).
 - exercise error handling: ``raise_error(code, mode)`` calls the script's
   error handler as the library would, ``trigger_fault(address, code)`` stops
-  the arm in an error state and reports it from the library's event thread;
+  the arm in an error state and reports it from the library's event thread,
+  now or, with ``after=`` seconds or ``cycles=``, at a fixed point of the
+  arm's motion in simulated time;
 - drive the simulation: ``set_time_scale`` (0 finishes every motion inside
   the call that starts it), ``advance_time`` (manual time, moved on by the
-  test), ``set_digital_input``, ``set_analog_input``;
+  test), ``time()`` (simulated seconds), ``set_digital_input``,
+  ``set_analog_input``;
 - watch the arm: ``serve_view()`` serves a live 3D view of every controller
   in the browser (also ``ZSIM_VIEW=127.0.0.1:8765`` in the environment);
-- look at what the controller keeps: ``home()`` (the folder of its programs
-  and trajectories, ``ZSIM_HOME``) and ``settings(address)`` (force control,
-  payload, link settings, recorder, program, debug log).
+- look at what the controller keeps: ``files_folder()`` (the folder of its
+  programs and trajectories, ``ZSIM_HOME``) and ``settings(address)`` (force
+  control, payload, link settings, recorder, program, debug log).
 
-Injections always win over the simulation: an injected code or out bytes
-make the call return at once. ``reset()`` forgets everything.
+Every ``name`` may be a library function (``create_handler``) or the velmo
+method that calls it (``login``). Injections always win over the simulation:
+an injected code or out bytes make the call return at once. ``reset()``
+forgets everything. For pytest, velmo's plugin (``velmo_pytest``) hands
+each test a fresh controller (the ``virtual_controller`` fixture,
+docs/velmo_arm.md).
 """
 
 import ctypes
 import json
 import os
 import sys
-from typing import Any, Dict, List, Optional
+import warnings
+from dataclasses import dataclass
+from typing import Any, Callable, Dict, List, Optional
 
-__all__ = ["Probe", "is_virtual_controller", "library_path", "function_of"]
+__all__ = ["Probe", "Call", "is_virtual_controller", "library_path", "function_of", "method_of", "parameters_of",
+           "simulated_clock"]
 
 # The velmo methods that call a library function of another name.
 _FUNCTION_OF_METHOD = {"login": "create_handler", "logout": "destory_handler"}
+_METHOD_OF_FUNCTION = {function: method for method, function in _FUNCTION_OF_METHOD.items()}
+
+# Each library function's parameters, as include/zandrelAPI.h names them.
+_PARAMETERS = {
+    "create_handler": "ip handle",
+    "destory_handler": "handle",
+    "power_on": "handle",
+    "power_off": "handle",
+    "shut_down": "handle",
+    "enable_robot": "handle",
+    "disable_robot": "handle",
+    "clear_error": "handle",
+    "collision_recover": "handle",
+    "motion_abort": "handle",
+    "jog": "handle aj_num move_mode coord_type jog_vel pos_cmd",
+    "jog_stop": "handle num",
+    "joint_move": "handle joint_pos move_mode is_block speed",
+    "joint_move_extend": "handle joint_pos move_mode is_block speed acc tol option",
+    "linear_move": "handle end_pos move_mode is_block speed",
+    "linear_move_extend": "handle end_pos move_mode is_block speed acc tol option",
+    "circular_move": "handle end_pos mid_pos move_mode is_block speed acc tol option",
+    "servo_move_enable": "handle enable",
+    "servo_j": "handle joint_pos move_mode",
+    "servo_j_extend": "handle joint_pos move_mode step_num",
+    "servo_p": "handle cartesian_pose move_mode",
+    "servo_p_extend": "handle end_pos move_mode step_num",
+    "servo_move_use_none_filter": "handle",
+    "servo_move_use_joint_LPF": "handle cutoffFreq",
+    "servo_move_use_joint_NLF": "handle max_vr max_ar max_jr",
+    "servo_move_use_carte_NLF": "handle max_vp max_ap max_jp max_vr max_ar max_jr",
+    "servo_move_use_joint_MMF": "handle max_buf kp kv ka",
+    "servo_speed_foresight": "handle max_buf kp",
+    "set_digital_output": "handle iotype index value",
+    "set_analog_output": "handle iotype index value",
+    "get_digital_input": "handle iotype index result",
+    "get_digital_output": "handle iotype index result",
+    "get_analog_input": "handle iotype index result",
+    "get_analog_output": "handle iotype index result",
+    "is_extio_running": "handle is_running",
+    "program_run": "handle",
+    "program_pause": "handle",
+    "program_resume": "handle",
+    "program_abort": "handle",
+    "program_load": "handle file",
+    "get_loaded_program": "handle file",
+    "get_current_line": "handle curr_line",
+    "get_program_state": "handle status",
+    "set_rapidrate": "handle rapid_rate",
+    "get_rapidrate": "handle rapid_rate",
+    "set_tool_data": "handle id tcp name",
+    "set_tool_id": "handle id",
+    "get_tool_id": "handle id",
+    "get_tool_data": "handle id tcp",
+    "set_user_frame_data": "handle id user_frame name",
+    "set_user_frame_id": "handle id",
+    "get_user_frame_id": "handle id",
+    "get_user_frame_data": "handle id user_frame",
+    "set_payload": "handle payload",
+    "get_payload": "handle payload",
+    "drag_mode_enable": "handle enable",
+    "get_robot_state": "handle state",
+    "get_tcp_position": "handle tcp_position",
+    "get_joint_position": "handle joint_pos",
+    "is_in_collision": "handle in_collision",
+    "is_in_drag_mode": "handle in_drag",
+    "is_on_limit": "handle on_limit",
+    "is_in_pos": "handle in_pos",
+    "get_robot_status": "handle status",
+    "kine_inverse": "handle ref_pos cartesian_pose joint_pos",
+    "kine_forward": "handle joint_pos cartesian_pose",
+    "rpy_to_rot_matrix": "handle rpy rot_matrix",
+    "rot_matrix_to_rpy": "handle rot_matrix rpy",
+    "quaternion_to_rot_matrix": "handle quaternion rot_matrix",
+    "rot_matrix_to_quaternion": "handle rot_matrix quaternion",
+    "set_error_handler": "handle func",
+    "get_sdk_version": "handle version",
+    "set_collision_level": "handle level",
+    "get_collision_level": "handle level",
+    "set_debug_mode": "handle enable",
+    "set_errorcode_file_path": "handle path",
+    "get_last_error": "handle last_error",
+    "get_controller_ip": "controller_name ip_list",
+    "set_SDK_filepath": "handle filepath",
+    "set_network_exception_handle": "handle millisecond mnt",
+    "set_status_data_update_time_interval": "handle millisecond",
+    "set_traj_config": "handle config",
+    "get_traj_config": "handle config",
+    "set_traj_sample_mode": "handle mode filename",
+    "get_traj_sample_status": "handle sample_status",
+    "get_exist_traj_file_name": "handle files",
+    "rename_traj_file_name": "handle src dest",
+    "remove_traj_file": "handle filename",
+    "generate_traj_exe_file": "handle filename",
+    "torque_control_enable": "handle enable",
+    "torque_feedforward": "handle tor_val grv_flag",
+    "set_torsenosr_brand": "handle sensor_brand",
+    "get_torsenosr_brand": "handle sensor_brand",
+    "set_torque_sensor_mode": "handle sensor_mode",
+    "set_torque_sensor_comm": "handle type ip_addr port",
+    "get_torque_sensor_comm": "handle type ip_addr port",
+    "start_torq_sensor_payload_identify": "handle joint_pos",
+    "get_torq_sensor_identify_staus": "handle identify_status",
+    "get_torq_sensor_payload_identify_result": "handle payload",
+    "set_torq_sensor_tool_payload": "handle payload",
+    "get_torq_sensor_tool_payload": "handle payload",
+    "set_admit_ctrl_config": "handle axis opt ftUser ftConstant ftNnormalTrack ftReboundFK",
+    "get_admit_ctrl_config": "handle config",
+    "enable_admittance_ctrl": "handle enable_flag",
+    "set_compliant_type": "handle sensor_compensation compliance_type",
+    "get_compliant_type": "handle sensor_compensation compliance_type",
+    "disable_force_control": "handle",
+    "set_vel_compliant_ctrl": "handle vel",
+    "set_compliance_condition": "handle ft",
+}
 
 
 def function_of(name: str) -> str:
     """The library function that the velmo method `name` calls (``login``:
     ``create_handler``); a library function's name is returned unchanged."""
     return _FUNCTION_OF_METHOD.get(name, name)
+
+
+def method_of(function: str) -> str:
+    """The velmo method that calls library function `function` (``create_handler``: ``login``)."""
+    return _METHOD_OF_FUNCTION.get(function, function)
+
+
+def parameters_of(function: str) -> List[str]:
+    """The names of a library function's parameters, in order (the handle first)."""
+    return _PARAMETERS[function_of(function)].split()
+
+
+@dataclass(frozen=True)
+class Call:
+    """One journal entry, read as velmo sees it."""
+
+    function: str
+    """The library function (``create_handler``)."""
+    method: str
+    """The velmo method that calls it (``login``)."""
+    args: Dict[str, Any]
+    """The arguments by the header's parameter names, without the handle;
+    out-parameters read ``"out"``."""
+    address: Optional[str]
+    """The controller the call went to (None for a handle never given out,
+    and for get_controller_ip)."""
+    handle: Optional[int]
 
 
 _NAME = "zandrelAPI.dll" if sys.platform == "win32" else "libzandrelAPI.so"
@@ -123,6 +273,23 @@ def is_virtual_controller() -> bool:
     return hasattr(ctypes.CDLL(loaded), "zsim_reset")
 
 
+def simulated_clock() -> Callable[[], float]:
+    """A function that reads the virtual controller's simulated time
+    (seconds), for a recorder's timestamps; OSError when velmo drives
+    another library."""
+    loaded = _loaded_path() or library_path()
+    try:
+        function = ctypes.CDLL(loaded).zsim_time
+    except AttributeError:
+        raise OSError(f"{loaded} is not the virtual controller: it tells no simulated time") from None
+    function.restype = ctypes.c_double
+    function.argtypes = []
+
+    def now() -> float:
+        return float(function())
+    return now
+
+
 class Probe:
     """The probe functions of the loaded virtual controller."""
 
@@ -151,6 +318,11 @@ class Probe:
         lib.zsim_set_digital_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_trigger_fault_after.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_double]
+        lib.zsim_trigger_fault_after_cycles.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
+        lib.zsim_time.restype = ctypes.c_double
+        lib.zsim_time.argtypes = []
+        lib.zsim_handle_address.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         lib.zsim_home.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_home_problem.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_settings.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
@@ -207,6 +379,45 @@ class Probe:
         name = function_of(function)
         return [e["args"] for e in self.journal() if e["fn"] == name]
 
+    def entries(self, method: Optional[str] = None, *, address: Optional[str] = None) -> List[Call]:
+        """The kept calls as `Call`s (velmo method, arguments by name,
+        controller address), oldest first; only those of `method` (a velmo
+        method or a library function) and of the controller at `address`
+        when given."""
+        wanted = None if method is None else function_of(method)
+        addresses: Dict[int, Optional[str]] = {}
+        calls: List[Call] = []
+        for entry in self.journal():
+            function = str(entry["fn"])
+            if wanted is not None and function != wanted:
+                continue
+            args: List[Any] = list(entry["args"])
+            names = _PARAMETERS.get(function, "").split()
+            handle: Optional[int] = None
+            where: Optional[str] = None
+            if function == "create_handler":
+                where = args[0] if args else None
+            elif names[:1] == ["handle"] and args and isinstance(args[0], int):
+                handle = args[0]
+                if handle not in addresses:
+                    addresses[handle] = self.address_of(handle)
+                where = addresses[handle]
+            if address is not None and where != address:
+                continue
+            named = {n: v for n, v in zip(names, args) if n != "handle"}
+            calls.append(Call(function, method_of(function), named, where, handle))
+        return calls
+
+    def address_of(self, handle: int) -> Optional[str]:
+        """The address `handle` was given out for since the last reset (open
+        or closed), or None."""
+        size = int(self.lib.zsim_handle_address(handle, None, 0))
+        if size < 0:
+            return None
+        buffer = ctypes.create_string_buffer(size + 1)
+        self.lib.zsim_handle_address(handle, buffer, size + 1)
+        return buffer.value.decode("utf-8", "surrogateescape")
+
     def inject(self, function: str, code: int, *, times: int = 1, skip: int = 0) -> None:
         """The next call of `function` returns `code` and writes no outputs;
         with `times` the next `times` calls do, and `skip` lets that many calls
@@ -262,14 +473,42 @@ class Probe:
         self._refused(self.lib.zsim_set_analog_input(address.encode(), iotype, index, value),
                       f"analog input {iotype}/{index} of {address!r}")
 
-    def trigger_fault(self, address: str, code: int) -> None:
+    def trigger_fault(self, address: str, code: int, *, after: Optional[float] = None,
+                      cycles: Optional[int] = None) -> None:
         """Stop the arm at `address` in an error state with `code`; its error
-        handler receives `code` from the library's event thread."""
-        self._refused(self.lib.zsim_trigger_fault(address.encode(), code), f"fault {code} on {address!r}")
+        handler receives `code` from the library's event thread.
+
+        Now, or scheduled in simulated time: `after` seconds from now, or
+        after `cycles` of the arm's 8 ms cycles of motion (with the arm at
+        rest: cycle `cycles` of its next motion; 0 stops it before it
+        moves). A scheduled fault falls at the same point of a motion on
+        every run, in manual time or at any time scale (at scale 0 time
+        stands still: use `cycles`); one due while the arm rests falls when
+        a call next looks at it."""
+        where = f"fault {code} on {address!r}"
+        if after is not None and cycles is not None:
+            raise ValueError("trigger_fault takes `after` or `cycles`, not both")
+        if after is not None:
+            self._refused(self.lib.zsim_trigger_fault_after(address.encode(), code, after), f"{where} after {after!r} s")
+        elif cycles is not None:
+            self._refused(self.lib.zsim_trigger_fault_after_cycles(address.encode(), code, cycles),
+                          f"{where} after {cycles!r} cycles")
+        else:
+            self._refused(self.lib.zsim_trigger_fault(address.encode(), code), where)
+
+    def time(self) -> float:
+        """Simulated time now, seconds since the library was loaded: the
+        clock the arms move on (see set_time_scale, advance_time)."""
+        return float(self.lib.zsim_time())
 
     # ---- files and settings -------------------------------------------------------
 
     def home(self) -> str:
+        """Deprecated name of files_folder() (it returns a folder, not the arm's home pose)."""
+        warnings.warn("Probe.home() is Probe.files_folder() now", DeprecationWarning, stacklevel=2)
+        return self.files_folder()
+
+    def files_folder(self) -> str:
         """The folder the virtual controller keeps its files in: programs/
         (what program_load reads) and trajectories/ (recorded trajectories).
         It is ZSIM_HOME from the environment when set, else a per-user

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Install velmo and run the whole test suite (build checks included).
+# Install velmo and the test tools, and run the whole test suite (build
+# checks included). After run-example.sh the build is reused, not redone.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$root/scripts/setup.sh" --dev
 cd "$root"
+echo "== running the test suite (about 4 minutes on two free cores)"
 exec "$root/.venv/bin/python" -m pytest -q tests "$@"

@@ -118,6 +118,30 @@ ZSIM_PROBE_API int zsim_set_analog_input(const char *address, int iotype, int in
  * shut-down controller or a code of 0. */
 ZSIM_PROBE_API int zsim_trigger_fault(const char *address, int code);
 
+/* The same fault, scheduled: due once `seconds` of simulated time have
+ * passed (measured from now; the arm's cycles of motion count that time, so
+ * in manual time it falls at the same point of a motion on every run), or
+ * after `cycles` of the arm's 8 ms cycles of motion (counted only while it
+ * moves: with the arm at rest, cycle `cycles` of its next motion; 0 stops it
+ * before it has moved). A fault due while the arm rests falls when a call
+ * next looks at the controller. Several may be scheduled; a shut down or a
+ * reset forgets them. Returns 0, or non-zero as zsim_trigger_fault does and
+ * for a negative or non-finite delay. */
+ZSIM_PROBE_API int zsim_trigger_fault_after(const char *address, int code, double seconds);
+ZSIM_PROBE_API int zsim_trigger_fault_after_cycles(const char *address, int code, int cycles);
+
+/* Simulated time now, in seconds since the library was loaded: what moves the
+ * arms (it runs at the time scale, stands still at scale 0 and in manual
+ * time but for zsim_advance_time). -1 on failure. The one function here that
+ * is no use of the probe (it starts no journal): a script's recorder reads it. */
+ZSIM_PROBE_API double zsim_time(void);
+
+/* The address `handle` was given out for (by create_handler, since the last
+ * reset), whether the handle is still open or not, as NUL-terminated text cut
+ * to size-1 bytes. Returns the address's full length, or -1 for a handle
+ * never given out. */
+ZSIM_PROBE_API int zsim_handle_address(int handle, char *buf, int size);
+
 /* ---- files and settings ------------------------------------------------------- */
 
 /* The folder the controller keeps its files in (ZSIM_HOME, else the per-user

@@ -28,6 +28,18 @@ QUICK_JOINT_DEC = math.radians(1440)      # quick stops: faults, protective stop
 QUICK_LINEAR_DEC = 10000.0
 QUICK_ORIENTATION_DEC = math.radians(720)
 SERVO_STOP_DEC = MAX_JOINT_ACC            # leaving servo mode
+JOINT_JERK = math.radians(9000)           # rad/s^3 of the joint that travels furthest
+LINEAR_JERK = 50000.0                     # mm/s^3 of the TCP along its path
+QUICK_JERK_FACTOR = 2.0                   # quick stops turn their deceleration at twice the jerks
+
+
+def stop_duration(speed, dec, jerk):
+    """How long a jerk-limited stop from `speed` (no acceleration) takes: the
+    deceleration rises to dec at the jerk, holds, and falls again; when the
+    speed is too small for dec to be reached, it only rises and falls."""
+    if speed >= dec * dec / jerk:
+        return speed / dec + dec / jerk
+    return 2 * math.sqrt(speed / jerk)
 
 SLACK = 1 + 1e-6                          # rounding of the samples, not a real excess
 # The recorded TCP is the forward kinematics of joints found by inverse

@@ -264,3 +264,35 @@ def test_results_have_the_stubs_shapes(rc, sim, name):
     sim.inject(library, -5)
     result = method(*args)
     assert result[0] == -5 and matches(result, failure), (result, ast.dump(failure))
+
+
+# ---- what an editor shows: the stubs' docstrings ------------------------------------------
+
+def stub_docstrings():
+    tree = ast.parse(open(STUB_FILE, encoding="utf-8").read())
+    [rc] = [node for node in tree.body if isinstance(node, ast.ClassDef) and node.name == "RC"]
+    return {f.name: (f, ast.get_docstring(f) or "") for f in rc.body
+            if isinstance(f, ast.FunctionDef) and f.name != "__init__"}
+
+
+# parameters whose docstring must say their unit
+UNITS = {"joint_pos": "rad", "ref_pos": "rad", "end_pos": "mm", "cartesian_pose": "mm", "mid_pos": "mm",
+         "jog_vel": "rad/s or mm/s", "cutoffFreq": "Hz", "mass": "kg", "centroid": "mm"}
+
+
+@pytest.mark.parametrize("name", RUNTIME)
+def test_every_stub_method_says_what_it_does_its_arguments_and_its_result(name):
+    function, doc = stub_docstrings()[name]
+    purpose, _, rest = doc.partition("\n\n")
+    assert " ".join(purpose.split()) == DOCS[name].purpose.replace("`", "")  # the reference's own words
+    assert "Arguments:" in rest and "Result:" in rest
+    flat = " ".join(rest.split())
+    for param in STUBS[name].params:
+        if param.style == "keyword" or param.style == "positional":
+            assert param.name in flat, f"{name}: {param.name} not described"
+            if param.name in UNITS:
+                assert UNITS[param.name] in flat, f"{name}: {param.name} without its unit"
+    if name in ("joint_move", "joint_move_extend"):
+        assert "rad/s" in flat
+    if name.startswith(("linear_move", "circular_move")):
+        assert "mm/s" in flat or "linear_move" in flat

@@ -3,6 +3,7 @@ one family per kind of failure, raised by every kind of call, with the
 library's own message when it has one; and error events for every Arm."""
 
 import pathlib
+import sys
 import queue
 import re
 
@@ -131,3 +132,49 @@ def test_error_events_reach_the_callbacks_of_every_arm(sim):
     finally:
         left.close()
         right.close()
+
+
+def test_a_callback_on_one_arm_hears_every_open_arms_faults(sim):
+    """The library reports a code without its controller, so every Arm's
+    callbacks hear every open Arm's faults, as the docs say: also of an Arm
+    that registered none, and of one opened after the callback."""
+    arrived = queue.Queue()
+    left = velmo_arm.connect("127.0.0.1")
+    right = velmo_arm.connect("127.0.0.2")
+    try:
+        left.on_error(collector("left", arrived))
+        sim.trigger_fault("127.0.0.2", 7)
+        assert arrived.get(timeout=10) == ("left", Code.JOINT_LIMIT)
+        with velmo_arm.connect("127.0.0.3") as third:
+            assert third.rc.handle > 0
+            sim.trigger_fault("127.0.0.3", 6)
+            assert arrived.get(timeout=10) == ("left", Code.UNREACHABLE)
+        assert arrived.empty()
+    finally:
+        left.close()
+        right.close()
+
+
+@pytest.mark.parametrize("interrupt", [KeyboardInterrupt, SystemExit])
+def test_a_callback_that_interrupts_starves_no_other(sim, monkeypatch, interrupt):
+    unraisable = queue.Queue()
+    monkeypatch.setattr(sys, "unraisablehook", unraisable.put)
+    arrived = queue.Queue()
+    with velmo_arm.connect(ADDRESS) as arm:
+        def interrupted(code):
+            raise interrupt()
+        arm.on_error(interrupted)
+        arm.on_error(collector("after it", arrived))
+        sim.trigger_fault(ADDRESS, 7)
+        assert arrived.get(timeout=10) == ("after it", Code.JOINT_LIMIT)
+        reported = unraisable.get(timeout=10)  # and the interrupt still goes where velmo sends a handler's
+        assert type(reported.exc_value) is interrupt
+
+
+def test_on_error_refuses_what_cannot_be_called_and_a_closed_arm(sim):
+    arm = velmo_arm.connect(ADDRESS)
+    with pytest.raises(TypeError):
+        arm.on_error(42)
+    arm.close()
+    with pytest.raises(ValueError, match="closed"):
+        arm.on_error(print)

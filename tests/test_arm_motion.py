@@ -121,7 +121,7 @@ def test_cartesian_moves_reach_their_poses(sim, instant):
         assert same_pose(arm.tcp, below, mm=1e-6, rad=1e-6)
         via = (below[0] + 30, below[1] + 30, *below[2:])
         end = (below[0], below[1] + 60, *below[2:])
-        arm.move_circular(via, end, 50.0)
+        arm.move_circular(via=via, end=end, speed=50.0)
         assert same_pose(arm.tcp, end, mm=1e-6, rad=1e-6)
         arm.move_linear((0, 0, 20, 0, 0, 0), 100.0, 400.0, relative=True)
         assert close(arm.tcp[:3], (end[0], end[1], end[2] + 20), 1e-6)

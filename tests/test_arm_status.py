@@ -1,7 +1,10 @@
 """velmo_arm's named state: the status dataclass against velmo's 20-tuple,
 the state properties and the typed IO accessors."""
 
+import asyncio
 import dataclasses
+import math
+import threading
 
 import pytest
 
@@ -96,3 +99,33 @@ def test_kinematics_round_trip(sim, instant):
         assert arm.inverse(pose, near=Q1) == pytest.approx(Q1, abs=1e-9)
         with pytest.raises(velmo_arm.OutOfReachError):
             arm.inverse((5000.0, 0, 0, 0, 0, 0))
+
+
+def test_waiting_for_an_input(sim, instant):
+    with velmo_arm.connect(ADDRESS, timeout=5.0) as arm:
+        sim.set_digital_input(ADDRESS, 1, 0, 1)
+        arm.wait_for_input(0, group=IOGroup.TOOL)  # already there: at once
+        with pytest.raises(TimeoutError, match="tool input 1 did not read True"):
+            arm.wait_for_input(1, group=IOGroup.TOOL, timeout=0.05)
+        setter = threading.Timer(0.05, lambda: sim.set_digital_input(ADDRESS, 0, 3, 1))
+        setter.start()
+        arm.wait_for_input(3)  # the part arrives while waiting
+        setter.join()
+        with pytest.raises(TimeoutError, match="cabinet input 3 did not read False"):
+            asyncio.run(arm.wait_for_input_async(3, value=False, timeout=0.05))
+        with pytest.raises(velmo_arm.ArmError) as caught:
+            arm.wait_for_input(99)
+        assert caught.value.code == velmo_arm.Code.IO_RANGE
+    assert sim.calls("motion_abort") == []  # waiting for an input stops nothing
+
+
+def test_connects_timeout_is_every_waits_default(sim):
+    sim.set_time_scale(10)
+    far = (1.5, *Q1[1:])
+    with velmo_arm.connect(ADDRESS, enable=True, timeout=0.02) as arm:
+        with pytest.raises(TimeoutError):
+            arm.move_joints(far, 1.0)  # about 0.15 s of real time
+        arm.wait(timeout=5)
+        arm.move_joints(far, 1.0, timeout=math.inf)  # no timeout for this one
+        assert arm.joints == pytest.approx(far, abs=1e-9)
+        assert arm.timeout == 0.02

@@ -103,3 +103,18 @@ def test_one_binary_loads_in_every_interpreter(python):
                          timeout=60)
     assert run.returncode == 0, run.stderr
     assert run.stdout.startswith("ok")
+
+
+def test_the_build_tools_setup_installs_are_the_build_systems():
+    """scripts/setup.sh builds in .venv without build isolation (so that build/
+    keeps its objects), with requirements-build.txt in place of pyproject.toml's
+    [build-system] requires: every one of those must be there, as written."""
+    tomllib = pytest.importorskip("tomllib")
+    root = os.path.join(os.path.dirname(__file__), "..")
+    with open(os.path.join(root, "pyproject.toml"), "rb") as f:
+        requires = tomllib.load(f)["build-system"]["requires"]
+    with open(os.path.join(root, "requirements-build.txt")) as f:
+        listed = {line.strip() for line in f if line.strip() and not line.startswith("#")}
+    assert set(requires) <= listed
+    with open(os.path.join(root, "requirements-dev.txt")) as f:
+        assert "-r requirements-build.txt" in f.read().splitlines()

@@ -48,7 +48,7 @@ def no_matplotlib(tmp_path):
 
 def test_every_example_is_tested():
     tested = {"quickstart.py", "servo_sine.py", "io_program.py", "record_trajectory.py", "error_handler.py",
-              "arm_pick_and_place.py", "arm_servo_sine.py"}
+              "arm_pick_and_place.py", "arm_servo_sine.py", "arm_record_and_plot.py"}
     assert {p.name for p in EXAMPLES.glob("*.py")} == tested
 
 
@@ -114,7 +114,7 @@ def test_error_handler(home, scale):
 @pytest.mark.parametrize("scale", SCALES)
 def test_arm_pick_and_place(home, scale):
     out = run("arm_pick_and_place.py", home, scale)
-    assert "part present: True" in out
+    assert "part present: True" in out and "above the pick spot" in out
     assert "refused as expected: joint_move: joint limit (code 7, JOINT_LIMIT)" in out
     assert "home: in position True, error 0, gripper False" in out
     heights = [number(r"gripper %s at z = ([0-9.]+) mm" % word, out) for word in ("closed", "open")]
@@ -133,3 +133,25 @@ def test_arm_servo_sine(home, scale):
         assert worst == 0  # every set-point is reached inside its call
     else:
         assert worst < 2 * 0.4
+
+
+@pytest.mark.parametrize("scale, hidden", [("0", False), ("25", False), ("25", True)],
+                         ids=["0", "25", "without matplotlib"])
+def test_arm_record_and_plot(home, scale, hidden, tmp_path, no_matplotlib):
+    table, png = tmp_path / "motion.csv", tmp_path / "motion.png"
+    hide = no_matplotlib if hidden or under_sanitizer() else None
+    out = run("arm_record_and_plot.py", home, scale, table, png, extra_path=hide)
+    samples = int(number(r"(\d+) samples over", out))
+    rows = table.read_text().splitlines()
+    assert len(rows) == samples + 1 and rows[0].startswith("time,wall_time,controller_time,j1,")
+    assert f"CSV written to {table}: 66 columns" in out
+    if scale == "0":
+        assert "no speeds: the controller's clock did not move (time scale 0)" in out
+    else:
+        assert number(r"over ([0-9.]+) s of controller time", out) > 0
+        assert 0 < number(r"fastest joint speed: ([0-9.]+) rad/s", out) <= 3.15
+    if hide or importlib.util.find_spec("matplotlib") is None:
+        assert 'matplotlib is not installed: skipping the plot (pip install "velmo[plot]")' in out
+        assert not png.exists()
+    else:
+        assert f"plot written to {png}" in out and png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

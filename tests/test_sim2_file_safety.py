@@ -391,8 +391,8 @@ def test_without_home_the_default_is_the_accounts_own_folder_never_a_shared_one(
     for name in ("ZSIM_HOME", "XDG_DATA_HOME", "HOME"):
         monkeypatch.delenv(name, raising=False)
     account = pwd.getpwuid(os.geteuid()).pw_dir
-    assert sim.home() == os.path.join(account, ".local", "share", "zandrel-sim")
-    assert not sim.home().startswith(tempfile.gettempdir())
+    assert sim.files_folder() == os.path.join(account, ".local", "share", "zandrel-sim")
+    assert not sim.files_folder().startswith(tempfile.gettempdir())
 
 
 def test_the_default_folder_is_made_private(rc, monkeypatch, tmp_path):
@@ -427,7 +427,7 @@ def test_an_unsafe_default_folder_is_never_used(rc, sim, monkeypatch, tmp_path, 
     make(folder, tmp_path)
     before = sorted(str(p) for p in tmp_path.rglob("*"))
     with pytest.raises(OSError, match="no safe folder") as refused:
-        sim.home()
+        sim.files_folder()
     assert says in str(refused.value) and str(folder) in str(refused.value)
     rc.set_traj_sample_mode(1, "t")
     assert [rc.set_traj_sample_mode(0, "t"), rc.program_load("p"), rc.get_exist_traj_file_name(),
@@ -442,7 +442,7 @@ import os, velmo, zandrel_sim
 os.setgid(54321); os.setuid(54321)   # a user with no account: no HOME, no home directory
 rc = velmo.RC("127.0.0.1"); assert rc.login() == (0,)
 try:
-    zandrel_sim.Probe().home()
+    zandrel_sim.Probe().files_folder()
 except OSError as e:
     print(e)
 print(rc.program_load("p"), rc.get_exist_traj_file_name())

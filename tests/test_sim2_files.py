@@ -66,10 +66,12 @@ def test_the_folder_is_read_at_each_use(rc, sim, tmp_path, monkeypatch):
         (folder / "programs").mkdir(parents=True)
     write_program(first, "only-first", ["dout 0 1 1"])
     monkeypatch.setenv("ZSIM_HOME", str(first))
-    assert sim.home() == str(first)
+    assert sim.files_folder() == str(first)
+    with pytest.deprecated_call():  # the old name, which read as the arm's home pose
+        assert sim.home() == str(first)
     assert rc.program_load("only-first") == (0,)
     monkeypatch.setenv("ZSIM_HOME", str(second))
-    assert sim.home() == str(second)
+    assert sim.files_folder() == str(second)
     assert rc.program_load("only-first") == (FILE_NOT_FOUND,)
     rc.set_traj_sample_mode(1, "here")
     rc.set_traj_sample_mode(0, "here")
@@ -89,7 +91,7 @@ def test_the_default_folder_is_per_user(sim, tmp_path, monkeypatch, env, expecte
         monkeypatch.delenv(name, raising=False)
     for name, text in env.items():
         monkeypatch.setenv(name, text.format(tmp=tmp_path))
-    assert sim.home() == expected.format(tmp=tmp_path)
+    assert sim.files_folder() == expected.format(tmp=tmp_path)
 
 
 def test_reading_makes_no_folder(rc, tmp_path, monkeypatch, home):

@@ -2,6 +2,7 @@
 pause, resume and abort, the line and state reported, and what stops a
 program."""
 
+import math
 import os
 import subprocess
 import sys
@@ -133,7 +134,9 @@ def test_ending_a_program(parked, sim, stop):
     assert parked.program_abort() == (0,)  # nothing left to end
 
 
-def test_pause_in_a_move_holds_the_arm_where_it_is(arm, sim, home):
+def test_pause_in_a_move_brings_the_arm_to_rest_along_its_path(arm, sim, home):
+    """A pause is a controlled stop: from 0.2 rad/s at 180 deg/s^2 and the
+    joint jerk, at most 0.2 * (0.2 / acc + acc / jerk) / 2 further on."""
     sim.set_time_scale(1)
     target = list(HOME)
     target[0] += 1.0
@@ -142,9 +145,13 @@ def test_pause_in_a_move_holds_the_arm_where_it_is(arm, sim, home):
     arm.program_run()
     assert wait_until(lambda: joints(arm)[0] > HOME[0] + 0.01)
     arm.program_pause()
-    held = joints(arm)
+    paused = joints(arm)
     sim.set_time_scale(0)
-    assert joints(arm) == held and HOME[0] < held[0] < target[0]
+    held = joints(arm)
+    acc, jerk = math.pi, math.radians(9000)
+    assert paused[0] <= held[0] <= paused[0] + 0.2 * (0.2 / acc + acc / jerk) / 2 + 1e-9
+    assert HOME[0] < held[0] < target[0] and held[1:] == paused[1:]
+    assert joints(arm) == held  # holds there
     arm.program_resume()
     assert joints(arm) == pytest.approx(target, abs=1e-12)
 

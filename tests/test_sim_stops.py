@@ -12,8 +12,8 @@ import threading
 
 import pytest
 
-from motionkit import (DEFAULT_JOINT_ACC, DEFAULT_LINEAR_ACC, QUICK_JOINT_DEC, QUICK_LINEAR_DEC, SERVO_STOP_DEC,
-                       length, record_cycles, within)
+from motionkit import (DEFAULT_JOINT_ACC, DEFAULT_LINEAR_ACC, JOINT_JERK, LINEAR_JERK, QUICK_JERK_FACTOR,
+                       QUICK_JOINT_DEC, QUICK_LINEAR_DEC, SERVO_STOP_DEC, length, record_cycles, stop_duration, within)
 from simkit import ABORTED, ADDRESS, CYCLE, HOME, joints, tcp, wait_until, write_program
 
 STOP_AT = 150  # cycles into the move: cruising by then
@@ -57,6 +57,10 @@ STOPS = [
 DECELERATION = {  # of the leading joint (rad/s^2) and of the TCP (mm/s^2)
     ("joint", "controlled"): DEFAULT_JOINT_ACC, ("joint", "quick"): QUICK_JOINT_DEC,
     ("linear", "controlled"): DEFAULT_LINEAR_ACC, ("linear", "quick"): QUICK_LINEAR_DEC,
+}
+JERK = {  # the jerk the deceleration turns at (rad/s^3, mm/s^3)
+    ("joint", "controlled"): JOINT_JERK, ("joint", "quick"): QUICK_JERK_FACTOR * JOINT_JERK,
+    ("linear", "controlled"): LINEAR_JERK, ("linear", "quick"): QUICK_JERK_FACTOR * LINEAR_JERK,
 }
 
 
@@ -121,8 +125,8 @@ def test_each_stop_brings_the_arm_to_rest_at_its_deceleration(arm, manual, home,
     dec = DECELERATION[(move, kind)]
     slowing = [after_stop[k] - after_stop[k + 1] for k in range(len(after_stop) - 1)]
     within([s / CYCLE for s in slowing], dec, 1e-6)
-    # at rest after speed / dec, to within the cycle it ends in: finite and as documented
-    assert len(moving) == pytest.approx(cruise / dec / CYCLE, abs=1.0)
+    # at rest after the jerk-limited stop's time, to within the cycle it ends in: finite and as documented
+    assert len(moving) == pytest.approx(stop_duration(cruise, dec, JERK[(move, kind)]) / CYCLE, abs=1.0)
     assert max(off_the_path(motion, move, start_q, start_p)) < 1e-6  # along the path
 
 
@@ -170,7 +174,8 @@ def test_jog_stop_is_a_controlled_stop(arm, manual, home):
     speeds = leading_speeds(motion, "joint")
     assert speeds[STOP_AT - 1] == pytest.approx(1.0, rel=1e-9)
     within([(speeds[k] - speeds[k + 1]) / CYCLE for k in range(len(speeds) - 1)], DEFAULT_JOINT_ACC, 1e-6)
-    assert len([s for s in speeds[STOP_AT:] if s > 0]) == pytest.approx(1.0 / DEFAULT_JOINT_ACC / CYCLE, abs=1.0)
+    assert len([s for s in speeds[STOP_AT:] if s > 0]) == pytest.approx(
+        stop_duration(1.0, DEFAULT_JOINT_ACC, JOINT_JERK) / CYCLE, abs=1.0)
 
 
 def test_program_abort_is_a_controlled_stop(arm, manual, home):
@@ -190,8 +195,8 @@ def test_program_abort_is_a_controlled_stop(arm, manual, home):
     _, motion = record_cycles(arm, home, [run_then_abort])
     speeds = leading_speeds(motion, "joint")
     within([(speeds[k] - speeds[k + 1]) / CYCLE for k in range(len(speeds) - 1)], DEFAULT_JOINT_ACC, 1e-6)
-    assert len([s for s in speeds[STOP_AT:] if s > 0]) == pytest.approx(JOINT_SPEED / DEFAULT_JOINT_ACC / CYCLE,
-                                                                         abs=1.0)
+    assert len([s for s in speeds[STOP_AT:] if s > 0]) == pytest.approx(
+        stop_duration(JOINT_SPEED, DEFAULT_JOINT_ACC, JOINT_JERK) / CYCLE, abs=1.0)
     assert arm.program_run() == (0,)
 
 
@@ -217,9 +222,11 @@ def test_leaving_servo_mode_stops_the_stream_in_a_controlled_way(arm, manual, ho
     assert speeds[49] == pytest.approx(1.0, rel=1e-9)  # the 50th set-point, in the last cycle before leaving
     slowing = speeds[49:]
     within([(slowing[k] - slowing[k + 1]) / CYCLE for k in range(len(slowing) - 1)], SERVO_STOP_DEC, 1e-6)
-    assert len([s for s in slowing[1:] if s > 0]) == pytest.approx(1.0 / SERVO_STOP_DEC / CYCLE, abs=1.0)
+    stopping = stop_duration(1.0, SERVO_STOP_DEC, JOINT_JERK)
+    assert len([s for s in slowing[1:] if s > 0]) == pytest.approx(stopping / CYCLE, abs=1.0)
     assert all(qd[0] >= 0 for qd in motion.qd)  # on along its way, never back
-    assert joints(arm)[0] < HOME[0] + 51 * step + 1.0 ** 2 / (2 * SERVO_STOP_DEC) + 1e-9
+    # a jerk-limited stop's speed falls point-symmetrically: it covers half its speed times its time
+    assert joints(arm)[0] < HOME[0] + 51 * step + 1.0 * stopping / 2 + 1e-9
     assert arm.joint_move(HOME, 0, False, 1.0) == (0,)
 
 
@@ -254,15 +261,25 @@ def test_reads_show_the_arm_at_the_present_simulated_time(arm, manual):
     """However late the motion thread is (in manual time it never runs the
     cycles), every read shows the arm where it is at the present time: the
     profile of a 0.8 rad/s joint jog, sampled at the last whole cycle."""
-    speed, acc = 0.8, DEFAULT_JOINT_ACC
+    speed, acc, jerk = 0.8, DEFAULT_JOINT_ACC, JOINT_JERK
 
     def expected(t):
         t = math.floor(t / CYCLE + 1e-9) * CYCLE  # the cycles run: one a cycle from one cycle after the start
         if t <= 0:
             return HOME[0]
-        ramp = speed / acc
-        travel = acc * t * t / 2 if t < ramp else speed * t - speed * speed / (2 * acc)
-        return HOME[0] + travel
+        # the acceleration rises at the jerk for t1, holds acc until t1 + t2, falls for t1: then cruise
+        t1 = acc / jerk
+        t2 = speed / acc - t1
+        if t < t1:
+            return HOME[0] + jerk * t ** 3 / 6
+        x1, v1 = jerk * t1 ** 3 / 6, acc * t1 / 2
+        if t < t1 + t2:
+            u = t - t1
+            return HOME[0] + x1 + v1 * u + acc * u * u / 2
+        x2, v2 = x1 + v1 * t2 + acc * t2 * t2 / 2, v1 + acc * t2
+        u = min(t - t1 - t2, t1)
+        travel = x2 + v2 * u + acc * u * u / 2 - jerk * u ** 3 / 6
+        return HOME[0] + travel + speed * max(0.0, t - 2 * t1 - t2)
 
     assert arm.jog(0, 2, 1, speed, 0) == (0,)
     now, last = 0.0, HOME[0]

@@ -117,12 +117,14 @@ def test_only_the_edge_knows_the_probe():
 
 def test_every_probe_function_is_a_use_of_the_probe():
     # The journal starts at the probe's first use: each zsim_ function notes it
-    # before anything else, whatever it then does or refuses.
+    # before anything else, whatever it then does or refuses. Reading the
+    # simulated clock is not a use: velmo_arm's recorder reads it in scripts.
     declared = set(re.findall(r"^ZSIM_PROBE_API \w+ (zsim_\w+)\(", text(SIM / "zsim_probe.h"), re.M))
-    bodies = dict(re.findall(r"^(?:void|int) (zsim_\w+)\([^)]*\)\n\{\n(.*?)^\}", text(SIM / "edge" / "probe_api.cpp"),
-                             re.M | re.S))
+    bodies = dict(re.findall(r"^(?:void|int|double) (zsim_\w+)\([^)]*\)\n\{\n(.*?)^\}",
+                             text(SIM / "edge" / "probe_api.cpp"), re.M | re.S))
     assert declared and set(bodies) == declared
-    assert [name for name, body in bodies.items() if not body.lstrip().startswith("probe::note_use();")] == []
+    assert [name for name, body in bodies.items()
+            if not body.lstrip().startswith("probe::note_use();")] == ["zsim_time"]
 
 
 def test_one_guard_stops_exceptions_and_only_the_edge_exports():

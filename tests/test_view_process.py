@@ -143,7 +143,7 @@ RECORDING = """
     pose[2] -= 60
     assert robot.linear_move(pose, 0, True, 150) == (0,)
     assert robot.set_traj_sample_mode(0, "watched") == (0,)
-    with open(os.path.join(sim.home(), "trajectories", "watched")) as f:
+    with open(os.path.join(sim.files_folder(), "trajectories", "watched")) as f:
         print(f.read())
 """
 

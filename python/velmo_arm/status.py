@@ -35,7 +35,7 @@ def six(values: Vector, what: str = "value") -> Joints:
     return result
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, repr=False)
 class Status:
     """The controller's status snapshot, every element of `get_robot_status`
     named as docs/virtual-controller.md describes it (element 0 first).
@@ -71,6 +71,26 @@ class Status:
     tcp: Pose
     """The TCP pose in the current tool and user frame."""
 
+    def __repr__(self) -> str:
+        """The state, the joints and TCP, and only the IO channels that are on (non-zero)."""
+        state = ", ".join(f"{name}={getattr(self, name)!r}" for name in (
+            "error_code", "in_position", "powered", "enabled", "protective_stop", "servo_mode", "motions_queued",
+            "rapid_rate", "tool_id", "user_frame_id"))
+        io = [f"{label} {channel}" for label, values in self._io() for channel, v in enumerate(values) if v]
+        analog = {f"{label} {channel}": float(f"{v:.6g}") for label, values in self._analog()
+                  for channel, v in enumerate(values) if v}
+        return (f"Status({state}, joints={_short(self.joints)}, tcp={_short(self.tcp)}, on={io!r}"
+                + (f", analog={analog!r}" if analog else "") + ")")
+
+    def _io(self) -> Tuple[Tuple[str, Tuple[bool, ...]], ...]:
+        return (("cabinet DO", self.cabinet_digital_outputs), ("cabinet DI", self.cabinet_digital_inputs),
+                ("tool DO", self.tool_digital_outputs), ("tool DI", self.tool_digital_inputs),
+                ("extension DO", self.extension_digital_outputs))
+
+    def _analog(self) -> Tuple[Tuple[str, Tuple[float, ...]], ...]:
+        return (("cabinet AI", self.cabinet_analog_inputs), ("cabinet AO", self.cabinet_analog_outputs),
+                ("tool AI", self.tool_analog_inputs))
+
     @property
     def in_error(self) -> bool:
         """The controller is in its error state or stopped on a collision."""
@@ -94,6 +114,10 @@ StatusRecord = Tuple[
     Tuple[int, ...], Tuple[float, ...], Tuple[float, ...], Tuple[float, ...], Tuple[float, ...],
 ]
 """velmo's status tuple, as its stubs type it."""
+
+
+def _short(values: Tuple[float, ...]) -> str:
+    return "(" + ", ".join(f"{v:.6g}" for v in values) + ")"
 
 
 def _flags(values: Tuple[float, ...]) -> Tuple[bool, ...]:

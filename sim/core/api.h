@@ -37,6 +37,16 @@ int set_digital_input(const char *address, int iotype, int index, int value);
 int set_analog_input(const char *address, int iotype, int index, float value);
 /* 0, or -1 for an unknown or shut-down controller or a code of 0. */
 int trigger_fault(const char *address, int code);
+/* The same fault, due after `seconds` of simulated time or after `cycles`
+ * cycles of the arm's motion (fault_schedule.h): 0, or -1 as trigger_fault
+ * and for a negative or non-finite delay. */
+int trigger_fault_after(const char *address, int code, double seconds);
+int trigger_fault_after_cycles(const char *address, int code, long cycles);
+/* Simulated time now, seconds. */
+double simulated_time();
+/* The address a handle was given out for since the last reset (true), open
+ * or closed; false for a handle never given out. */
+bool handle_address(int handle, std::string &address);
 /* The controller's folder (true), or why it has none (false). */
 bool home(std::string &text);
 /* What the controller at `address` keeps and no getter reports, as a JSON

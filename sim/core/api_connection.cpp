@@ -64,6 +64,7 @@ ErrorCode shut_down(const RobotHandle *handle)
         zsim::motion::brake(rc, zsim::kAborted);
         rc.powered = rc.enabled = rc.drag = false;
         rc.shut_down = true;
+        rc.faults.clear(); /* a scheduled fault does not outlive the controller's run */
         return zsim::kOk;
     });
 }

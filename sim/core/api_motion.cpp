@@ -69,7 +69,7 @@ ErrorCode joint_motion(const RobotHandle *handle, const JointVector *joint_pos, 
         return zsim::start_motion(
             rc, lock,
             std::make_unique<zsim::JointSegment>(target, std::min(speed, cap),
-                                                 std::min(acc, zsim::limits::kMaxJointAcc),
+                                                 std::min(acc, zsim::arm::kMaxJointAcc),
                                                  blend_tolerance(tol, is_block)),
             target, is_block != 0);
     });
@@ -77,7 +77,7 @@ ErrorCode joint_motion(const RobotHandle *handle, const JointVector *joint_pos, 
 
 zsim::CartesianLimits path_limits(double speed, double acc)
 {
-    return {std::min(speed, zsim::arm::kMaxLinearSpeed), std::min(acc, zsim::limits::kMaxLinearAcc),
+    return {std::min(speed, zsim::arm::kMaxLinearSpeed), std::min(acc, zsim::arm::kMaxLinearAcc),
             zsim::arm::kOrientationSpeed, zsim::arm::kOrientationAcc};
 }
 

@@ -77,6 +77,48 @@ int trigger_fault(const char *address, int code)
     });
 }
 
+int trigger_fault_after(const char *address, int code, double seconds)
+{
+    if (!std::isfinite(seconds) || seconds < 0)
+        return -1;
+    return on_address(address, [&](Controller &c) {
+        if (code == 0 || c.shut_down)
+            return -1;
+        motion::catch_up(c);
+        c.faults.add_at(code, motion::now() + seconds);
+        motion::catch_up(c); /* an arm at rest takes one due now at once */
+        return 0;
+    });
+}
+
+int trigger_fault_after_cycles(const char *address, int code, long cycles)
+{
+    if (cycles < 0)
+        return -1;
+    return on_address(address, [&](Controller &c) {
+        if (code == 0 || c.shut_down)
+            return -1;
+        motion::catch_up(c);
+        c.faults.add_after_cycles(code, cycles);
+        return 0;
+    });
+}
+
+double simulated_time()
+{
+    Lock lock(library_mutex());
+    return motion::now();
+}
+
+bool handle_address(int handle, std::string &address)
+{
+    Lock lock(library_mutex());
+    const std::string *issued = issued_address(handle);
+    if (issued)
+        address = *issued;
+    return issued != nullptr;
+}
+
 bool home(std::string &text)
 {
     const files::Home found = files::home();

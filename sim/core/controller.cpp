@@ -6,6 +6,7 @@
 #include "events.h"
 
 #include <map>
+#include <vector>
 
 namespace zsim {
 
@@ -15,6 +16,7 @@ struct Registry {
     std::map<std::string, std::shared_ptr<Controller>> by_address;
     std::map<RobotHandle, std::shared_ptr<Controller>> by_handle;
     RobotHandle last_handle = 0;
+    std::vector<const Controller *> issued; /* issued[h - 1]: whose handle h is (controllers live until a reset) */
 };
 
 Registry &registry()
@@ -71,12 +73,21 @@ RobotHandle open_handle(const char *address)
     }
     const RobotHandle handle = ++r.last_handle;
     r.by_handle[handle] = c;
+    r.issued.push_back(c.get());
     return handle;
 }
 
 bool close_handle(RobotHandle handle)
 {
     return detail::registry().by_handle.erase(handle) > 0;
+}
+
+const std::string *issued_address(RobotHandle handle)
+{
+    const auto &issued = detail::registry().issued;
+    if (handle < 1 || static_cast<std::size_t>(handle) > issued.size())
+        return nullptr;
+    return &issued[static_cast<std::size_t>(handle) - 1]->address;
 }
 
 void post_event(const Controller &c, ErrorCode code)
@@ -100,6 +111,7 @@ void forget_controllers()
         motion::detach(*entry.second);
     r.by_address.clear();
     r.by_handle.clear();
+    r.issued.clear();
     r.last_handle = 0;
 }
 

@@ -94,6 +94,9 @@ std::shared_ptr<Controller> find_controller(const char *address);
 /* A new handle for `address`, making (or restarting) its controller. */
 RobotHandle open_handle(const char *address);
 bool close_handle(RobotHandle handle);
+/* The address `handle` was given out for since the last reset, open or
+ * closed; null for a handle never given out. */
+const std::string *issued_address(RobotHandle handle);
 /* Every known controller, in address order. */
 template <class F>
 void each_controller(F &&f);

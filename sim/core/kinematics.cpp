@@ -23,14 +23,6 @@
 
 namespace zsim {
 
-namespace {
-
-constexpr double kPi = 3.14159265358979323846;
-
-double deg(double degrees) { return degrees * kPi / 180.0; }
-
-} // namespace
-
 namespace arm {
 
 const std::array<DhRow, 6> kDh = {{
@@ -42,10 +34,9 @@ const std::array<DhRow, 6> kDh = {{
     {0.0, 0.0, 92.0},
 }};
 
-const Joints kLowerLimit = {deg(-270), deg(-180), deg(-160), deg(-270), deg(-270), deg(-360)};
-const Joints kUpperLimit = {deg(270), deg(180), deg(160), deg(270), deg(270), deg(360)};
-const Joints kMaxSpeed = {deg(180), deg(180), deg(180), deg(225), deg(225), deg(225)};
-const Joints kHome = {0.0, deg(90), deg(-90), deg(-90), deg(-90), 0.0};
+const Joints kLowerLimit = {degrees(-270), degrees(-180), degrees(-160), degrees(-270), degrees(-270), degrees(-360)};
+const Joints kUpperLimit = {degrees(270), degrees(180), degrees(160), degrees(270), degrees(270), degrees(360)};
+const Joints kHome = {0.0, degrees(90), degrees(-90), degrees(-90), degrees(-90), 0.0};
 
 bool at_limit(std::size_t joint, double q)
 {

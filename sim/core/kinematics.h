@@ -1,5 +1,5 @@
 /*
- * The virtual arm: its geometry, joint limits and speeds, forward and inverse
+ * The virtual arm: its geometry, joint limits, forward and inverse
  * kinematics, and the orientation conventions of the library's records.
  *
  * Geometry: six revolute joints, standard Denavit-Hartenberg parameters
@@ -16,6 +16,7 @@
 #ifndef ZSIM_KINEMATICS_H
 #define ZSIM_KINEMATICS_H
 
+#include "arm_limits.h"
 #include "zandrelAPI.h"
 
 #include <Eigen/Geometry>
@@ -38,20 +39,13 @@ struct DhRow {
 extern const std::array<DhRow, 6> kDh;
 extern const Joints kLowerLimit; /* rad */
 extern const Joints kUpperLimit; /* rad */
-extern const Joints kMaxSpeed;   /* rad/s */
 extern const Joints kHome;       /* where a new controller's arm stands */
 
 /* A joint at one of its limits: within kAtLimit of it (is_on_limit, the view). */
 constexpr double kAtLimit = 1e-6; /* rad */
 bool at_limit(std::size_t joint, double q);
 
-constexpr double kMaxLinearSpeed = 1500.0;     /* mm/s */
-constexpr double kMaxAngularSpeed = 3.14159265358979323846; /* rad/s, Cartesian orientation */
-
-constexpr double kDefaultJointAcc = 3.14159265358979323846; /* rad/s^2 */
-constexpr double kDefaultLinearAcc = 500.0;                  /* mm/s^2 */
-constexpr double kOrientationSpeed = 1.5707963267948966;     /* rad/s in linear and circular moves */
-constexpr double kOrientationAcc = 3.14159265358979323846;   /* rad/s^2 */
+/* Speeds, accelerations and jerks: arm_limits.h. */
 
 } // namespace arm
 

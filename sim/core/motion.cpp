@@ -141,9 +141,23 @@ void offer_blend(ArmMotion &a, const MotionContext &ctx)
         next.begun = true;
 }
 
+/* A fault scheduled for this moment (fault_schedule.h) stops the arm as
+ * zsim_trigger_fault does; `cycle_of_motion`: the arm is about to run one. */
+void fire_scheduled_fault(ArmMotion &a, double at, bool cycle_of_motion)
+{
+    if (a.faults.empty())
+        return;
+    const ErrorCode code = a.faults.take_due(at, cycle_of_motion);
+    if (code != kOk)
+        motion::fail(a, code);
+}
+
 /* One cycle of one arm. */
 void step(ArmMotion &a)
 {
+    if (!active(a))
+        return;
+    fire_scheduled_fault(a, instant() ? sim_now() : a.next_cycle, true);
     if (!active(a))
         return;
     QueuedSegment &front = a.queue.front();
@@ -353,7 +367,12 @@ void feed(ArmMotion &arm)
     resume(arm, was_active);
 }
 
-void catch_up(ArmMotion &arm) { run_due(arm, LONG_MAX); }
+void catch_up(ArmMotion &arm)
+{
+    run_due(arm, LONG_MAX);
+    if (!active(arm)) /* at rest: a fault due by time falls when someone looks */
+        fire_scheduled_fault(arm, sim_now(), false);
+}
 
 ErrorCode wait(Lock &lock, ArmMotion &arm, const std::shared_ptr<Completion> &done)
 {
@@ -427,6 +446,8 @@ void fail(ArmMotion &arm, ErrorCode code)
     stop(arm, StopKind::kQuick, code);
     arm.stopped_by_error(code);
 }
+
+double now() { return sim_now(); }
 
 double time_scale() { return core().scale; }
 

@@ -29,6 +29,7 @@
 #define ZSIM_MOTION_H
 
 #include "cycle.h"
+#include "fault_schedule.h"
 #include "library_lock.h"
 #include "segment.h"
 
@@ -78,6 +79,7 @@ public:
     ErrorCode stop_code = kOk;
     std::vector<std::shared_ptr<Completion>> ending; /* motions the stop took off the queue */
     double next_cycle = 0;           /* simulated time of its next cycle, while it moves */
+    FaultSchedule faults;            /* what a test scheduled (fault_schedule.h) */
 
     bool moving() const { return !queue.empty(); }
     /* A queued segment owns the arm (a program, a payload identification). */
@@ -137,6 +139,8 @@ void brake(ArmMotion &arm, ErrorCode why);
  * that ends every queued motion with `code`. */
 void fail(ArmMotion &arm, ErrorCode code);
 
+/* Simulated time now, seconds (the clock every arm's cycles are counted on). */
+double now();
 double time_scale();
 /* factor >= 0; leaves manual time; at 0 runs every queue to its end. */
 void set_time_scale(double factor);

@@ -56,7 +56,7 @@ ErrorCode ProgramSegment::start_line(const MotionContext &ctx, const ProgramLine
         const Joints target = joints_of(line);
         if (!within_limits(target))
             return kJointLimit;
-        const double acc = line.values[7] > 0 ? std::min(line.values[7], limits::kMaxJointAcc) : arm::kDefaultJointAcc;
+        const double acc = line.values[7] > 0 ? std::min(line.values[7], arm::kMaxJointAcc) : arm::kDefaultJointAcc;
         move_ = std::make_unique<JointSegment>(target, std::min(line.values[6], joint_speed_cap()), acc);
         return move_->begin(ctx, q);
     }
@@ -67,7 +67,7 @@ ErrorCode ProgramSegment::start_line(const MotionContext &ctx, const ProgramLine
         Joints end;
         if (const ErrorCode code = inverse_nearest(target * ctx.tool.inverse(), q, end))
             return code;
-        const double acc = line.values[7] > 0 ? std::min(line.values[7], limits::kMaxLinearAcc) : arm::kDefaultLinearAcc;
+        const double acc = line.values[7] > 0 ? std::min(line.values[7], arm::kMaxLinearAcc) : arm::kDefaultLinearAcc;
         const CartesianLimits limits{std::min(line.values[6], arm::kMaxLinearSpeed), acc,
                                      arm::kOrientationSpeed, arm::kOrientationAcc};
         move_ = std::make_unique<CartesianSegment>(target, limits);
@@ -80,14 +80,20 @@ ErrorCode ProgramSegment::start_line(const MotionContext &ctx, const ProgramLine
 bool ProgramSegment::request_stop(StopKind kind)
 {
     ending_ = true;
-    /* A paused program holds the arm at rest already. */
-    return !move_ || slot_.paused || move_->request_stop(kind);
+    return !move_ || move_->request_stop(kind);
 }
 
 StepResult ProgramSegment::step(const MotionContext &ctx, double dt, Joints &q)
 {
-    if (slot_.paused && !ending_)
+    if (slot_.paused && !ending_) { /* its move comes to rest along its path, then it holds */
+        if (move_ && !move_->pause()) {
+            const StepResult r = move_->step(ctx, dt, q);
+            return {StepResult::kRunning, r.error};
+        }
         return {StepResult::kHolding, kOk};
+    }
+    if (move_)
+        move_->resume();
     for (int n = 0; n < kInstantPerCycle; ++n) {
         if (move_) {
             const StepResult r = move_->step(ctx, dt, q);

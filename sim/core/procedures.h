@@ -21,8 +21,9 @@ namespace zsim {
 
 /* Walks a program line by line on the motion thread. Instant commands
  * (dout, an empty wait) run within the cycle that reaches them; a move or a
- * wait takes the cycles it needs. While the program is paused it holds: the
- * arm stays where it is until program_resume feeds it again. Moves follow
+ * wait takes the cycles it needs. A pause brings its move to rest along its
+ * path (a controlled stop), then holds (a wait stands still too) until
+ * program_resume feeds it again: the move goes on from there to its end. Moves follow
  * the rapid rate, waits do not. A stop ends the program once its move (if
  * any) has come to rest along its path. */
 class ProgramSegment final : public Segment {

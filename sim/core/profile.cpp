@@ -1,10 +1,12 @@
 /*
- * The speed profile (profile.h).
+ * The speed profile (profile.h): a few jerk-limited trajectories one after
+ * the other (speeding up, cruising, a blend's ramp, the way to rest).
  */
 #include "profile.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace zsim {
 
@@ -13,87 +15,66 @@ namespace {
 /* Accelerations this close to a limit count as within it (rounding). */
 constexpr double kLimitSlack = 1.0 + 1e-9;
 
-} // namespace
+constexpr double kUnbounded = std::numeric_limits<double>::infinity();
 
-/* ---- profile ------------------------------------------------------------------ */
+jerk::Limits generator_limits(const Profile::Limits &l) { return {l.speed, l.acc, l.jerk}; }
+
+/* To rest at `at` without passing it: at the limits when they can stop in
+ * time, harder (acceleration and jerk raised together) when they cannot.
+ * Limits lower than the present acceleration are raised to it, and a jerk
+ * too small to turn a braking acceleration before the speed reaches zero is
+ * raised to one that can: cutting the acceleration takes time while the
+ * speed runs on, and a braking arm would turn back (a lower rapid rate
+ * while slowing down scales the jerk by r^3). */
+jerk::Trajectory to_rest_short_of(const jerk::State &here, double at, jerk::Limits gl)
+{
+    gl.v = std::max(gl.v, std::abs(here.v));
+    gl.a = std::max(gl.a, std::abs(here.a));
+    if (here.a < 0)
+        gl.j = std::max(gl.j, here.a * here.a / (2 * std::max(here.v, 1e-12)) * (1 + 1e-9));
+    for (int i = 0; i < 80 && jerk::Trajectory::to_velocity(here, 0, gl).end().p > at; ++i) {
+        gl.a *= 1.25;
+        gl.j *= 1.25;
+    }
+    return jerk::Trajectory::to_rest(here, at, gl);
+}
+
+/* A ramp by dv over `time` within the acceleration and jerk of `l`. */
+bool ramp_fits(double dv, double time, const Profile::Limits &l)
+{
+    return time > 0 && jerk::Trajectory::ramp_acc(dv, time) <= l.acc * kLimitSlack &&
+           jerk::Trajectory::ramp_jerk(dv, time) <= l.jerk * kLimitSlack;
+}
+
+} // namespace
 
 void Profile::rebase()
 {
-    u0_ = u_;
-    w0_ = w_;
     t_ = 0;
-    total_ = 0;
+    end_ = 0;
     count_ = 0;
 }
 
-void Profile::append(double duration, double acc)
+void Profile::append(double begin, const jerk::Trajectory &path)
 {
-    if (!(duration > 0) || count_ == kMaxPieces)
+    if (count_ == kMaxParts)
         return;
-    pieces_[static_cast<std::size_t>(count_++)] = {duration, acc};
-    total_ += duration;
+    parts_[static_cast<std::size_t>(count_++)] = {begin, path};
+    end_ = begin + path.duration();
 }
 
 void Profile::evaluate()
 {
-    if (t_ >= total_) { /* at rest where the plan ends, exactly */
-        u_ = rest_;
-        w_ = 0;
+    int i = count_ - 1;
+    while (i > 0 && parts_[static_cast<std::size_t>(i)].begin > t_)
+        --i;
+    if (i < 0)
         return;
+    const Part &part = parts_[static_cast<std::size_t>(i)];
+    state_ = part.path.at(t_ - part.begin);
+    if (t_ >= end_) { /* at rest where the plan ends, exactly */
+        state_ = jerk::State{rest_, 0, 0};
     }
-    double u = u0_, w = w0_, left = t_;
-    for (int i = 0; i < count_ && left > 0; ++i) {
-        const Piece &p = pieces_[static_cast<std::size_t>(i)];
-        const double d = std::min(left, p.duration);
-        u += w * d + 0.5 * p.acc * d * d;
-        w += p.acc * d;
-        left -= d;
-    }
-    u_ = u;
-    w_ = std::max(w, 0.0);
-}
-
-bool Profile::add_ramp(double d, double w0, double w1, const Limits &limits)
-{
-    if (d <= 0 || w0 + w1 <= 0)
-        return std::abs(w1 - w0) <= 1e-12;
-    const double a = (w1 * w1 - w0 * w0) / (2 * d);
-    append(2 * d / (w0 + w1), a);
-    return a >= 0 ? a <= limits.acc * kLimitSlack : -a <= limits.dec * kLimitSlack;
-}
-
-bool Profile::add_trapezoid(double d, double w0, double w1, const Limits &limits, double first_dec)
-{
-    d = std::max(d, 0.0);
-    const double v = limits.speed;
-    if (w0 > v) { /* faster than the cruise speed (a lower rapid rate): come down first */
-        const double down = (w0 * w0 - v * v) / (2 * first_dec);
-        const double last = (v * v - w1 * w1) / (2 * limits.dec);
-        if (w1 <= v && d >= down + last) {
-            append((w0 - v) / first_dec, -first_dec);
-            append((d - down - last) / v, 0);
-            append((v - w1) / limits.dec, -limits.dec);
-            return true;
-        }
-        Limits harder = limits;
-        harder.dec = std::max(limits.dec, first_dec);
-        return add_ramp(d, w0, w1, harder);
-    }
-    /* Speed up to the peak, cruise, slow down: the peak the distance allows. */
-    const double peak2 =
-        (2 * limits.acc * limits.dec * d + limits.dec * w0 * w0 + limits.acc * w1 * w1) / (limits.acc + limits.dec);
-    const double top = std::max(w0, w1);
-    if (peak2 < top * top || w1 > v)
-        return add_ramp(d, w0, w1, limits);
-    const double peak = std::min(v, std::sqrt(peak2));
-    if (peak <= 0)
-        return true;
-    const double up = (peak * peak - w0 * w0) / (2 * limits.acc);
-    const double down = (peak * peak - w1 * w1) / (2 * limits.dec);
-    append((peak - w0) / limits.acc, limits.acc);
-    append(std::max(0.0, d - up - down) / peak, 0);
-    append((peak - w1) / limits.dec, -limits.dec);
-    return true;
 }
 
 void Profile::plan(double length, const Limits &limits)
@@ -101,90 +82,155 @@ void Profile::plan(double length, const Limits &limits)
     length_ = rest_ = std::max(length, 0.0);
     limits_ = limits;
     stopping_ = false;
-    u_ = w_ = 0;
+    state_ = {};
     rebase();
-    add_trapezoid(length_, 0, 0, limits, limits.dec);
+    append(0, jerk::Trajectory::to_rest(state_, length_, generator_limits(limits)));
     evaluate();
 }
 
 bool Profile::plan_with_head(double length, const Limits &limits, double wait, double speed, double time)
 {
-    if (!(time > 0) || speed > limits.speed * kLimitSlack || speed / time > limits.acc * kLimitSlack)
+    if (speed > limits.speed * kLimitSlack || !ramp_fits(speed, time, limits))
+        return false;
+    const jerk::Trajectory head = jerk::Trajectory::ramp({}, speed, time);
+    const jerk::Limits gl = generator_limits(limits);
+    /* the rest of the way must leave room to slow down without turning back */
+    if (jerk::Trajectory::to_velocity(head.end(), 0, gl).end().p > length)
         return false;
     Profile p;
     p.length_ = p.rest_ = length;
     p.limits_ = limits;
-    p.append(std::max(wait, 0.0), 0);
-    p.append(time, speed / time);
-    const double rest = length - speed * time / 2;
-    if (rest < 0 || !p.add_trapezoid(rest, speed, 0, limits, limits.dec))
-        return false;
+    wait = std::max(wait, 0.0);
+    p.append(0, jerk::Trajectory(0));
+    p.append(wait, head);
+    p.append(wait + time, jerk::Trajectory::to_rest(head.end(), length, gl));
     p.evaluate();
     *this = p;
     return true;
 }
 
-void Profile::retime(const Limits &limits, double transition)
+void Profile::retime(const Limits &limits, const Limits &transition)
 {
     const bool done = finished();
     limits_ = limits;
     if (stopping_ || done)
         return;
+    const jerk::State here = state_;
+    const jerk::Limits gl = generator_limits(limits);
     rebase();
-    add_trapezoid(rest_ - u_, w_, 0, limits, transition);
+    if (here.v > limits.speed) { /* down to the new speed at the transition's rates, then on */
+        const jerk::Limits down{limits.speed, std::max(transition.acc, std::abs(here.a)), transition.jerk};
+        const jerk::Trajectory change = jerk::Trajectory::to_velocity(here, limits.speed, down);
+        if (jerk::Trajectory::to_velocity(change.end(), 0, gl).end().p <= rest_) {
+            append(0, change);
+            append(change.duration(), to_rest_short_of(change.end(), rest_, gl));
+        } else { /* too near the end for that: to rest at the transition's rates */
+            append(0, to_rest_short_of(here, rest_, down));
+        }
+    } else {
+        append(0, to_rest_short_of(here, rest_, gl));
+    }
     evaluate();
 }
 
 double Profile::end_with_tail(double speed, double time)
 {
-    if (stopping_ || finished() || rest_ < length_ || !(time > 0))
+    if (stopping_ || finished() || rest_ < length_ || !ramp_fits(speed, time, limits_) || speed <= 0)
         return -1;
+    const double tail_from = length_ - speed * time / 2;
+    const jerk::Limits gl = generator_limits(limits_);
+    const jerk::State here = state_;
     Profile p = *this;
     p.rebase();
-    const double d = p.length_ - speed * time / 2 - p.u_;
-    if (d < 0 || !p.add_trapezoid(d, p.w_, speed, p.limits_, p.limits_.dec))
-        return -1;
-    const double start = p.total_;
-    p.append(time, -speed / time);
+    /* at cruise speed as long as it can, down to the blend's speed just in
+     * time; else down to it at once and on at that speed */
+    const double cruise = std::max(limits_.speed, speed);
+    const jerk::Trajectory up = jerk::Trajectory::to_velocity(here, cruise, gl);
+    const double down_way = jerk::Trajectory::to_velocity({0, cruise, 0}, speed, gl).end().p;
+    const double cruise_way = tail_from - up.end().p - down_way;
+    double tail_start;
+    if (cruise_way >= 0) {
+        p.append(0, up);
+        const double down_at = up.duration() + cruise_way / cruise;
+        const jerk::Trajectory down =
+            jerk::Trajectory::to_velocity({up.end().p + cruise_way, cruise, 0}, speed, gl);
+        p.append(down_at, down);
+        tail_start = down_at + down.duration();
+    } else {
+        const jerk::Trajectory down = jerk::Trajectory::to_velocity(here, speed, gl);
+        const double on_way = tail_from - down.end().p;
+        if (on_way < 0)
+            return -1;
+        p.append(0, down);
+        tail_start = down.duration() + on_way / speed;
+    }
+    p.append(tail_start, jerk::Trajectory::ramp({tail_from, speed, 0}, 0, time));
     p.evaluate();
     *this = p;
-    return start;
+    return tail_start;
 }
 
-void Profile::stop(double dec)
+void Profile::stop(double dec, double jerk)
 {
     const bool done = finished();
     stopping_ = true;
     if (done)
         return;
-    const double to = u_ + w_ * w_ / (2 * dec);
-    if (to >= rest_)
+    const jerk::State here = state_;
+    const jerk::Trajectory brake = jerk::Trajectory::to_velocity(here, 0, {kUnbounded, dec, jerk});
+    if (brake.end().p >= rest_)
         return; /* the plan comes to rest sooner */
     rebase();
-    append(w_ / dec, -dec);
-    rest_ = to;
+    rest_ = brake.end().p;
+    append(0, brake);
+    evaluate();
+}
+
+void Profile::pause(double dec, double jerk)
+{
+    if (!stopping_)
+        resume_rest_ = rest_;
+    stop(dec, jerk);
+}
+
+void Profile::resume(const Limits &limits)
+{
+    stopping_ = false;
+    limits_ = limits;
+    rest_ = std::max(resume_rest_, state_.p);
+    const jerk::State here = state_;
+    rebase();
+    append(0, to_rest_short_of(here, rest_, generator_limits(limits)));
     evaluate();
 }
 
 void Profile::stop_at(double at)
 {
-    at = std::clamp(at, u_, rest_);
+    at = std::clamp(at, state_.p, rest_);
+    const jerk::State here = state_;
     rebase();
-    add_trapezoid(at - u_, w_, 0, limits_, limits_.dec); /* harder than the limits only when it must */
     rest_ = at;
+    append(0, to_rest_short_of(here, at, generator_limits(limits_)));
     evaluate();
 }
 
-void Profile::brake(double speed, double dec)
+void Profile::brake(double speed, double dec, double jerk)
 {
-    length_ = rest_ = speed * speed / (2 * dec);
-    limits_ = {std::max(speed, 1e-12), dec, dec};
+    const jerk::Trajectory brake = jerk::Trajectory::to_velocity({0, speed, 0}, 0, {kUnbounded, dec, jerk});
+    length_ = rest_ = brake.end().p;
+    limits_ = {std::max(speed, 1e-12), dec, jerk};
     stopping_ = true;
-    u_ = 0;
-    w_ = speed;
+    state_ = {0, speed, 0};
     rebase();
-    append(speed / dec, -dec);
+    append(0, brake);
     evaluate();
+}
+
+double Profile::braked() const
+{
+    if (finished())
+        return rest_;
+    return jerk::Trajectory::to_velocity(state_, 0, {kUnbounded, limits_.acc, limits_.jerk}).end().p;
 }
 
 void Profile::advance(double dt)

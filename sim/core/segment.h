@@ -89,6 +89,13 @@ public:
     /* Come to rest along the path and then report done. True when already at
      * rest (nothing left to step). */
     virtual bool request_stop(StopKind) { return true; }
+    /* A program pauses its move: the move comes to rest along its path (a
+     * controlled stop) and then holds, keeping the rest of its way. True
+     * once at rest (asked again each cycle while paused). */
+    virtual bool pause() { return true; }
+    /* ... and goes on from where it is to its end, speeding up within its
+     * limits (at once, also while the pause is still slowing down). */
+    virtual void resume() {}
     /* Offered while this segment runs and `next` waits behind it: true when
      * this segment has begun `next` from `corner` (where this one ends) and
      * will step it along with its own end until this one is done. */

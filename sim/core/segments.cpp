@@ -12,8 +12,6 @@ namespace zsim {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 /* A joint may move this much more than its maximum speed in one cycle before a
  * Cartesian path counts as singular (rounding, not a real excess). */
 constexpr double kSpeedSlack = 1.0 + 1e-6;
@@ -21,6 +19,13 @@ constexpr double kSpeedSlack = 1.0 + 1e-6;
 /* A continuous Cartesian jog runs along a path this long (mm or rad) until
  * it is stopped or meets a place it cannot follow. */
 constexpr double kRayLength = 1e6;
+
+/* A joint move's TCP and flange speeds are sampled at this many points of
+ * its path; the largest chord per rad, times the margin, bounds the speed
+ * between samples (a chord of an arc a sixty-fourth of its turn long is
+ * within 0.01% of it). */
+constexpr int kTcpSamples = 64;
+constexpr double kTcpSampleMargin = 1.01;
 
 /* Blends: the blend speeds start at the moves' cruise speeds and shrink by
  * this factor until every limit holds; below the smallest share there is no
@@ -42,16 +47,9 @@ void PathSegment::follow_rate(const MotionContext &ctx)
 {
     if (ctx.rapid_rate == rate_ || partner_ || joined_)
         return; /* a blend keeps its plan; the new rate applies once it is over */
-    const double transition = std::max(limits(rate_).dec, limits(ctx.rapid_rate).dec);
+    const Profile::Limits transition = limits(std::max(rate_, ctx.rapid_rate));
     rate_ = ctx.rapid_rate;
     profile_.retime(limits(rate_), transition);
-}
-
-void PathSegment::join(PathSegment &next, double head_dec)
-{
-    partner_ = &next;
-    next.joined_ = true;
-    next.head_dec_ = head_dec;
 }
 
 bool PathSegment::plan_blend(PathSegment &next, double next_length, const Profile::Limits &next_limits, double sa,
@@ -63,23 +61,65 @@ bool PathSegment::plan_blend(PathSegment &next, double next_length, const Profil
         return false;
     profile_ = own;
     next.profile_ = head;
-    join(next, sb / time);
+    partner_ = &next;
+    next.joined_ = true;
     return true;
 }
 
-void PathSegment::end_blend()
+bool PathSegment::pause()
 {
+    if (!paused_ && !profile_.stopping()) {
+        paused_ = true;
+        profile_.pause(stop_dec(StopKind::kControlled), stop_jerk(StopKind::kControlled));
+    }
+    return profile_.finished();
+}
+
+void PathSegment::resume()
+{
+    if (!paused_)
+        return;
+    paused_ = false;
+    profile_.resume(limits(rate_));
+}
+
+bool PathSegment::rested()
+{
+    if (paused_ || !profile_.finished())
+        return false;
+    if (partner_ && profile_.stopping()) {
+        if (!partner_->profile_.finished())
+            return false; /* the blend's two stops end together */
+        partner_->absorbed_ = true;
+    }
     if (partner_)
         partner_->joined_ = false;
     partner_ = nullptr;
+    return true;
 }
 
+/* A stop during a blend stops both moves, each along its own path, from
+ * where each is: the arm (the sum of the two) keeps the stop's deceleration
+ * because the two share it, each in proportion to the time it needs to stop
+ * at the full rate, so that both come to rest together. */
 bool PathSegment::request_stop(StopKind kind)
 {
-    /* Joined by the move before it, a segment stops at the blend's own rate,
-     * which the two together keep within the limits. */
-    profile_.stop(joined_ && kind == StopKind::kControlled ? head_dec_ : stop_dec(kind));
-    return profile_.finished();
+    paused_ = false; /* a stop supersedes a pause: it rests no further than the pause would */
+    if (joined_ && stopped_with_partner_)
+        return profile_.finished(); /* the move before it stopped both */
+    if (!partner_) {
+        profile_.stop(stop_dec(kind), stop_jerk(kind));
+        return profile_.finished();
+    }
+    const auto need = [kind](const PathSegment &s) {
+        return std::abs(s.profile_.speed()) / s.stop_dec(kind) + std::abs(s.profile_.acceleration()) / s.stop_jerk(kind);
+    };
+    const double mine = need(*this), theirs = need(*partner_);
+    const double share = mine + theirs > 0 ? std::clamp(mine / (mine + theirs), 1e-6, 1 - 1e-6) : 0.5;
+    profile_.stop(share * stop_dec(kind), share * stop_jerk(kind));
+    partner_->profile_.stop((1 - share) * partner_->stop_dec(kind), (1 - share) * partner_->stop_jerk(kind));
+    partner_->stopped_with_partner_ = true;
+    return profile_.finished() && partner_->profile_.finished();
 }
 
 /* Tries blend speeds from the cruise speeds (share 1) down: `fits(share)`
@@ -103,12 +143,35 @@ JointSegment::JointSegment(const Joints &target, double speed, double acc, doubl
 
 Profile::Limits JointSegment::limits(double rate) const
 {
-    return {speed_ * rate, acc_ * rate * rate, acc_ * rate * rate};
+    return {std::min(speed_ * rate, tcp_cap_), acc_ * rate * rate, arm::kJointJerk * rate * rate * rate};
+}
+
+/* How fast the path may be followed so that neither the TCP nor the flange
+ * passes the TCP speed maximum: their speed is the path speed times how far
+ * they move per rad of the path, which kinematics samples along it. */
+double JointSegment::tcp_speed_cap(const MotionContext &ctx) const
+{
+    double most = 0; /* mm per rad of the path, the larger of TCP and flange */
+    Eigen::Vector3d tcp = ctx.tcp_in_base(start_).translation(), flange = forward(start_).translation();
+    for (int i = 1; i <= kTcpSamples; ++i) {
+        const Joints q = at(length_ * i / kTcpSamples);
+        const Eigen::Vector3d t = ctx.tcp_in_base(q).translation(), f = forward(q).translation();
+        most = std::max({most, (t - tcp).norm(), (f - flange).norm()});
+        tcp = t;
+        flange = f;
+    }
+    most *= kTcpSamples / length_ * kTcpSampleMargin;
+    return most > 0 ? arm::kMaxLinearSpeed / most : std::numeric_limits<double>::infinity();
 }
 
 double JointSegment::stop_dec(StopKind kind) const
 {
-    return kind == StopKind::kQuick ? limits::kQuickJointDec : std::max(acc_, arm::kDefaultJointAcc);
+    return kind == StopKind::kQuick ? arm::kQuickJointDec : std::max(acc_, arm::kDefaultJointAcc);
+}
+
+double JointSegment::stop_jerk(StopKind kind) const
+{
+    return kind == StopKind::kQuick ? arm::kQuickJerkFactor * arm::kJointJerk : arm::kJointJerk;
 }
 
 ErrorCode JointSegment::begin(const MotionContext &ctx, const Joints &now)
@@ -117,6 +180,7 @@ ErrorCode JointSegment::begin(const MotionContext &ctx, const Joints &now)
     length_ = 0;
     for (std::size_t j = 0; j < 6; ++j)
         length_ = std::max(length_, std::abs(target_[j] - start_[j]));
+    tcp_cap_ = length_ > 0 ? tcp_speed_cap(ctx) : std::numeric_limits<double>::infinity();
     plan(ctx, length_);
     return kOk;
 }
@@ -134,10 +198,12 @@ Joints JointSegment::at(double u) const
 
 StepResult JointSegment::step(const MotionContext &ctx, double dt, Joints &q)
 {
+    if (absorbed_)
+        return {StepResult::kDone, kOk};
     follow_rate(ctx);
     profile_.advance(dt);
     const double u = profile_.position();
-    if (profile_.finished() && u <= 0 && length_ > 0)
+    if (profile_.finished() && u <= 0 && length_ > 0 && !paused_)
         return {StepResult::kDone, kOk}; /* stopped before it moved: the arm may not be on this path */
     Joints here = at(u);
     if (partner_) { /* blending: the next move's way from the corner adds to this one's */
@@ -148,19 +214,20 @@ StepResult JointSegment::step(const MotionContext &ctx, double dt, Joints &q)
             here[j] += there[j] - next.start_[j];
     }
     q = here;
-    if (!profile_.finished())
+    if (!rested())
         return {StepResult::kRunning, kOk};
-    end_blend();
     return {StepResult::kDone, u >= length_ ? end_code_ : kOk};
 }
 
 /* The blend of two joint moves: this one's end and the next one's start run
- * at once, this one slowing evenly from speed sa to rest and the next one
- * speeding up evenly from rest to sb over the same time T. Each joint's
- * speed is then at most the larger of the two moves' and its acceleration at
- * most (|ea| sa + |eb| sb) / T, where ea, eb are the moves' directions per
- * rad of their longest joint; the arm leaves this path sa T / 2 before the
- * corner and joins the next sb T / 2 after it (in rad of the longest joint). */
+ * at once, this one slowing from speed sa to rest and the next one speeding
+ * up from rest to sb over the same time T, both by the same ramp
+ * (jerk_limited.h). Each joint's speed is then at most the larger of the two
+ * moves', its acceleration at most 4 (|ea| sa + |eb| sb) / (3 T) and its
+ * jerk 16 (|ea| sa + |eb| sb) / (3 T^2), where ea, eb are the moves'
+ * directions per rad of their longest joint; the arm leaves this path
+ * sa T / 2 before the corner and joins the next sb T / 2 after it (in rad of
+ * the longest joint). */
 bool JointSegment::blend(Segment &next, const MotionContext &ctx, const Joints &corner)
 {
     auto *b = dynamic_cast<JointSegment *>(&next);
@@ -171,15 +238,16 @@ bool JointSegment::blend(Segment &next, const MotionContext &ctx, const Joints &
     if (b->begin(ctx, corner) != kOk || b->length_ <= 0)
         return false;
     const Profile::Limits la = limits(rate_), lb = b->limits(rate_);
-    const double acc = std::min(la.acc, lb.acc);
+    const double acc = std::min(la.acc, lb.acc), jerk = std::min(la.jerk, lb.jerk);
     return search_blend([&](double share) {
         const double sa = share * la.speed, sb = share * lb.speed;
-        double time = 0;
+        double change = 0; /* the largest change of a joint's speed */
         for (std::size_t j = 0; j < 6; ++j) {
             const double ea = std::abs(target_[j] - start_[j]) / length_;
             const double eb = std::abs(b->target_[j] - b->start_[j]) / b->length_;
-            time = std::max(time, (ea * sa + eb * sb) / acc);
+            change = std::max(change, ea * sa + eb * sb);
         }
+        const double time = std::max(4 * change / (3 * acc), std::sqrt(16 * change / (3 * jerk)));
         const double leave = sa * time / 2, enter = sb * time / 2;
         if (leave > tol_ || enter > tol_)
             return false;
@@ -301,7 +369,7 @@ Profile::Limits CartesianSegment::limits(double rate) const
 {
     double speed = limits_.speed, acc = limits_.acc;
     if (shape_ == Shape::kArc && radius_ > 0) {
-        speed = std::min(speed, std::sqrt(limits::kCentripetalShare * acc * radius_));
+        speed = std::min(speed, std::sqrt(arm::kCentripetalShare * acc * radius_));
         const double centripetal = speed * speed / radius_;
         acc = std::sqrt(acc * acc - centripetal * centripetal);
     }
@@ -316,16 +384,33 @@ Profile::Limits CartesianSegment::limits(double rate) const
     }
     if (!std::isfinite(u_speed))
         return {1, 1, 1}; /* no path */
-    return {u_speed * rate, u_acc * rate * rate, u_acc * rate * rate};
+    return {u_speed * rate, u_acc * rate * rate, path_jerk(1.0) * rate * rate * rate};
+}
+
+/* The jerk along the path (path units) that keeps the TCP's and the
+ * orientation's jerks within theirs times `factor`. */
+double CartesianSegment::path_jerk(double factor) const
+{
+    double jerk = std::numeric_limits<double>::infinity();
+    if (mm_per_u_ > 0)
+        jerk = factor * arm::kLinearJerk / mm_per_u_;
+    if (rad_per_u_ > 0)
+        jerk = std::min(jerk, factor * arm::kOrientationJerk / rad_per_u_);
+    return std::isfinite(jerk) ? jerk : 1.0;
+}
+
+double CartesianSegment::stop_jerk(StopKind kind) const
+{
+    return path_jerk(kind == StopKind::kQuick ? arm::kQuickJerkFactor : 1.0);
 }
 
 double CartesianSegment::stop_dec(StopKind kind) const
 {
     const bool quick = kind == StopKind::kQuick;
-    double acc = quick ? limits::kQuickLinearDec : std::max(limits_.acc, arm::kDefaultLinearAcc);
-    const double turn = quick ? limits::kQuickOrientationDec : std::max(limits_.rot_acc, arm::kOrientationAcc);
+    double acc = quick ? arm::kQuickLinearDec : std::max(limits_.acc, arm::kDefaultLinearAcc);
+    const double turn = quick ? arm::kQuickOrientationDec : std::max(limits_.rot_acc, arm::kOrientationAcc);
     if (shape_ == Shape::kArc && radius_ > 0) {
-        const double speed = std::min(limits_.speed, std::sqrt(limits::kCentripetalShare * limits_.acc * radius_));
+        const double speed = std::min(limits_.speed, std::sqrt(arm::kCentripetalShare * limits_.acc * radius_));
         const double centripetal = speed * speed / radius_;
         acc = std::sqrt(acc * acc - centripetal * centripetal);
     }
@@ -380,10 +465,9 @@ void CartesianSegment::look_ahead(const MotionContext &ctx, double dt)
     if (wall_ == kOk) {
         Profile next = profile_;
         next.advance(dt);
-        const Profile::Limits &l = profile_.limits();
-        scan_to(ctx, next.position() + next.speed() * next.speed() / (2 * l.dec) + l.speed * dt);
+        scan_to(ctx, next.braked() + profile_.limits().speed * dt);
     }
-    if (wall_ != kOk && !walled_ && !joined_) {
+    if (wall_ != kOk && !walled_ && !joined_ && !paused_) {
         profile_.stop_at(scanned_);
         walled_ = true;
     }
@@ -427,11 +511,13 @@ void CartesianSegment::scan_to(const MotionContext &ctx, double until)
 
 StepResult CartesianSegment::step(const MotionContext &ctx, double dt, Joints &q)
 {
+    if (absorbed_)
+        return {StepResult::kDone, kOk};
     follow_rate(ctx);
     look_ahead(ctx, dt);
     profile_.advance(dt);
     const double u = profile_.position();
-    if (profile_.finished() && u <= 0 && end_u_ > 0) /* never moved: the arm may not be on this path */
+    if (profile_.finished() && u <= 0 && end_u_ > 0 && !paused_) /* never moved: the arm may not be on this path */
         return {StepResult::kDone, wall_};
     Pose tcp = at(u);
     if (partner_) { /* blending: the next move's way from the corner adds to this one's */
@@ -445,9 +531,8 @@ StepResult CartesianSegment::step(const MotionContext &ctx, double dt, Joints &q
     const ErrorCode code = track(tcp * ctx.tool.inverse(), q);
     if (code != kOk)
         return {StepResult::kRunning, code};
-    if (!profile_.finished())
+    if (!rested())
         return {StepResult::kRunning, kOk};
-    end_blend();
     const bool at_wall = wall_ != kOk && u >= scanned_;
     if (at_wall && wall_ == kJointLimit)
         q = limit_q_; /* the rest of the bisection's last interval: at most 1e-12 of the path */
@@ -456,11 +541,12 @@ StepResult CartesianSegment::step(const MotionContext &ctx, double dt, Joints &q
 
 /* The blend of two Cartesian moves, as for joint moves but in the TCP's
  * space: this move's end and the next one's start run at once over time T,
- * this one slowing evenly from TCP speed va to rest, the next speeding up
- * from rest to vb (their turns likewise, wa and wb). The TCP's speed is then
- * at most the larger of the two, its acceleration at most (va + vb) / T plus
- * the centripetal accelerations of arcs, and the orientation's acceleration
- * at most (wa + wb) / T + wa wb / 4 (the two turns about different axes).
+ * this one slowing from TCP speed va to rest, the next speeding up from rest
+ * to vb (their turns likewise, wa and wb), both by the same ramp. The TCP's
+ * speed is then at most the larger of the two, its acceleration at most
+ * 4 (va + vb) / (3 T) plus the centripetal accelerations of arcs, its jerk
+ * along the paths 16 (va + vb) / (3 T^2), and the orientation's acceleration
+ * at most 4 (wa + wb) / (3 T) + wa wb / 4 (the two turns about different axes).
  * The arm leaves this path va T / 2 before the corner and joins the next
  * vb T / 2 after it; every point between lies within the larger of the two
  * of the corner. */
@@ -490,11 +576,16 @@ bool CartesianSegment::blend(Segment &next, const MotionContext &ctx, const Join
         const double turn_spare = turn_acc - wa * wb / 4;
         if (spare <= 0 || turn_spare <= 0)
             return false;
-        const double time = std::max((va + vb) / spare, (wa + wb) / turn_spare);
+        const double r3 = r2 * rate_;
+        const double time = std::max({4 * (va + vb) / (3 * spare), 4 * (wa + wb) / (3 * turn_spare),
+                                      std::sqrt(16 * (va + vb) / (3 * arm::kLinearJerk * r3)),
+                                      std::sqrt(16 * (wa + wb) / (3 * arm::kOrientationJerk * r3))});
         if (!(time > 0) || va * time / 2 > tol_ || vb * time / 2 > tol_)
             return false;
         /* ... and the next one clear as far as it goes joined, and then stops */
-        const double clear = sb * time / 2 + sb * sb / (2 * lb.dec) + lb.speed * kCycle;
+        const double stopping =
+            jerk::Trajectory::to_velocity({0, sb, 0}, 0, {lb.speed, lb.acc, lb.jerk}).end().p;
+        const double clear = sb * time / 2 + stopping + lb.speed * kCycle;
         b->scan_to(ctx, clear);
         if (b->wall_ != kOk && b->scanned_ < clear)
             return false;

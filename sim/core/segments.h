@@ -26,66 +26,46 @@
 
 namespace zsim {
 
-/* Accelerations beyond the defaults of kinematics.h: what moves are capped
- * at, and what the stops decelerate at (docs/virtual-controller.md). */
-namespace limits {
-
-constexpr double kPi = 3.14159265358979323846;
-
-constexpr double kMaxJointAcc = 4 * kPi;      /* rad/s^2 (720 deg/s^2): joint moves are capped here */
-constexpr double kMaxLinearAcc = 5000.0;      /* mm/s^2: Cartesian moves are capped here */
-
-/* Quick stops (faults, protective stops, disable_robot): twice the maxima. */
-constexpr double kQuickJointDec = 8 * kPi;    /* rad/s^2 */
-constexpr double kQuickLinearDec = 10000.0;   /* mm/s^2 */
-constexpr double kQuickOrientationDec = 4 * kPi; /* rad/s^2 */
-
-/* A servo stream has no acceleration of its own: leaving servo mode brings
- * it to rest at the maximum joint acceleration. */
-constexpr double kServoStopDec = kMaxJointAcc;
-
-/* On an arc the centripetal acceleration v^2/r takes at most this share of
- * the commanded acceleration; the tangential one what is left. */
-constexpr double kCentripetalShare = 0.8;
-
-} // namespace limits
-
 /* A move along a path, by a Profile: what joint and Cartesian moves share
  * (the rapid rate, stops, the blend bookkeeping). */
 class PathSegment : public Segment {
 public:
     bool request_stop(StopKind kind) override;
+    bool pause() override;
+    void resume() override;
     int jog_axis() const override { return jog_axis_; }
 
 protected:
     PathSegment(double tol, int jog_axis) : tol_(tol), jog_axis_(jog_axis) {}
     /* The profile's limits at rapid rate `rate`, in path units. */
     virtual Profile::Limits limits(double rate) const = 0;
-    /* The deceleration (path units) of a stop of this kind. */
+    /* The deceleration and jerk (path units) of a stop of this kind. */
     virtual double stop_dec(StopKind kind) const = 0;
+    virtual double stop_jerk(StopKind kind) const = 0;
 
     /* Plans from rest over `length` at the context's rapid rate. */
     void plan(const MotionContext &ctx, double length);
     /* A new rapid rate: re-plans (not while blending or stopping). */
     void follow_rate(const MotionContext &ctx);
-    /* Joins `next` as this segment's blend partner: it begins now, stopping
-     * at `head_dec` while joined. */
-    void join(PathSegment &next, double head_dec);
     /* A blend over `time`: this profile slows from `sa` to rest at its end,
      * while next's (over `next_length` under `next_limits`) speeds up from
      * rest to `sb`; then joins it. False, nothing changed, when either
      * profile cannot do that. */
     bool plan_blend(PathSegment &next, double next_length, const Profile::Limits &next_limits, double sa,
                     double sb, double time);
-    /* This segment has ended: its partner goes on alone. */
-    void end_blend();
+    /* After a step: true when the arm has come to rest at this segment's end
+     * or, stopped during a blend, where both moves' stops brought it (the
+     * partner then ends without moving: the arm stays there). */
+    bool rested();
     Profile profile_;
     double rate_ = 1;          /* the rapid rate the profile follows */
     double tol_;               /* blend tolerance; 0: stop at the target */
     int jog_axis_;
     PathSegment *partner_ = nullptr; /* the next segment, while this one blends into it */
     bool joined_ = false;      /* this segment was begun by the one before, which steps it */
-    double head_dec_ = 0;      /* while joined: its stop deceleration (the blend's own rate) */
+    bool stopped_with_partner_ = false; /* joined, and stopped by the one before together with it */
+    bool absorbed_ = false;    /* its blend was stopped and ended where the two came to rest */
+    bool paused_ = false;      /* a program's pause: at rest short of the end, not done */
 };
 
 /* Joints along a straight line of joint space from where the arm stands to
@@ -102,11 +82,14 @@ public:
 private:
     Profile::Limits limits(double rate) const override;
     double stop_dec(StopKind kind) const override;
+    double stop_jerk(StopKind kind) const override;
     Joints at(double u) const;
+    double tcp_speed_cap(const MotionContext &ctx) const;
 
     Joints start_{}, target_;
     double length_ = 0; /* rad travelled by the joint that travels furthest */
     double speed_, acc_;
+    double tcp_cap_ = 0; /* rad/s of the path that keeps the TCP and flange within their maximum speed */
     ErrorCode end_code_;
 };
 
@@ -146,6 +129,8 @@ private:
 
     Profile::Limits limits(double rate) const override;
     double stop_dec(StopKind kind) const override;
+    double stop_jerk(StopKind kind) const override;
+    double path_jerk(double factor) const;
     /* The TCP (base frame) at path parameter u. */
     Pose at(double u) const;
     /* Follows the path ahead far enough to stop before where it cannot be

@@ -13,8 +13,6 @@ namespace zsim {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 /* A set-point may ask this much more than a joint's maximum speed before it
  * is refused (rounding, not a real excess). */
 constexpr double kSpeedSlack = 1.0 + 1e-6;
@@ -97,11 +95,12 @@ StepResult ServoSegment::step(const MotionContext &ctx, double dt, Joints &q)
 
 bool ServoSegment::request_stop(StopKind kind)
 {
-    const double dec = kind == StopKind::kQuick ? limits::kQuickJointDec : limits::kServoStopDec;
+    const double dec = kind == StopKind::kQuick ? arm::kQuickJointDec : arm::kServoStopDec;
+    const double jerk = kind == StopKind::kQuick ? arm::kQuickJerkFactor * arm::kJointJerk : arm::kJointJerk;
     current_.steps = waiting_.steps = 0;
     if (stopping_) { /* a quick stop after a controlled one: harder from here */
-        if (dec > brake_.limits().dec)
-            brake_.stop(dec);
+        if (dec > brake_.limits().acc)
+            brake_.stop(dec, jerk);
         return brake_.finished();
     }
     stopping_ = true;
@@ -123,7 +122,7 @@ bool ServoSegment::request_stop(StopKind kind)
             room = std::min(room, (arm::kLowerLimit[j] - output_[j]) / brake_direction_[j]);
     }
     brake_from_ = output_;
-    brake_.brake(speed, std::max(dec, speed * speed / (2 * std::max(room, 1e-9))));
+    brake_.brake(speed, std::max(dec, speed * speed / (2 * std::max(room, 1e-9))), jerk);
     return false;
 }
 

@@ -3,6 +3,7 @@
  */
 #include "view/snapshot.h"
 
+#include "core/arm_limits.h"
 #include "core/io.h"
 #include "core/json.h"
 #include "core/kinematics.h"

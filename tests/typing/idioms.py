@@ -3,6 +3,7 @@ the documented idioms of velmo (through its stubs) and of velmo_arm must be
 accepted, and the misuses marked `type: ignore` must be rejected (both
 checkers report an ignore that is not needed)."""
 
+import math
 from typing import List, Tuple
 
 import numpy as np
@@ -55,6 +56,27 @@ with velmo_arm.connect("127.0.0.1", enable=True) as arm:
         assert_type(e.message, str)
 
 
+    arm.move_circular(via=(300, 50, 400, 3.14, 0, 0), end=(300, 100, 400, 3.14, 0, 0), speed=50.0)
+    arm.move_circular((300, 50, 400, 3.14, 0, 0), (300, 100, 400, 3.14, 0, 0), 50.0)  # type: ignore[call-arg]
+    arm.move_path([velmo_arm.LineTo(np.zeros(6), 100.0, blend=5.0), velmo_arm.JointTo(np.zeros(6), 1.0)])
+    arm.move_path([(0.0,) * 6])  # type: ignore[list-item]
+    arm.jog(2, 0.5, space=velmo_arm.JogSpace.JOINT, by=-0.1)
+    arm.wait_for_input(0, group=velmo_arm.IOGroup.TOOL, timeout=2.0)
+    with arm.record(rate_hz=125) as rec:
+        arm.move_joints(np.zeros(6), 1.0, timeout=math.inf)
+    assert_type(rec.samples[0], velmo_arm.Sample)
+    assert_type(rec.samples[0].status.joints, Six)
+    rec.to_csv("motion.csv")
+    robot.jog(2, velmo_arm.JogMode.BY, velmo_arm.JogSpace.JOINT, 0.5, -0.1)
+    robot.joint_move(np.zeros(6), velmo_arm.MoveMode.RELATIVE, False, 0.5)
+    trajectory = velmo_arm.read_trajectory("square")
+    assert_type(trajectory.samples[0].pose, velmo_arm.Pose)
+
+
 async def two_arms(left: velmo_arm.Arm, right: velmo_arm.Arm) -> None:
     await left.move_joints_async(np.zeros(6), 1.0)
     await right.wait_async(timeout=2.0)
+    async with left.servo_async(rate_hz=125) as stream:
+        await stream.send(np.zeros(6))
+    await left.move_path_async([velmo_arm.JointTo(np.zeros(6), 1.0)])
+    await right.wait_for_input_async(3, value=False)

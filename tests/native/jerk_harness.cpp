@@ -1,0 +1,70 @@
+/*
+ * A C face of the jerk-limited generator (sim/core/jerk_limited.h) for the
+ * tests, which build it with the generator's source and call it through
+ * ctypes. Never shipped.
+ */
+#include "jerk_limited.h"
+
+using zsim::jerk::Limits;
+using zsim::jerk::State;
+using zsim::jerk::Trajectory;
+
+namespace {
+
+void sample(const Trajectory &t, const double *times, int count, double *out)
+{
+    for (int i = 0; i < count; ++i) {
+        const State s = t.at(times[i]);
+        out[3 * i] = s.p;
+        out[3 * i + 1] = s.v;
+        out[3 * i + 2] = s.a;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+/* kind 0: to rest at `goal`; 1: to velocity `goal`; 2: to rest at `goal` in
+ * `duration` seconds. Samples the trajectory at `times` into out (p, v, a
+ * each); returns its duration, or -1 when kind 2 cannot be done. */
+__attribute__((visibility("default"))) double jerk_plan(int kind, const double *state, double goal,
+                                                        const double *limits, double duration,
+                                                        const double *times, int count, double *out)
+{
+    const State from{state[0], state[1], state[2]};
+    const Limits lim{limits[0], limits[1], limits[2]};
+    Trajectory t;
+    if (kind == 0)
+        t = Trajectory::to_rest(from, goal, lim);
+    else if (kind == 1)
+        t = Trajectory::to_velocity(from, goal, lim);
+    else if (!Trajectory::to_rest_in(from, goal, lim, duration, &t))
+        return -1;
+    sample(t, times, count, out);
+    return t.duration();
+}
+
+/* `count` coordinates (states: p, v, a each; limits: v, a, j each) to rest
+ * together; samples each at `times` into out[coordinate][time][p, v, a].
+ * Returns the common duration. */
+__attribute__((visibility("default"))) double jerk_synchronised(const double *states, const double *goals,
+                                                                const double *limits, int count,
+                                                                const double *times, int samples, double *out)
+{
+    State from[8];
+    Limits lim[8] = {};
+    Trajectory t[8];
+    if (count > 8)
+        return -1;
+    for (int i = 0; i < count; ++i) {
+        from[i] = State{states[3 * i], states[3 * i + 1], states[3 * i + 2]};
+        lim[i] = Limits{limits[3 * i], limits[3 * i + 1], limits[3 * i + 2]};
+    }
+    const double duration = zsim::jerk::synchronised(from, goals, lim, static_cast<std::size_t>(count), t);
+    for (int i = 0; i < count; ++i)
+        sample(t[i], times, samples, out + 3 * samples * i);
+    return duration;
+}
+
+} // extern "C"
