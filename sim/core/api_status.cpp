@@ -114,14 +114,13 @@ ErrorCode is_in_drag_mode(const RobotHandle *handle, int32_t *in_drag)
     return read_state(handle, in_drag, [](const Controller &rc, int32_t &v) { v = rc.drag; });
 }
 
-/* 1 when a joint stands at one of its limits (within 1e-6 rad). */
+/* 1 when a joint stands at one of its limits (arm::at_limit). */
 ErrorCode is_on_limit(const RobotHandle *handle, int32_t *on_limit)
 {
     return read_state(handle, on_limit, [](const Controller &rc, int32_t &v) {
         v = 0;
         for (std::size_t j = 0; j < 6; ++j)
-            if (rc.joints[j] <= zsim::arm::kLowerLimit[j] + 1e-6 ||
-                rc.joints[j] >= zsim::arm::kUpperLimit[j] - 1e-6)
+            if (zsim::arm::at_limit(j, rc.joints[j]))
                 v = 1;
     });
 }

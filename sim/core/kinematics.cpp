@@ -38,6 +38,11 @@ const Joints kLowerLimit = {degrees(-270), degrees(-180), degrees(-160), degrees
 const Joints kUpperLimit = {degrees(270), degrees(180), degrees(160), degrees(270), degrees(270), degrees(360)};
 const Joints kHome = {0.0, degrees(90), degrees(-90), degrees(-90), degrees(-90), 0.0};
 
+bool at_limit(std::size_t joint, double q)
+{
+    return q <= kLowerLimit[joint] + kAtLimit || q >= kUpperLimit[joint] - kAtLimit;
+}
+
 } // namespace arm
 
 /* ---- conversions ---------------------------------------------------------- */

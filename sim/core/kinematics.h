@@ -40,6 +40,11 @@ extern const std::array<DhRow, 6> kDh;
 extern const Joints kLowerLimit; /* rad */
 extern const Joints kUpperLimit; /* rad */
 extern const Joints kHome;       /* where a new controller's arm stands */
+
+/* A joint at one of its limits: within kAtLimit of it (is_on_limit, the view). */
+constexpr double kAtLimit = 1e-6; /* rad */
+bool at_limit(std::size_t joint, double q);
+
 /* Speeds, accelerations and jerks: arm_limits.h. */
 
 } // namespace arm

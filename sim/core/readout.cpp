@@ -5,6 +5,7 @@
 #include "readout.h"
 
 #include "controller.h"
+#include "cycle.h"
 #include "procedures.h"
 #include "segment.h"
 #include "torque_monitor.h"
@@ -93,6 +94,7 @@ ControllerReadout readout_of(const Controller &c, unsigned parts)
     r.parts = parts;
     r.address = c.address;
     r.joints = c.joints;
+    r.joints_time = c.next_cycle - kCycle;
     r.target = current_target(c);
     r.tool = frame_in_use(c.tools, c.tool_id);
     r.user_frame = frame_in_use(c.user_frames, c.user_frame_id);

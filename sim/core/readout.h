@@ -100,6 +100,10 @@ struct ControllerReadout {
     /* ---- the basics ---- */
     std::string address;
     Joints joints{};          /* rad */
+    /* When the arm stood at `joints`, in simulated seconds: its latest cycle
+     * (constant at rest; at time scale 0 a whole motion takes no time). Two
+     * readouts give the joints' speeds. */
+    double joints_time = 0;
     std::optional<Joints> target; /* where the current motion ends, when that is known */
     FrameInUse tool, user_frame;
     bool shut_down = false, powered = false, enabled = false, collision = false;

@@ -3,6 +3,7 @@
  */
 #include "view/snapshot.h"
 
+#include "core/arm_limits.h"
 #include "core/io.h"
 #include "core/json.h"
 #include "core/kinematics.h"
@@ -92,6 +93,14 @@ void write_arm(std::string &out, const ControllerReadout &a)
     JsonObject o(out);
     o.text("address", a.address);
     six(o, "joints", a.joints);
+    o.number("joints_time", a.joints_time);
+    {
+        Json limits(o.key("at_limit"));
+        limits.begin_array();
+        for (std::size_t j = 0; j < 6; ++j)
+            limits.boolean(arm::at_limit(j, a.joints[j]));
+        limits.end_array();
+    }
     six(o, "tcp", to_cart(a.tcp()));
     o.integer("tool_id", a.tool.id);
     six(o, "tool", a.tool.data);
@@ -152,6 +161,7 @@ std::string state_json(const Snapshot &snapshot)
     o.number("time_scale", snapshot.simulation.time_scale);
     o.integer("viewers", snapshot.viewers);
     o.key("scene") += scene::to_json(snapshot.simulation.scene);
+    o.text("script", snapshot.script_ended ? "ended" : "running");
     std::string &list = o.key("controllers");
     list += '[';
     for (std::size_t n = 0; n < arms.size(); ++n) {
@@ -181,6 +191,7 @@ std::string arm_json()
     }
     six(o, "lower_limit", arm::kLowerLimit);
     six(o, "upper_limit", arm::kUpperLimit);
+    six(o, "max_speed", arm::kMaxSpeed);
     six(o, "home", arm::kHome);
     JsonObject io(o.key("io"));
     for (int type = 0; type < kIoTypes; ++type)
