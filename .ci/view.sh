@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # CI: the live view in a real browser. Installs Debian's chromium and its
 # chromedriver when missing, selenium into the project's .venv, then runs
-# .ci/view_browser.py: the page follows a script's moves, its readout matches
-# the controller, and the screenshot shows the arm (saved in build/view/).
+# .ci/view_browser.py: both arms of a script in one scene, labelled, the page
+# following their moves, its readout matching the controller, a fault tinted,
+# a joint at its limit marked, the plots drawn; ZSIM_VIEW_WAIT and
+# ZSIM_VIEW_HOLD with a real page (screenshots in build/view/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS

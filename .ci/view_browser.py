@@ -1,184 +1,271 @@
 """The live view in a real browser: Debian's headless chromium (driven by
-selenium through Debian's chromedriver) opens the page that this process's
-virtual controller serves while the script moves two arms, and checks what a
-person would see:
+selenium through Debian's chromedriver) opens the page the virtual
+controller serves and checks what a person would see.
 
+In this process, while the script moves two arms:
+- both arms stand in one scene, each labelled with its address, each drawn
+  where the page says (the links' orange inside each arm's region);
 - the readout follows the motion, and once the arm rests every joint shown
-  matches the controller within 0.01 deg (and the TCP within 0.01 mm and
-  0.01 deg);
-- the selector lists each controller; choosing one shows its state: its
-  error with its message, its IO lamps;
-- the screenshot is not blank and shows the arm: pixels of the links' orange
-  inside the region where the page says it drew the arm, few outside.
+  matches the controller within 0.01 deg (the TCP within 0.01 mm, 0.01 deg);
+- the selector (or a label) chooses the readout: its error with its
+  message, its IO lamps;
+- a fault tints its arm red, the other stays orange; a joint at its limit is
+  marked in the readout and on the arm (violet);
+- the plots of the last seconds are drawn, "at rest" shows when nothing moves.
 
-Usage: .ci/view_browser.py OUTPUT_DIR   (saves view.png there)
+In child processes, as a person would run a short script:
+- ZSIM_VIEW_WAIT: the script's first motion waits until the page is open,
+  and the page sees the arm before it moves, then moving;
+- ZSIM_VIEW_HOLD: after the script the page turns grey and says "script
+  ended"; the process serves on until the page closes, then exits;
+- a page whose script stops without a hold greys out and says the
+  connection is lost.
+
+Usage: .ci/view_browser.py OUTPUT_DIR   (saves the screenshots there; view.png,
+two arms with one moving and one stopped, is docs/images/view.png)
 """
 
 import math
 import os
+import re
+import subprocess
 import sys
 import time
 
 import velmo
 import zandrel_sim
-from PIL import Image
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-CHROMIUM = os.environ.get("CHROMIUM", "/usr/bin/chromium")
-CHROMEDRIVER = os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver")
-failures = []
+from view_page import body, browser, check, failures, matches, pixels_in_boxes, value, wait_for
 
 
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what, flush=True)
-    if not ok:
-        failures.append(what)
+def orange(rgb):
+    r, g, b = rgb
+    return r > 150 and r - g > 45 and g - b > 25 and b < 120
 
 
-def value(result):
-    assert result[0] == 0, result
-    return result[1]
+def red(rgb):
+    r, g, b = rgb
+    return r > 120 and r - g > 70 and abs(g - b) < 30
 
 
-def browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,800",
-                 "--use-gl=swiftshader", "--enable-unsafe-swiftshader", "--ignore-gpu-blocklist",
-                 "--force-device-scale-factor=1", "--no-first-run", "--disable-extensions"):
-        options.add_argument(flag)
-    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+def violet(rgb):
+    r, g, b = rgb
+    return b > 150 and b - g > 60 and r < b - 20
 
 
-def readout(driver, names):
-    return [float(driver.find_element(By.ID, n).text) for n in names]
-
-
-JOINTS = [f"joint-{n}" for n in range(1, 7)]
-TCP = ["tcp-x", "tcp-y", "tcp-z", "tcp-rx", "tcp-ry", "tcp-rz"]
-
-
-def matches(driver, robot):
-    """The page's readouts against the controller: joints in degrees, TCP in mm and degrees."""
-    q = [math.degrees(v) for v in value(robot.get_joint_position())]
-    p = value(robot.get_tcp_position())
-    p = p[:3] + [math.degrees(v) for v in p[3:]]
-    try:
-        shown_q, shown_p = readout(driver, JOINTS), readout(driver, TCP)
-    except ValueError:
-        return False, None
-    worst = max(max(abs(a - b) for a, b in zip(shown_q, q)), max(abs(a - b) for a, b in zip(shown_p, p)))
-    return worst <= 0.01, worst
-
-
-def screenshot_shows_the_arm(driver, path):
-    driver.save_screenshot(path)
-    image = Image.open(path).convert("RGB")
-    scale = image.width / driver.execute_script("return window.innerWidth")
-    box = [int(float(v) * scale) for v in driver.find_element(By.TAG_NAME, "body").get_attribute("data-arm-box")
-           .split(",")]
-    pixels = image.load()
-    colours = image.getcolors(maxcolors=1 << 20) or []
-
-    def orange(rgb):
-        r, g, b = rgb
-        return r > 150 and r - g > 45 and g - b > 25 and b < 120
-
-    inside = outside = 0
-    area = 0
-    for y in range(0, image.height, 2):
-        for x in range(0, image.width, 2):
-            hit = orange(pixels[x, y])
-            if box[0] <= x <= box[2] and box[1] <= y <= box[3]:
-                area += 1
-                inside += hit
-            else:
-                outside += hit
-    print(f"     screenshot {image.width}x{image.height}, {len(colours)} colours, arm box {box}, "
-          f"orange pixels inside {inside} of {area} sampled, outside {outside}")
-    check(len(colours) > 200, "the screenshot is not blank")
-    check(area > 0 and inside >= max(200, 0.03 * area), "the arm's orange fills part of the arm's region")
-    check(outside <= 0.1 * inside, "and hardly any orange lies outside it")
-
-
-def main(out):
-    os.makedirs(out, exist_ok=True)
-    for old in ("view.png", "view-moving.png", "view-second.png"):
-        if os.path.exists(os.path.join(out, old)):
-            os.remove(os.path.join(out, old))
+def the_cell(driver, out):
     sim = zandrel_sim.Probe()
     sim.set_time_scale(1)
     robot = velmo.RC("127.0.0.1")
     assert robot.login() == (0,) and robot.power_on() == (0,) and robot.enable_robot() == (0,)
     url = sim.serve_view()
     second = velmo.RC("cell-2")  # a second controller: a name only, nothing is contacted
-    assert second.login() == (0,)
+    assert second.login() == (0,) and second.power_on() == (0,) and second.enable_robot() == (0,)
     print(f"view at {url}", flush=True)
 
-    driver = browser()
+    driver.get(url)
+    wait = WebDriverWait(driver, 30, poll_frequency=0.05)
+    wait.until(lambda d: body(d, "data-arm-boxes") and len(eval(body(d, "data-arm-boxes"))) == 2)
+    check("live" in driver.find_element(By.ID, "connection").text, "the page connects to the event stream")
+    options = [o.text for o in Select(driver.find_element(By.ID, "arm-select")).options]
+    check(options == ["127.0.0.1", "cell-2"], f"the selector lists both controllers {options}")
+    labels = [e.text for e in driver.find_elements(By.CSS_SELECTOR, ".arm-label")]
+    check(labels == ["127.0.0.1", "cell-2"], f"each arm is labelled with its address {labels}")
+    check(wait_for(driver, lambda d: d.find_element(By.ID, "rate").text == "at rest"),
+          "nothing moves: the page says \"at rest\"")
+
+    # The readout follows a move as it happens (about 4 s): the page records
+    # each change of joint 1's readout itself, so a slow browser under load
+    # does not hide them.
+    driver.execute_script("""
+        window.joint1Changes = [];
+        new MutationObserver(function () {
+            window.joint1Changes.push(document.getElementById("joint-1").textContent);
+        }).observe(document.getElementById("joint-1"), {childList: true, characterData: true, subtree: true});
+    """)
+    pose = (1.2, 1.25, -1.45, -1.3, -1.45, 0.3)
+    assert robot.joint_move(pose, 0, False, 0.3) == (0,)
+    assert second.joint_move((-0.6, 1.7, -1.9, -1.2, -1.5, 0.2), 0, False, 0.5) == (0,)
+    start_samples = int(body(driver, "data-samples"))
+    started = time.monotonic()
+    rates = set()
+    while value(robot.is_in_pos()) == 0 and time.monotonic() - started < 15:
+        rates.add(driver.find_element(By.ID, "rate").text)
+        time.sleep(0.1)
+    elapsed = time.monotonic() - started
+    rate = (int(body(driver, "data-samples")) - start_samples) / elapsed
+    changes = driver.execute_script("return window.joint1Changes")
+    print(f"     during the {elapsed:.2f} s move: joint 1's readout changed {len(changes)} times "
+          f"({changes[:3]} ... {changes[-3:]}), {rate:.0f} samples/s received", flush=True)
+    check(len(set(changes)) >= 20 and float(changes[-1]) == round(math.degrees(pose[0]), 2),
+          "the joint readout follows the arm while it moves")
+    check(rate >= 10, "samples keep arriving while the arm moves")
+    check(any(re.fullmatch(r"\d+ updates/s", r) for r in rates), f"the rate shows while it moves {sorted(rates)}")
+    check(wait_for(driver, lambda d: matches(d, robot)[0]),
+          f"every joint and the TCP on the page match the controller within 0.01 (worst {matches(driver, robot)[1]})")
+    plotted = int(body(driver, "data-plotted") or 0)
+    check(plotted >= 20, f"the plots hold the move's samples ({plotted})")
+
+    # IO lamps, a tool frame; then the second controller's fault, seen on its arm.
+    assert robot.set_digital_output(0, 5, 1) == (0,)
+    assert robot.set_tool_data(1, (0, 0, 120, 0, 0, 0), "probe") == (0,) and robot.set_tool_id(1) == (0,)
+    lamp = driver.find_element(By.ID, "io-cabinet-out-5")
+    check(wait_for(driver, lambda d: "on" in lamp.get_attribute("class")), "the cabinet output 5 lamp is lit")
+    check(wait_for(driver, lambda d: d.find_element(By.ID, "tool-id").text == "1"), "the tool in use is shown")
+    check(wait_for(driver, lambda d: matches(d, robot)[0]), "the TCP shown is the tool's")
+    sim.trigger_fault("cell-2", 8)
+    check(wait_for(driver, lambda d: "fault" in d.find_element(By.CSS_SELECTOR, '.arm-label[data-address="cell-2"]')
+                   .get_attribute("class")), "the faulted arm's label says so")
+    time.sleep(0.3)
+    path = os.path.join(out, "view-fault.png")
+    driver.save_screenshot(path)
+    counts = pixels_in_boxes(driver, path, {"orange": orange, "red": red})
+    print(f"     arm regions {counts}", flush=True)
+    mine, stopped = counts["127.0.0.1"], counts["cell-2"]
+    check(mine["orange"] >= 200 and mine["red"] <= 0.05 * mine["orange"], "the first arm is drawn, orange")
+    check(stopped["red"] >= 200 and stopped["orange"] <= 0.05 * stopped["red"],
+          "the arm in its protective stop is tinted red")
+    check(counts[None]["orange"] <= 0.1 * mine["orange"], "and hardly any orange lies outside the arms")
+
+    # The readout of the second controller, chosen by its label.
+    driver.find_element(By.CSS_SELECTOR, '.arm-label[data-address="cell-2"]').click()
+    message = value(second.get_last_error())[1]
+    shown_error = wait.until(lambda d: d.find_element(By.ID, "error").text.startswith("8:")
+                             and d.find_element(By.ID, "error").text)
+    check(message in shown_error and "protective stop" in shown_error,
+          f"a click on the label shows that controller's error and its message ({shown_error!r})")
+    check(Select(driver.find_element(By.ID, "arm-select")).first_selected_option.text == "cell-2",
+          "and the selector follows")
+    check(wait_for(driver, lambda d: matches(d, second)[0]), "its joints are shown, not the first arm's")
+
+    # A joint at its limit: in the readout and on the arm.
+    Select(driver.find_element(By.ID, "arm-select")).select_by_value("127.0.0.1")
+    upper6 = 2 * math.pi
+    assert robot.joint_move(pose[:5] + (upper6,), 0, True, 3.0) == (0,)
+    assert value(robot.is_on_limit()) == 1
+    cell = driver.find_element(By.ID, "joint-6")
+    check(wait_for(driver, lambda d: "at-limit" in cell.get_attribute("class")), "joint 6 at its limit is marked")
+    check(all("at-limit" not in driver.find_element(By.ID, f"joint-{j}").get_attribute("class") for j in range(1, 6)),
+          "and no other joint")
+    time.sleep(0.3)
+    path = os.path.join(out, "view-limit.png")
+    driver.save_screenshot(path)
+    counts = pixels_in_boxes(driver, path, {"violet": violet})
+    check(counts["127.0.0.1"]["violet"] >= 30, f"its housing on the arm is violet ({counts['127.0.0.1']})")
+
+    # The picture of the docs: the cell while the first arm moves (its trail
+    # and target; joint 6 stays at its limit), the second in its protective stop.
+    assert robot.joint_move((0.1, 1.7, -1.95, -1.3, -1.45, upper6), 0, False, 0.5) == (0,)
+    time.sleep(1.3)
+    driver.save_screenshot(os.path.join(out, "view.png"))
+    assert robot.motion_abort() == (0,)
+    log = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+    check(not log, f"no errors in the page's console {log}")
+
+
+# ---- a short script, as a person runs it --------------------------------------------
+
+SCRIPT = """
+import sys, time
+import velmo
+robots = []
+for address in ("127.0.0.1", "cell-2"):  # each logs in to the address it was made with
+    robots.append(velmo.RC(address))
+    assert robots[-1].login() == (0,) and robots[-1].power_on() == (0,) and robots[-1].enable_robot() == (0,)
+start = time.monotonic()
+assert robots[0].joint_move((0.8, 1.3, -1.2, -1.6, -1.5, 0.2), 0, True, 1.0) == (0,)
+print("first motion after %.2f s" % (time.monotonic() - start), flush=True)
+if "--stay" in sys.argv:
+    time.sleep(60)
+"""
+
+
+def run_script(*arguments, **settings):
+    env = dict(os.environ, ZSIM_VIEW="127.0.0.1:0", ZSIM_TIME_SCALE="1")
+    env.update(settings)
+    child = subprocess.Popen([sys.executable, "-c", SCRIPT, *arguments], env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    line = child.stderr.readline()
+    found = re.search(r"http://\S+", line)
+    assert found, line + child.stderr.read()
+    return child, found.group(0)
+
+
+def a_short_script(driver, out):
+    # every change of joint 1's readout from the page's start, before its own scripts run
+    driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": """
+        window.joint1Changes = [];
+        document.addEventListener("DOMContentLoaded", function () {
+            var cell = document.getElementById("joint-1");
+            new MutationObserver(function () { window.joint1Changes.push(cell.textContent); })
+                .observe(cell, {childList: true, characterData: true, subtree: true});
+        });"""})
+    child, url = run_script(ZSIM_VIEW_WAIT="30", ZSIM_VIEW_HOLD="30")
+    try:
+        time.sleep(1.5)  # the person copies the URL
+        check(child.poll() is None, "the script waits for a page before its first motion")
+        driver.get(url)
+        check(wait_for(driver, lambda d: float(d.find_element(By.ID, "joint-1").text or 0) > 10),
+              "the page sees the arm move")
+        shown = driver.execute_script("return window.joint1Changes")
+        check(shown[:1] == ["0.00"] and len(set(shown)) >= 10,
+              f"from where it stood before the motion ({shown[:3]} ... {shown[-2:]})")
+        labels = [e.text for e in driver.find_elements(By.CSS_SELECTOR, ".arm-label")]
+        check(labels == ["127.0.0.1", "cell-2"], f"both arms of the script stand in the scene {labels}")
+        check(wait_for(driver, lambda d: body(d, "data-script") == "ended", timeout=20),
+              "the page learns that the script ended")
+        stale = driver.find_element(By.ID, "stale")
+        check(stale.is_displayed() and "script ended" in stale.text, f"and says so over the scene ({stale.text!r})")
+        check("stale" in driver.find_element(By.TAG_NAME, "body").get_attribute("class"), "the page is greyed")
+        time.sleep(0.3)
+        path = os.path.join(out, "view-ended.png")
+        driver.save_screenshot(path)
+        counts = pixels_in_boxes(driver, path, {"orange": orange})
+        check(counts["127.0.0.1"]["orange"] <= 20, f"no colour left on the arm ({counts['127.0.0.1']})")
+        waited = float(re.search(r"after ([0-9.]+) s", child.stdout.readline()).group(1))
+        check(waited >= 1.4, f"the first motion waited for the page ({waited:.2f} s)")
+        time.sleep(2)
+        check(child.poll() is None, "the view serves on while the page is open")
+        closed = time.monotonic()
+        driver.get("about:blank")
+        try:
+            child.wait(10)
+        except subprocess.TimeoutExpired:
+            pass
+        check(child.poll() == 0 and time.monotonic() - closed < 5,
+              f"the process exits once its page closes ({time.monotonic() - closed:.1f} s)")
+    finally:
+        if child.poll() is None:
+            child.kill()
+        child.communicate()
+
+    child, url = run_script("--stay")
     try:
         driver.get(url)
-        wait = WebDriverWait(driver, 30, poll_frequency=0.05)
-        wait.until(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-arm-box"))
-        check("live" in driver.find_element(By.ID, "connection").text, "the page connects to the event stream")
-        options = [o.text for o in Select(driver.find_element(By.ID, "arm-select")).options]
-        check(options == ["127.0.0.1", "cell-2"], f"the selector lists both controllers {options}")
+        check(wait_for(driver, lambda d: body(d, "data-script") == "running"), "a page of a running script is live")
+        child.kill()
+        check(wait_for(driver, lambda d: body(d, "data-script") == "lost", timeout=10),
+              "when its process goes, the page knows")
+        stale = driver.find_element(By.ID, "stale")
+        check(stale.is_displayed() and "connection lost" in stale.text, f"and says so, greyed ({stale.text!r})")
+        driver.save_screenshot(os.path.join(out, "view-lost.png"))
+    finally:
+        if child.poll() is None:
+            child.kill()
+        child.communicate()
 
-        # The readout follows a move as it happens (about 4 s): the page
-        # records each change of joint 1's readout itself, so a slow browser
-        # under load does not hide them.
-        driver.execute_script("""
-            window.joint1Changes = [];
-            new MutationObserver(function () {
-                window.joint1Changes.push(document.getElementById("joint-1").textContent);
-            }).observe(document.getElementById("joint-1"), {childList: true, characterData: true, subtree: true});
-        """)
-        pose = (1.2, 1.25, -1.45, -1.3, -1.45, 0.3)
-        assert robot.joint_move(pose, 0, False, 0.3) == (0,)
-        start_frames = int(driver.find_element(By.TAG_NAME, "body").get_attribute("data-frames"))
-        started = time.monotonic()
-        while value(robot.is_in_pos()) == 0 and time.monotonic() - started < 15:
-            if time.monotonic() - started > 2 and not os.path.exists(os.path.join(out, "view-moving.png")):
-                driver.save_screenshot(os.path.join(out, "view-moving.png"))  # with the target and the trail
-            time.sleep(0.05)
-        elapsed = time.monotonic() - started
-        rate = (int(driver.find_element(By.TAG_NAME, "body").get_attribute("data-frames")) - start_frames) / elapsed
-        changes = driver.execute_script("return window.joint1Changes")
-        print(f"     during the {elapsed:.2f} s move: joint 1's readout changed {len(changes)} times "
-              f"({changes[:3]} ... {changes[-3:]}), {rate:.0f} frames/s received", flush=True)
-        check(len(set(changes)) >= 20 and float(changes[-1]) == round(math.degrees(pose[0]), 2),
-              "the joint readout follows the arm while it moves")
-        check(rate >= 10, "frames keep arriving while the arm moves")
-        try:
-            wait.until(lambda d: matches(d, robot)[0])
-        except Exception:
-            pass
-        ok, worst = matches(driver, robot)
-        check(ok, f"every joint and the TCP on the page match the controller within 0.01 (worst {worst})")
 
-        # IO lamps, a tool frame, and the second controller's error.
-        assert robot.set_digital_output(0, 5, 1) == (0,)
-        assert robot.set_tool_data(1, (0, 0, 120, 0, 0, 0), "probe") == (0,) and robot.set_tool_id(1) == (0,)
-        lamp = driver.find_element(By.ID, "io-cabinet-out-5")
-        check(wait.until(lambda d: "on" in lamp.get_attribute("class")), "the cabinet output 5 lamp is lit")
-        check(wait.until(lambda d: d.find_element(By.ID, "tool-id").text == "1"), "the tool in use is shown")
-        check(wait.until(lambda d: matches(d, robot)[0]), "the TCP shown is the tool's")
-        screenshot_shows_the_arm(driver, os.path.join(out, "view.png"))
-
-        sim.trigger_fault("cell-2", 8)
-        Select(driver.find_element(By.ID, "arm-select")).select_by_value("cell-2")
-        message = value(second.get_last_error())[1]
-        shown_error = wait.until(lambda d: d.find_element(By.ID, "error").text.startswith("8:")
-                                 and d.find_element(By.ID, "error").text)
-        check(message in shown_error and "protective stop" in shown_error,
-              f"the selected controller's error and its message are shown ({shown_error!r})")
-        check(wait.until(lambda d: matches(d, second)[0]), "its joints are shown, not the first arm's")
-        driver.save_screenshot(os.path.join(out, "view-second.png"))
-        log = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
-        check(not log, f"no errors in the page's console {log}")
+def main(out):
+    os.makedirs(out, exist_ok=True)
+    for old in os.listdir(out):
+        if old.endswith(".png"):
+            os.remove(os.path.join(out, old))
+    driver = browser()
+    try:
+        the_cell(driver, out)
+        a_short_script(driver, out)
     finally:
         driver.quit()
     print(f"{len(failures)} failed" if failures else "view in the browser: all checks passed")

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Build the benchmark references into bench/build/: the pybind11 binding
-# (ref_pybind11), the full-API one (ref_capi) and the library-alone timer
-# (sim_cost), all with g++ against the libzandrelAPI.so that velmo loads in
-# the given interpreter (the one beside the imported velmo module).
+# (ref_pybind11), the full-API one (ref_capi), the library-alone timer
+# (sim_cost) and the world's (world_cost), all with g++ against the
+# libzandrelAPI.so that velmo loads in the given interpreter (the one beside
+# the imported velmo module).
 #
 #   bash bench/build_refs.sh [PYTHON]     # default: .venv/bin/python
 #
@@ -31,4 +32,15 @@ g++ "${flags[@]}" -fPIC -shared -fvisibility=hidden -I"$pyinc" -I"$pbinc" \
 g++ "${flags[@]}" -fPIC -shared -Wno-missing-field-initializers -I"$pyinc" \
   "$root/bench/ref_capi.cpp" -o "$out/ref_capi$suffix" "${link[@]}"
 g++ "${flags[@]}" -I"$root/sim" "$root/bench/sim_cost.cpp" -o "$out/sim_cost" "${link[@]}"
+# world_cost also compiles the core's shapes and body from their sources, to
+# time them alone; Eigen comes from the cmeel-eigen wheel.
+eigen="$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/cmeel.prefix/include/eigen3"
+[ -d "$eigen" ] || eigen=/usr/include/eigen3
+g++ "${flags[@]}" -I"$root/sim" -isystem "$eigen" "$root/bench/world_cost.cpp" \
+  "$root/sim/core/shapes.cpp" "$root/sim/core/body.cpp" "$root/sim/core/kinematics.cpp" \
+  -o "$out/world_cost" "${link[@]}"
+# arm_load_cost compiles the core's dynamics and torque monitor the same way.
+g++ "${flags[@]}" -I"$root/sim" -isystem "$eigen" "$root/bench/arm_load_cost.cpp" \
+  "$root/sim/core/dynamics.cpp" "$root/sim/core/torque_monitor.cpp" "$root/sim/core/kinematics.cpp" \
+  -o "$out/arm_load_cost" "${link[@]}"
 echo "built into $out against $lib"

@@ -2,7 +2,7 @@
 # Build what the benchmarks need from this checkout, then run them and write
 # their sections of bench/RESULTS.md.
 #
-#   bash bench/run.sh [calls|instructions|stream|soak|arm|view|journal|all]...   (default: calls)
+#   bash bench/run.sh [calls|instructions|stream|soak|arm|view|journal|trajectory|world|load|all]...   (default: calls)
 #
 # Builds into bench/build/: velmo twice - the default build and one with
 # VELMO_FAST_PATH=OFF (every call through the interpreter's parser) - each
@@ -35,7 +35,7 @@ PYTHONPATH="$out/stage-fast" bash "$root/bench/build_refs.sh" "$python"
 fast=(env PYTHONPATH="$out/stage-fast" "$python")
 parser=(env PYTHONPATH="$out/stage-parser" "$python")
 targets=("${@:-calls}")
-[ "${targets[*]}" = all ] && targets=(calls instructions stream soak arm view journal)
+[ "${targets[*]}" = all ] && targets=(calls instructions stream soak arm view journal trajectory world load)
 for what in "${targets[@]}"; do
   case "$what" in
     calls)
@@ -50,6 +50,9 @@ for what in "${targets[@]}"; do
     arm) env PYTHONPATH="$out/stage-fast:$root/python" "$python" "$root/bench/bench_arm_stream.py" --write ;;
     view) "${fast[@]}" "$root/bench/bench_view.py" --write ;;
     journal) "${fast[@]}" "$root/bench/bench_journal.py" --write ;;
-    *) echo "unknown benchmark: $what (calls, instructions, stream, soak, arm, view, journal, all)" >&2; exit 2 ;;
+    trajectory) "${fast[@]}" "$root/bench/bench_traj_convert.py" --write ;;
+    world) "${fast[@]}" "$root/bench/bench_world.py" --write ;;
+    load) "$python" "$root/bench/bench_arm_load.py" --write ;;
+    *) echo "unknown benchmark: $what (calls, instructions, stream, soak, arm, view, journal, trajectory, world, load, all)" >&2; exit 2 ;;
   esac
 done

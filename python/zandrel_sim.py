@@ -38,6 +38,19 @@ What a test can do with it:
   the call that starts it), ``advance_time`` (manual time, moved on by the
   test), ``time()`` (simulated seconds), ``set_digital_input``,
   ``set_analog_input``;
+- see which calls wait for the library's lock: ``library_lock_held()`` holds
+  it while its ``with`` body runs (a call refused for its own arguments
+  returns at once);
+- push and load the arm: ``apply_wrench(address, force, torque)`` (a
+  wrench at the TCP until cleared), ``set_actual_payload(address, mass,
+  centre)`` (what the arm really carries, whatever the script declared), and
+  read what its joints feel: ``joint_torques(address)``; the arm model's
+  ``inverse_dynamics(q, v, a, ...)`` for any state;
+- build the arm's world: ``set_base(address, pose)`` places an arm,
+  ``add_box``, ``add_cylinder``, ``add_sphere``, ``remove``, ``clear_scene``,
+  ``set_scene``, ``load_scene`` and ``scene()`` edit and list the objects
+  around it (the floor is one, ``"floor"``), ``contacts(address)`` says where
+  an arm touches them;
 - watch the arm: ``serve_view()`` serves a live 3D view of every controller
   in the browser (also ``ZSIM_VIEW=127.0.0.1:8765`` in the environment);
 - look at what the controller keeps: ``files_folder()`` (the folder of its
@@ -52,13 +65,15 @@ each test a fresh controller (the ``virtual_controller`` fixture,
 docs/velmo_arm.md).
 """
 
+import contextlib
 import ctypes
 import json
+import math
 import os
 import sys
 import warnings
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, List, Optional
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 __all__ = ["Probe", "Call", "is_virtual_controller", "library_path", "function_of", "method_of", "parameters_of",
            "simulated_clock"]
@@ -290,6 +305,30 @@ def simulated_clock() -> Callable[[], float]:
     return now
 
 
+def _number(value: Any, field: str) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise ValueError(f"{field}: must be a number (got {value!r})")
+    return float(value)
+
+
+def _numbers(values: Any, count: int, field: str) -> List[float]:
+    try:
+        items = list(values)
+    except TypeError:
+        raise ValueError(f"{field}: must be {count} numbers (got {values!r})") from None
+    if len(items) != count:
+        raise ValueError(f"{field}: must be {count} numbers (got {len(items)})")
+    return [_number(v, f"{field}[{i}]") for i, v in enumerate(items)]
+
+
+def _finite(values: Any, count: int, field: str) -> List[float]:
+    """`count` finite numbers, or ValueError naming `field`."""
+    numbers = _numbers(values, count, field)
+    if not all(math.isfinite(v) for v in numbers):
+        raise ValueError(f"{field}: must be finite (got {values!r})")
+    return numbers
+
+
 class Probe:
     """The probe functions of the loaded virtual controller."""
 
@@ -315,9 +354,16 @@ class Probe:
         lib.zsim_inject_delay.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_set_time_scale.argtypes = [ctypes.c_double]
         lib.zsim_advance_time.argtypes = [ctypes.c_double]
+        lib.zsim_hold_library_lock.argtypes = [ctypes.c_int]
         lib.zsim_set_digital_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int]
         lib.zsim_set_analog_input.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_float]
         lib.zsim_trigger_fault.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        doubles = ctypes.POINTER(ctypes.c_double)
+        lib.zsim_joint_torques.argtypes = [ctypes.c_char_p, doubles]
+        lib.zsim_set_actual_payload.argtypes = [ctypes.c_char_p, doubles]
+        lib.zsim_apply_wrench.argtypes = [ctypes.c_char_p, doubles, doubles]
+        lib.zsim_inverse_dynamics.argtypes = [doubles, doubles, doubles, doubles, doubles, doubles, ctypes.c_int,
+                                              doubles]
         lib.zsim_trigger_fault_after.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_double]
         lib.zsim_trigger_fault_after_cycles.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
         lib.zsim_time.restype = ctypes.c_double
@@ -327,6 +373,14 @@ class Probe:
         lib.zsim_home_problem.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.zsim_settings.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
         lib.zsim_serve_view.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_set_base.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_double), ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_set_body.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
+        for changer in (lib.zsim_scene_add, lib.zsim_scene_remove, lib.zsim_scene_set, lib.zsim_scene_load):
+            changer.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_scene_clear.restype = None
+        lib.zsim_scene.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_bases.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.zsim_contacts.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
         # The library's journal starts at the first call of any probe function:
         # this one reads the count and changes nothing else (a journal switched
         # off by an earlier probe stays off).
@@ -463,6 +517,22 @@ class Probe:
         moves the time far enough. set_time_scale() runs time again."""
         self._refused(self.lib.zsim_advance_time(seconds), f"advance of {seconds!r} s")
 
+    @contextlib.contextmanager
+    def library_lock_held(self, timeout: float = 5.0) -> Iterator[None]:
+        """Hold the library's lock from a thread of the library (for at most
+        `timeout` seconds) while the body runs: a call that needs the lock
+        waits until the body ends. Raises RuntimeError on leaving when the
+        hold had ended by its time, which means that the body waited for the
+        lock (or ran longer than `timeout`)."""
+        if self.lib.zsim_hold_library_lock(max(1, int(timeout * 1000))) != 0:
+            raise RuntimeError("the library lock is held by the probe already")
+        try:
+            yield
+        finally:
+            ended = self.lib.zsim_hold_library_lock(0)
+        if ended != 0:
+            raise RuntimeError(f"the library lock was let go after {timeout} s, before the body ended")
+
     def set_digital_input(self, address: str, iotype: int, index: int, value: int) -> None:
         """Set a digital input of the controller at `address` to 0 or 1."""
         self._refused(self.lib.zsim_set_digital_input(address.encode(), iotype, index, value),
@@ -500,6 +570,158 @@ class Probe:
         """Simulated time now, seconds since the library was loaded: the
         clock the arms move on (see set_time_scale, advance_time)."""
         return float(self.lib.zsim_time())
+
+    # ---- what the arm carries and what pushes on it --------------------------------
+
+    def joint_torques(self, address: str) -> List[float]:
+        """The six torques (N·m) the joints of the arm at `address` give now:
+        the arm as it really is, with the payload it carries and every force
+        on it (contacts, an applied wrench). At rest they are read now, while
+        it moves at its latest cycle."""
+        torques = (ctypes.c_double * 6)()
+        self._refused(self.lib.zsim_joint_torques(address.encode(), torques), f"joint torques of {address!r}")
+        return list(torques)
+
+    def set_actual_payload(self, address: str, mass: Optional[float] = None,
+                           centre: Sequence[float] = (0.0, 0.0, 0.0)) -> None:
+        """The payload the arm at `address` really carries: `mass` in kg (0 to
+        100) at `centre` (mm, flange frame), whatever set_payload declared; a
+        difference shows in its joint torques and collision detection. With
+        no mass the arm carries the declared payload again (the default)."""
+        if mass is None:
+            self._refused(self.lib.zsim_set_actual_payload(address.encode(), None), f"payload of {address!r}")
+            return
+        values = _finite(centre, 3, "centre")
+        if not (isinstance(mass, (int, float)) and 0 <= mass <= 100):
+            raise ValueError(f"mass: must be a number from 0 to 100 kg (got {mass!r})")
+        payload = (ctypes.c_double * 4)(float(mass), *values)
+        self._refused(self.lib.zsim_set_actual_payload(address.encode(), payload), f"payload of {address!r}")
+
+    def apply_wrench(self, address: str, force: Sequence[float] = (0.0, 0.0, 0.0),
+                     torque: Sequence[float] = (0.0, 0.0, 0.0)) -> None:
+        """Push the arm at `address` at its TCP with `force` (N) and `torque`
+        (N·m), both in the arm's base frame, until the next call;
+        ``apply_wrench(address)`` clears it. A wrench the controller does not
+        expect makes its protective stop beyond the collision level's
+        threshold; in drag mode and under admittance control it moves the arm."""
+        f = (ctypes.c_double * 3)(*_finite(force, 3, "force"))
+        t = (ctypes.c_double * 3)(*_finite(torque, 3, "torque"))
+        self._refused(self.lib.zsim_apply_wrench(address.encode(), f, t), f"wrench on {address!r}")
+
+    def inverse_dynamics(self, q: Sequence[float], v: Sequence[float], a: Sequence[float],
+                         payload: Sequence[float] = (0.0, 0.0, 0.0, 0.0),
+                         gravity: Sequence[float] = (0.0, 0.0, -9.81),
+                         forces: Sequence[Tuple[int, Sequence[float], Sequence[float]]] = ()) -> List[float]:
+        """The torques (N·m) the virtual arm's model needs at joints `q`
+        (rad), velocities `v` (rad/s) and accelerations `a` (rad/s²),
+        carrying `payload` (mass kg, centre x, y, z mm in the flange frame),
+        under `gravity` (m/s², base frame), pushed by `forces`: (body, point,
+        force) with body 0..5 the link joint body+1 turns or 6 the tool, the
+        point in mm and the force in N, both in the base frame."""
+        flat: List[float] = []
+        for n, (body, point, force) in enumerate(forces):
+            if body not in range(7):
+                raise ValueError(f"forces[{n}]: body must be 0 to 6, not {body!r}")
+            flat += [float(body), *_finite(point, 3, f"forces[{n}] point"), *_finite(force, 3, f"forces[{n}] force")]
+        arrays = [(ctypes.c_double * len(values))(*values) for values in (
+            _finite(q, 6, "q"), _finite(v, 6, "v"), _finite(a, 6, "a"), _finite(payload, 4, "payload"),
+            _finite(gravity, 3, "gravity"))]
+        pushes = (ctypes.c_double * max(len(flat), 1))(*flat)
+        torques = (ctypes.c_double * 6)()
+        self._refused(self.lib.zsim_inverse_dynamics(*arrays, pushes, len(forces), torques), "the inverse dynamics")
+        return list(torques)
+    # ---- the world ------------------------------------------------------------------
+
+    def set_base(self, address: str, pose: Sequence[float]) -> None:
+        """Place the arm of the controller at `address` in the world (now, or
+        once a script logs in to it): ``pose`` is x, y, z in mm and rx, ry, rz
+        in rad, in the world frame. Arms placed this way touch each other;
+        arms never placed all stand at the origin and only touch the scene.
+        ValueError names what is wrong."""
+        values = _numbers(pose, 6, "pose")
+        self._change(self.lib.zsim_set_base, address.encode(), (ctypes.c_double * 6)(*values))
+
+    def set_body(self, address: str, solid: bool) -> None:
+        """With False the arm at `address` has no body: it moves through the
+        floor, the scene, itself and other arms and never stops for them, as
+        before the world existed (for tests of motion alone). True gives it
+        its body back; reset() gives every arm its body."""
+        self._change(self.lib.zsim_set_body, address.encode(), 1 if solid else 0)
+
+    def add_box(self, name: str, pose: Sequence[float], size: Sequence[float]) -> None:
+        """Add a box centred on `pose` (x, y, z mm, rx, ry, rz rad), its
+        edges `size` (mm) along the pose's axes."""
+        self.add({"name": name, "shape": "box", "pose": _numbers(pose, 6, "pose"),
+                  "size": _numbers(size, 3, "size")})
+
+    def add_cylinder(self, name: str, pose: Sequence[float], radius: float, length: float) -> None:
+        """Add a cylinder centred on `pose`, its axis along the pose's z."""
+        self.add({"name": name, "shape": "cylinder", "pose": _numbers(pose, 6, "pose"),
+                  "radius": _number(radius, "radius"), "length": _number(length, "length")})
+
+    def add_sphere(self, name: str, centre: Sequence[float], radius: float) -> None:
+        """Add a sphere."""
+        self.add({"name": name, "shape": "sphere", "centre": _numbers(centre, 3, "centre"),
+                  "radius": _number(radius, "radius")})
+
+    def add(self, obj: Dict[str, Any]) -> None:
+        """Add an object in its plain form, as scene() lists them (a
+        "plane" is the solid half-space below the xy plane of its pose)."""
+        self._change(self.lib.zsim_scene_add, json.dumps(obj).encode())
+
+    def remove(self, name: str) -> None:
+        """Remove the object of that name (``remove("floor")``: no floor)."""
+        self._change(self.lib.zsim_scene_remove, name.encode())
+
+    def clear_scene(self) -> None:
+        """Remove every object, the floor too."""
+        self.lib.zsim_scene_clear()
+
+    def scene(self) -> List[Dict[str, Any]]:
+        """The objects of the scene, as plain dicts (the form add(),
+        set_scene() and a ZSIM_SCENE file take)."""
+        objects: List[Dict[str, Any]] = json.loads(self._text(self.lib.zsim_scene) or "[]")
+        return objects
+
+    def set_scene(self, objects: Sequence[Dict[str, Any]]) -> None:
+        """Replace the whole scene (all or nothing)."""
+        self._change(self.lib.zsim_scene_set,
+                     json.dumps(objects if isinstance(objects, (list, dict)) else list(objects)).encode())
+
+    def load_scene(self, path: Union[str, "os.PathLike[str]"]) -> None:
+        """Replace the whole scene by the list in a JSON file, as
+        ZSIM_SCENE=path does when the library starts. ValueError names the
+        file and the line that is wrong."""
+        self._change(self.lib.zsim_scene_load, os.fsdecode(path).encode("utf-8", "surrogateescape"))
+
+    def bases(self) -> Dict[str, List[float]]:
+        """The placed bases, {address: pose}."""
+        bases: Dict[str, List[float]] = json.loads(self._text(self.lib.zsim_bases) or "{}")
+        return bases
+
+    def contacts(self, address: str) -> List[Dict[str, Any]]:
+        """Where the arm at `address` touches something now: one dict per
+        touching capsule of its body, with the part ("link": 0..5, 6 the
+        tool), the penalty "force" (N) and the "point" it acts at, both in
+        the arm's base frame, the "depth" (mm), the "world_point" and
+        "normal" in the world frame, and what it touches ("with": "object"
+        or "arm", "other": its name or address). After a self-collision
+        stop, the two parts that came too near are listed too ("with":
+        "self", no force)."""
+        key = address.encode()
+        size = int(self.lib.zsim_contacts(key, None, 0))
+        if size < 0:
+            raise ValueError(f"the virtual controller has no controller at {address!r}")
+        buffer = ctypes.create_string_buffer(size + 1)
+        self.lib.zsim_contacts(key, buffer, size + 1)
+        contacts: List[Dict[str, Any]] = json.loads(buffer.value.decode("utf-8"))
+        return contacts
+
+    def _change(self, function: Any, *args: Any) -> None:
+        """Call a probe function that returns 0, or -1 and why."""
+        why = ctypes.create_string_buffer(1024)
+        if int(function(*args, why, len(why))) != 0:
+            raise ValueError(why.value.decode("utf-8", "replace") or "the virtual controller refused the change")
 
     # ---- files and settings -------------------------------------------------------
 

@@ -33,9 +33,9 @@ if [ "${1:-}" = "--dev" ]; then
     || say "WARNING: the reference libraries did not install; the tests that compare against them will skip"
 fi
 
-objects=$(find "$root/build" -name '*.o' 2>/dev/null | wc -l)
+objects=$( (find "$root/build" -name "*.o" 2>/dev/null || true) | wc -l)
 if [ "$objects" -eq 0 ]; then
-  say "building velmo: the first build compiles 46 C++ files (a few minutes: about 3 on two free cores)"
+  say "building velmo: the first build compiles every C++ file (a few minutes: about 3 on two free cores)"
 else
   say "building velmo: only what changed since the last build is compiled again"
 fi

@@ -40,7 +40,8 @@ extern "C" {
 /* Forget the journal, the injections, the registered error callbacks and all
  * controller state: motions end (blocking callers get the aborted code),
  * controllers and handles are forgotten (handles are numbered from 1 again),
- * undelivered error events are dropped and the time scale is the default. */
+ * undelivered error events are dropped and the time scale is the default.
+ * The scene is the one the process started with, and no arm is placed. */
 ZSIM_PROBE_API void zsim_reset(void);
 
 /* Calls recorded since the last reset or clear (may exceed what is kept). */
@@ -105,6 +106,14 @@ ZSIM_PROBE_API int zsim_set_time_scale(double factor);
  * number of seconds. */
 ZSIM_PROBE_API int zsim_advance_time(double seconds);
 
+/* Holds the library's lock from a thread of the library, for at most
+ * `milliseconds` (> 0), and returns once it is held: 0, or -1 when a hold is
+ * under way already. zsim_hold_library_lock(0) lets it go and returns 0, or 1
+ * when the hold had ended by its time (something waited for it that long),
+ * -1 when there was none. A test sees with it which calls wait for the lock;
+ * zsim_reset ends a hold first. */
+ZSIM_PROBE_API int zsim_hold_library_lock(int milliseconds);
+
 /* Sets an input of the controller at `address` (one that a create_handler has
  * named since the last reset): a digital one to 0 or 1 (any non-zero value),
  * an analog one to `value`. Returns 0, or non-zero for an unknown address,
@@ -117,6 +126,79 @@ ZSIM_PROBE_API int zsim_set_analog_input(const char *address, int iotype, int in
  * from the library's event thread. Returns 0, or non-zero for an unknown or
  * shut-down controller or a code of 0. */
 ZSIM_PROBE_API int zsim_trigger_fault(const char *address, int code);
+
+/* ---- what the arm carries and what pushes on it (docs/virtual-controller.md) ---- */
+
+/* The torques (N m) the joints of the arm at `address` give now (the arm it
+ * really is: the payload it carries, the forces on it), into torques[6]; at
+ * rest now, while it moves at its latest cycle. Returns 0, or non-zero for
+ * an unknown address. */
+ZSIM_PROBE_API int zsim_joint_torques(const char *address, double torques[6]);
+
+/* The payload the arm really carries, whatever set_payload declared:
+ * payload[4] = mass (kg, 0 to 100), centre x, y, z (mm, flange frame); null:
+ * the declared payload again (the default). Returns 0, or non-zero for an
+ * unknown address or a payload out of range. */
+ZSIM_PROBE_API int zsim_set_actual_payload(const char *address, const double *payload);
+
+/* A wrench on the arm at its TCP: force[3] (N) and torque[3] (N m) in the
+ * arm's base frame, until the next call; null or zeros clear it. Returns 0,
+ * or non-zero for an unknown address or a non-finite number. */
+ZSIM_PROBE_API int zsim_apply_wrench(const char *address, const double *force, const double *torque);
+
+/* The arm model's inverse dynamics for any state, as a pure function: the
+ * torques (N m) into torques[6] for joints q[6] (rad), velocities v[6]
+ * (rad/s), accelerations a[6] (rad/s^2), a payload[4] (mass kg, centre mm
+ * in the flange frame), gravity[3] (m/s^2, base frame) and `count` forces on
+ * the arm, seven numbers each in forces: the body (0..5, the link joint
+ * body+1 turns; 6, the tool), the point (mm) and the force (N), base frame.
+ * Returns 0, or non-zero for a non-finite number or a bad body. */
+ZSIM_PROBE_API int zsim_inverse_dynamics(const double q[6], const double v[6], const double a[6],
+                                         const double payload[4], const double gravity[3],
+                                         const double *forces, int count, double torques[6]);
+/* ---- the world (docs/virtual-controller.md, "The world") ----------------------- */
+
+/* The changes below return 0, or -1 with the reason in `why` (cut to size-1
+ * bytes; may be null), which names the field that is wrong, or the file and
+ * its line; a refused change leaves the world as it was. zsim_reset returns
+ * to the scene the process started with (ZSIM_SCENE's, or the floor),
+ * forgets every base and gives every arm its body. */
+
+/* Places the arm of the controller at `address` (now, or once it is made):
+ * pose holds x, y, z (mm, within 100000) and rx, ry, rz (rad) in the world
+ * frame. Placed arms touch each other; arms never placed do not. */
+ZSIM_PROBE_API int zsim_set_base(const char *address, const double *pose, char *why, int size);
+
+/* With solid 0 the arm of `address` has no body (now, or once it is made):
+ * it touches nothing and never stops for itself, as before the world
+ * existed (for tests of motion alone); with anything else it has its body
+ * again. */
+ZSIM_PROBE_API int zsim_set_body(const char *address, int solid, char *why, int size);
+
+/* Adds an object given in its JSON form, a name not in the scene yet:
+ * {"name", "shape": "box", "pose": [6], "size": [3]}, {"name", "shape":
+ * "cylinder", "pose": [6], "radius", "length"}, {"name", "shape": "sphere",
+ * "centre": [3], "radius"} or {"name", "shape": "plane", "pose": [6]}. */
+ZSIM_PROBE_API int zsim_scene_add(const char *object_json, char *why, int size);
+
+/* Removes the object of that name ("floor" is the floor). */
+ZSIM_PROBE_API int zsim_scene_remove(const char *name, char *why, int size);
+
+/* Removes every object, the floor too. */
+ZSIM_PROBE_API void zsim_scene_clear(void);
+
+/* Replaces the whole scene by a JSON list of objects, or by the list in the
+ * file at `path` (UTF-8), as ZSIM_SCENE names one. */
+ZSIM_PROBE_API int zsim_scene_set(const char *scene_json, char *why, int size);
+ZSIM_PROBE_API int zsim_scene_load(const char *path, char *why, int size);
+
+/* The scene as a JSON list of objects, the placed bases as a JSON object
+ * {address: pose}, and the contacts of the arm at `address` now as a JSON
+ * list, each cut to size-1 bytes. Return the full length (-1 for an
+ * unknown address). */
+ZSIM_PROBE_API int zsim_scene(char *buf, int size);
+ZSIM_PROBE_API int zsim_bases(char *buf, int size);
+ZSIM_PROBE_API int zsim_contacts(const char *address, char *buf, int size);
 
 /* The same fault, scheduled: due once `seconds` of simulated time have
  * passed (measured from now; the arm's cycles of motion count that time, so

@@ -34,6 +34,15 @@ def sim(probe):
 
 
 @pytest.fixture
+def ghost(sim):
+    """The arm at 127.0.0.1 (the rc fixture's) without a body, for tests of
+    motion alone that drive it to random configurations: it moves through
+    the floor and through itself, as before the arm had a world."""
+    sim.set_body("127.0.0.1", False)
+    return sim
+
+
+@pytest.fixture
 def rc(sim):
     """A robot object logged in to the virtual controller, journal cleared."""
     robot = velmo.RC("127.0.0.1")

@@ -48,7 +48,7 @@ def no_matplotlib(tmp_path):
 
 def test_every_example_is_tested():
     tested = {"quickstart.py", "servo_sine.py", "io_program.py", "record_trajectory.py", "error_handler.py",
-              "arm_pick_and_place.py", "arm_servo_sine.py", "arm_record_and_plot.py"}
+              "arm_pick_and_place.py", "arm_servo_sine.py", "arm_record_and_plot.py", "pick_and_place_cell.py"}
     assert {p.name for p in EXAMPLES.glob("*.py")} == tested
 
 
@@ -155,3 +155,14 @@ def test_arm_record_and_plot(home, scale, hidden, tmp_path, no_matplotlib):
         assert not png.exists()
     else:
         assert f"plot written to {png}" in out and png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.mark.parametrize("scale", SCALES)
+def test_pick_and_place_cell(home, scale):
+    out = run("pick_and_place_cell.py", home, scale)
+    assert "cell: floor, table, crate" in out
+    assert out.count("code 8 (collision: protective stop)") == 1
+    assert number(r"the gripper ([0-9.]+) mm into the crate", out) < 8  # caught a few millimetres in
+    for n in (1, 2, 3):
+        assert f"part {n}: picked at" in out
+    assert "done: 3 parts placed, 1 protective stop, in collision now: False" in out

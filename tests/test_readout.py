@@ -76,7 +76,12 @@ def running_a_program(arm, sim, home):
     return {"program": {"name": "cell", "line": 2, "state": 1}}
 
 
-STATES = [at_rest, in_frames, with_io, servo_streaming, moving, collided, faulted, running_a_program]
+def pushed(arm, sim, home):
+    sim.apply_wrench(ADDRESS, (0, 12, -5))  # under the threshold: read at rest, no stop
+    return {"collision": False, "in_position": True}
+
+
+STATES = [at_rest, in_frames, with_io, servo_streaming, moving, collided, faulted, running_a_program, pushed]
 
 # status record field -> the view's key (the IO and poses are compared apart)
 STATUS_AS_VIEW = {0: ("error", "code"), 1: "in_position", 2: "powered", 3: "enabled", 4: "rapid_rate",
@@ -104,6 +109,8 @@ def test_every_reader_shows_the_same_controller(url, arm, sim, home, put):
         assert [int(v) for v in status[field][:len(lamps)]] == [int(v) for v in lamps], (iotype, direction)
         assert not any(status[field][len(lamps):])
     assert status[18] == pytest.approx(shown["joints"], abs=1e-12) == value(arm.get_joint_position())
+    assert shown["torques"]["joints"] == pytest.approx(sim.joint_torques(ADDRESS), abs=1e-9)
+    assert shown["torques"]["threshold"] == [30.0, 30.0, 20.0, 8.0, 8.0, 8.0]  # level 3, a new controller's
     assert status[19] == pytest.approx(shown["tcp"], abs=1e-9) == value(arm.get_tcp_position())
 
     program = settings["program"]

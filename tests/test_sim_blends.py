@@ -257,7 +257,7 @@ joint_steps = st.lists(st.floats(-0.5, 0.5), min_size=6, max_size=6).filter(lamb
 @given(path=st.lists(joint_steps, min_size=2, max_size=4), tol=st.floats(0.001, 0.3),
        speeds=st.lists(st.floats(0.1, 4.0), min_size=4, max_size=4),
        accs=st.lists(st.floats(0.5, 20.0), min_size=4, max_size=4))
-def test_random_joint_blends_keep_every_limit(arm, manual, home, path, tol, speeds, accs):
+def test_random_joint_blends_keep_every_limit(ghost, arm, manual, home, path, tol, speeds, accs):
     assert arm.joint_move(HOME, 0, False, 3.0) == (0,)
     manual.advance_time(10)
     corners = [joints(arm)]

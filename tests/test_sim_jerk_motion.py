@@ -73,7 +73,7 @@ def moving_cycles(motion):
 
 @EXAMPLES
 @given(seed=st.integers(0, 10 ** 6), speed=st.floats(0.2, math.pi), acc=st.floats(1.0, 4 * math.pi))
-def test_joint_moves_are_jerk_limited_and_as_fast_as_the_reference(arm, instant, home, seed, speed, acc):
+def test_joint_moves_are_jerk_limited_and_as_fast_as_the_reference(ghost, arm, instant, home, seed, speed, acc):
     import random
     rng = random.Random(seed)
     start, target = random_joints(rng), random_joints(rng)
@@ -294,7 +294,7 @@ def test_program_resume_while_the_pause_is_slowing_down(arm, manual, home):
     ([0, 0, 0, 0, 0, 0], [math.pi, 0, 0, 0, 0, 0]),                    # the stretched arm swung round
     ([0, 0.2, 0, 0, math.pi / 2, 0], [-math.pi, -0.2, 0, 0, math.pi / 2, 0]),
 ])
-def test_joint_moves_keep_the_tcp_and_flange_below_the_maximum(arm, instant, home, start, target):
+def test_joint_moves_keep_the_tcp_and_flange_below_the_maximum(ghost, arm, instant, home, start, target):
     assert arm.set_tool_data(1, [0, 0, 200, 0, 0, 0], "long") == (0,)
     assert arm.set_tool_id(1) == (0,)
     assert arm.joint_move(start, 0, True, math.pi) == (0,)

@@ -185,7 +185,7 @@ def tool_for_pitch(q, pitch, rng):
 
 @pytest.mark.parametrize("off", [0.0, 1e-13, 1e-11, 1e-9, 1e-8, 1e-7])
 @pytest.mark.parametrize("sign", [1, -1])
-def test_forward_and_status_poses_near_pitch_90_are_the_tcp(arm, instant, off, sign):
+def test_forward_and_status_poses_near_pitch_90_are_the_tcp(ghost, arm, instant, off, sign):
     rng = random.Random(hash((off, sign)) % 1000)
     q = random_joints(rng)
     tool = tool_for_pitch(q, sign * (math.pi / 2 - off), rng)

@@ -140,7 +140,7 @@ turns = st.lists(st.floats(-1.5, 1.5), min_size=3, max_size=3)
 
 @EXAMPLES
 @given(start=starts, offset=offsets, turn=turns, speed=speeds, acc=accelerations)
-def test_random_lines_keep_every_limit(arm, instant, home, start, offset, turn, speed, acc):
+def test_random_lines_keep_every_limit(ghost, arm, instant, home, start, offset, turn, speed, acc):
     begin_at(arm, start)
     [(code,)], motion = record_cycles(arm, home, [lambda r: r.linear_move_extend(offset + turn, 1, True, speed, acc, 0)])
     assume(code in (0, 6, 7, 15))  # a path the arm cannot follow stops it at rest, within the limits too

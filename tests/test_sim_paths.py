@@ -86,7 +86,7 @@ def assert_on_line(pose, start, end):
     (2, [10, 31.5, 154.2, 99.8, 60, 0], 1, 100),       # j3 into +160
     (2, [10, 66.3, -155.1, -112.9, -90, 0], -1, 100),  # j3 into -160
 ])
-def test_a_line_into_a_joint_limit_stops_on_it_with_7(arm, instant, home, joint, start_deg, sign, mm):
+def test_a_line_into_a_joint_limit_stops_on_it_with_7(ghost, arm, instant, home, joint, start_deg, sign, mm):
     start_q = [math.radians(d) for d in start_deg]
     assert arm.joint_move(start_q, 0, True, 3.0) == (0,)
     start = tcp(arm)
@@ -181,8 +181,8 @@ inner = [st.floats(lo + 0.3, hi - 0.3) for lo, hi in zip(LOWER, UPPER)]
 @paths
 @given(joint=st.sampled_from([0, 1, 2, 3, 5]), sign=st.sampled_from([1, -1]), q=st.tuples(*inner),
        gap=st.floats(math.radians(0.5), math.radians(6)), beyond=st.floats(math.radians(2), math.radians(8)))
-def test_a_line_towards_a_configuration_past_a_limit_stops_on_the_limit(arm, instant, home, joint, sign, q,
-                                                                         gap, beyond):
+def test_a_line_towards_a_configuration_past_a_limit_stops_on_the_limit(ghost, arm, instant, home, joint, sign, q,
+                                                                                gap, beyond):
     """The line from q to the pose of q with one joint turned past its limit:
     7 (before moving, when no solution of the target lies inside the limits,
     or on the limit), never 15."""
@@ -204,7 +204,7 @@ def test_a_line_towards_a_configuration_past_a_limit_stops_on_the_limit(arm, ins
 
 @paths
 @given(q=st.tuples(*inner), delta=st.lists(st.floats(-0.6, 0.6), min_size=6, max_size=6))
-def test_any_line_keeps_its_branch_and_turn(arm, instant, home, q, delta):
+def test_any_line_keeps_its_branch_and_turn(ghost, arm, instant, home, q, delta):
     """Between two configurations of the arm: the line gets there, or stops on
     a limit (7), at the edge of the workspace (6) or because a joint would
     have to outrun its speed (15), never a few hundredths of a degree short

@@ -74,8 +74,8 @@ BREAKS = [
      "src/methods (module record) reaches up to src/forward (module frame)"),
     ("velmo_arm's base imports a part", "python/velmo_arm/errors.py", "from . import servo\n",
      "python/velmo_arm/errors (velmo_arm base) reaches up to python/velmo_arm/servo (velmo_arm parts)"),
-    ("a unit no row places", "sim/core/world.h", "/* the scene */\n",
-     "sim/core/world is in no layer of"),
+    ("a unit no row places", "sim/core/weather.h", "/* the weather */\n",
+     "sim/core/weather is in no layer of"),
     ("a module no row places", "python/velmo_arm/world.py", "WORLD = None\n",
      "python/velmo_arm/world is in no layer of"),
 ]

@@ -87,13 +87,14 @@ def test_the_target_is_where_the_current_move_ends(url, arm, sim):
 def test_the_arm_geometry_is_the_documented_one(url):
     import json
 
-    from simkit import DH, HOME, LOWER, UPPER
+    from simkit import DH, HOME, LOWER, MAX_SPEED, UPPER
     status, headers, body = request(url, "/arm.json")
     arm = json.loads(body)
     assert status == 200 and headers["content-type"] == "application/json"
     assert [v for row in arm["dh"] for v in row] == pytest.approx([v for row in DH for v in row])
     assert (arm["lower_limit"], arm["upper_limit"], arm["home"]) == (pytest.approx(LOWER), pytest.approx(UPPER),
                                                                       pytest.approx(HOME))
+    assert arm["max_speed"] == pytest.approx(MAX_SPEED)
     assert arm["io"] == {"cabinet": [16, 16], "tool": [2, 2], "extension": [8, 8]}
 
 
@@ -102,6 +103,8 @@ def test_the_arm_geometry_is_the_documented_one(url):
 @pytest.mark.parametrize("path, source, kind", [
     ("/", "sim/view/page/index.html", "text/html"),
     ("/view.js", "sim/view/page/view.js", "text/javascript"),
+    ("/scene.js", "sim/view/page/scene.js", "text/javascript"),
+    ("/plots.js", "sim/view/page/plots.js", "text/javascript"),
     ("/view.css", "sim/view/page/view.css", "text/css"),
     ("/three.min.js", "third_party/three.js/three.min.js", "text/javascript"),
     ("/OrbitControls.js", "third_party/three.js/OrbitControls.js", "text/javascript"),
@@ -206,46 +209,46 @@ def test_malformed_requests_get_an_error_and_the_view_goes_on(url, data):
     assert "controllers" in state(url)
 
 
-def test_fifty_viewers_at_once_each_get_frames_and_leave_no_trace(url, rc):
+def test_fifty_viewers_at_once_each_get_samples_and_leave_no_trace(url, rc):
     for _ in range(2):  # twice: a viewer that left must not count against the limit
         streams = [Stream(url) for _ in range(50)]
         try:
-            frames = [s.frame() for s in streams]
-            assert all("127.0.0.1" in [c["address"] for c in f["controllers"]] for f in frames)
+            samples = [s.sample() for s in streams]
+            assert all("127.0.0.1" in [c["address"] for c in f["controllers"]] for f in samples)
             assert state(url)["viewers"] == 50
         finally:
             for s in streams:
                 s.close()
-        # noticed at the next frame or keep-alive (a second)
+        # noticed at the next sample or keep-alive (a second)
         assert wait_until(lambda: state(url)["viewers"] == 0, timeout=5, period=0.05)
 
 
 def test_viewers_that_vanish_mid_stream_leave_the_view_serving(url, arm, sim):
     sim.set_time_scale(0.2)
-    assert arm.joint_move(Q1, 0, False, 0.3) == (0,)  # frames keep coming while the arm moves
+    assert arm.joint_move(Q1, 0, False, 0.3) == (0,)  # samples keep coming while the arm moves
     for n in range(20):
         s = Stream(url)
-        s.frame()
+        s.sample()
         if n % 2:
-            s.socket.recv(17)  # stop mid-frame
+            s.socket.recv(17)  # stop mid-sample
         s.close(abrupt=n % 3 == 0)
     survivor = Stream(url)
-    first, second = survivor.frame(), survivor.frame()
+    first, second = survivor.sample(), survivor.sample()
     assert first != second  # still streaming the motion
     survivor.close()
     assert arm.motion_abort() == (0,)
 
 
-def test_frames_follow_a_blocking_move_that_holds_the_interpreter(url, arm, sim):
+def test_samples_follow_a_blocking_move_that_holds_the_interpreter(url, arm, sim):
     """A Python-side server would freeze here: the move keeps the interpreter
     lock for its whole length. The reader runs on a plain thread, which cannot
     run either until the move returns, so it only collects what the library
     sent meanwhile from its own threads."""
     sim.set_time_scale(1)
     stream = Stream(url)
-    stream.frame()
+    stream.sample()
     received = []
-    reader = threading.Thread(target=lambda: received.extend(read_frames(stream, 1.5)))
+    reader = threading.Thread(target=lambda: received.extend(read_samples(stream, 1.5)))
     target = [q + 0.25 for q in joints(arm)]
     reader.start()
     assert arm.joint_move(target, 0, True, 0.5) == (0,)  # about 1 s, interpreter lock held
@@ -256,29 +259,63 @@ def test_frames_follow_a_blocking_move_that_holds_the_interpreter(url, arm, sim)
     assert first_joint[-1] == pytest.approx(target[0], abs=1e-9)
 
 
-def read_frames(stream, seconds):
+def read_samples(stream, seconds):
     import time
-    frames, end = [], time.monotonic() + seconds
+    samples, end = [], time.monotonic() + seconds
     stream.socket.settimeout(0.5)
     while time.monotonic() < end:
         try:
-            frame = stream.frame()
+            sample = stream.sample()
         except socket.timeout:
             continue
-        for c in frame["controllers"]:
+        for c in sample["controllers"]:
             if c["address"] == "127.0.0.1":
-                frames.append(c)
-    return frames
+                samples.append(c)
+    return samples
 
 
 def test_a_move_streams_at_the_view_rate_not_once_at_the_end(url, arm, sim):
     sim.set_time_scale(1)
     stream = Stream(url)
-    stream.frame()
+    stream.sample()
     assert arm.joint_move([q - 0.2 for q in joints(arm)], 0, False, 0.4) == (0,)
-    seen = read_frames(stream, 0.6)
+    seen = read_samples(stream, 0.6)
     stream.close()
     assert arm.motion_abort() == (0,)
     assert len({round(f["joints"][0], 9) for f in seen}) >= 10
     assert not math.isclose(seen[0]["joints"][0], seen[-1]["joints"][0])
     assert wait_until(lambda: controller(url, "127.0.0.1")["in_position"], period=0.05)
+
+
+@pytest.mark.parametrize("joint, end", [(0, "upper"), (2, "lower"), (5, "upper"), (None, None)])
+def test_the_joints_at_a_limit_are_those_the_controller_reports(url, arm, instant, joint, end):
+    from simkit import LOWER, UPPER
+    q = [0.1, 1.2, -1.3, -1.2, -1.5, 0.2]
+    if joint is not None:
+        q[joint] = (UPPER if end == "upper" else LOWER)[joint]
+    assert arm.joint_move(q, 0, True, 1.0) == (0,)
+    shown = controller(url, "127.0.0.1")["at_limit"]
+    assert shown == [j == joint for j in range(6)]
+    assert value(arm.is_on_limit()) == (joint is not None)
+
+
+def test_the_joints_time_gives_the_speed_the_move_was_asked_for(url, arm, sim):
+    """Two samples' joints over their joints_time: the speed of the joint, as
+    the page plots it. While the move cruises that is the speed asked for,
+    exactly, however late or irregular the samples (the time is the arm's
+    own cycle, not when the sample was taken)."""
+    sim.set_time_scale(1)
+    start = joints(arm)
+    stream = Stream(url)
+    assert stream.sample()["script"] == "running"
+    assert arm.joint_move([start[0] + 0.8] + start[1:], 0, False, 0.6) == (0,)
+    seen = []
+    while len(seen) < 2 or not seen[-1]["in_position"]:
+        mine = [c for c in stream.sample()["controllers"] if c["address"] == "127.0.0.1"]
+        seen += [c for c in mine if seen or not c["in_position"]]  # from the move's start to its end
+    stream.close()
+    speeds = [(b["joints"][0] - a["joints"][0]) / (b["joints_time"] - a["joints_time"])
+              for a, b in zip(seen, seen[1:]) if b["joints_time"] > a["joints_time"]]
+    assert len(speeds) >= 20
+    cruising = [v for v in speeds if v > 0.6 - 1e-6]
+    assert len(cruising) >= len(speeds) // 2 and max(speeds) == pytest.approx(0.6, abs=1e-9)

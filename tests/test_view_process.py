@@ -4,27 +4,12 @@ one watches, and the motion it watches is the motion it would have been.
 Each test runs a child interpreter, since a process has one view for life."""
 
 import json
-import os
-import pathlib
 import re
-import subprocess
 import sys
-import textwrap
 
 import pytest
 
-HERE = pathlib.Path(__file__).resolve().parent
-
-
-def run_child(code, timeout=60, **environment):
-    env = dict(os.environ)
-    env.pop("ZSIM_VIEW", None)
-    env.pop("ZSIM_VIEW_REMOTE", None)
-    env.update(environment)
-    # the tests' helpers (viewkit) on the path from inside: Windows' embeddable
-    # CPython, which the Windows wheel is tested on, ignores PYTHONPATH
-    code = "import sys\nsys.path.insert(0, %r)\n" % str(HERE) + textwrap.dedent(code)
-    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=timeout)
+from viewkit import run_child
 
 
 def test_zsim_view_serves_from_the_first_login_and_says_where_once():
@@ -125,7 +110,7 @@ def test_no_viewer_costs_no_wake_up():
         time.sleep(0.5)  # the threads settle into their waits
         before = idle()
         viewer = Stream(url)
-        viewer.frame()
+        viewer.sample()
         time.sleep(0.2)  # the sampler runs meanwhile
         viewer.close()
         time.sleep(3.0)  # the stream notices (keep-alive), the sampler stops
@@ -150,7 +135,7 @@ RECORDING = """
     if os.environ.get("WATCH"):
         url = sim.serve_view()
         viewers = [Stream(url) for _ in range(3)]
-        [v.frame() for v in viewers]
+        [v.sample() for v in viewers]
     assert robot.set_traj_config((2.0, 0.02, 100, 500)) == (0,)
     assert robot.set_traj_sample_mode(1, "watched") == (0,)
     assert robot.joint_move((0.3, 1.3, -1.2, -1.6, -1.5, 0.2), 0, True, 1.0) == (0,)

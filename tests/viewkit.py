@@ -3,9 +3,37 @@ decides exactly what is sent, when a client goes away and what it reads.
 Loopback only. Shared by tests/test_view*.py and bench/bench_view.py."""
 
 import json
+import os
+import pathlib
 import socket
 import struct
+import subprocess
+import sys
+import textwrap
 from urllib.parse import urlsplit
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+
+def run_child(code, timeout=60, stack_limit=None, **environment):
+    """Runs `code` in a child interpreter (a process has one view for life),
+    without the view's settings of this one unless given; `stack_limit` caps
+    the stack of every thread of the child (bytes; Linux)."""
+    env = dict(os.environ)
+    for name in ("ZSIM_VIEW", "ZSIM_VIEW_REMOTE", "ZSIM_VIEW_WAIT", "ZSIM_VIEW_HOLD"):
+        env.pop(name, None)
+    env.update(environment)
+    # the tests' helpers (viewkit) on the path from inside: Windows' embeddable
+    # CPython, which the Windows wheel is tested on, ignores PYTHONPATH
+    code = "import sys\nsys.path.insert(0, %r)\n" % str(HERE) + textwrap.dedent(code)
+    limit = None
+    if stack_limit:
+        import resource
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_STACK, (stack_limit, resource.getrlimit(resource.RLIMIT_STACK)[1]))
+    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=timeout,
+                          preexec_fn=limit)
 
 
 def endpoint(url):
@@ -109,7 +137,7 @@ class Stream:
         while b"\r\n\r\n" not in self.buffer:
             self._fill()
         head, _, self.buffer = self.buffer.partition(b"\r\n\r\n")
-        self.status = int(head.split(b" ")[1])
+        self.status, self.headers, _ = parse_response(head + b"\r\n\r\n")
         self.text = b""  # the event stream, chunk framing removed
 
     def _events(self):
@@ -124,8 +152,8 @@ class Stream:
             self.text += rest[:size]
             self.buffer = rest[size + 2:]
 
-    def frame(self):
-        """The next frame (skipping keep-alives)."""
+    def sample(self):
+        """The next sample of the state the view sends (skipping keep-alives)."""
         if self.status is None:
             self._head()
             if self.status != 200:

@@ -49,6 +49,7 @@ class Code(enum.IntEnum):
     FILE_ACCESS = 22
     NO_SAFE_FOLDER = 23
     FILE_TOO_LARGE = 24
+    FOLLOWING_ERROR = 25
     INTERNAL = 99
     # generated: end
 
@@ -152,6 +153,7 @@ _TEXTS: Dict[int, Tuple[str, str]] = {  # number: (phrase, description)
     22: ("file access", "a file could not be read or written"),
     23: ("no safe folder", "the controller has no safe folder for its files"),
     24: ("file too large", "file too large for the controller"),
+    25: ("following error", "following error (a servo stream the arm fell a quarter turn behind)"),
     99: ("internal", "internal error (out of memory, in the controller or its probe)"),
 }
 _FAMILIES: Dict[int, Type[ArmError]] = {
@@ -175,6 +177,7 @@ _FAMILIES: Dict[int, Type[ArmError]] = {
     Code.FILE_ACCESS: FileError,
     Code.NO_SAFE_FOLDER: FileError,
     Code.FILE_TOO_LARGE: FileError,
+    Code.FOLLOWING_ERROR: LimitError,
 }
 # generated: end
 

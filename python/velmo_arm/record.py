@@ -142,6 +142,13 @@ class Recorder:
         thread, self._thread = self._thread, None
         if thread is not None:
             thread.join()
+            # The recording ends with the state at the block's end: the last
+            # tick may have come up to a period before the final cycle.
+            if self.error is None:
+                try:
+                    self.sample()
+                except Exception as e:
+                    self.error = e
         if self._on_close is not None:
             on_close, self._on_close = self._on_close, None
             try:

@@ -37,8 +37,10 @@ ErrorCode create_handler(const char *ip, RobotHandle *handle)
 
 ErrorCode destory_handler(const RobotHandle *handle)
 {
+    if (!handle)
+        return zsim::kUnknownHandle;
     Lock lock(zsim::library_mutex());
-    return handle && zsim::close_handle(*handle) ? zsim::kOk : zsim::kUnknownHandle;
+    return zsim::close_handle(*handle) ? zsim::kOk : zsim::kUnknownHandle;
 }
 
 ErrorCode power_on(const RobotHandle *handle)
@@ -130,12 +132,10 @@ ErrorCode set_error_handler(const RobotHandle *handle, CallBackFuncType func)
 
 ErrorCode get_last_error(const RobotHandle *handle, LastErrorRecord *last_error)
 {
-    return zsim::with_controller(handle, [last_error](Controller &rc, Lock &) {
-        if (!last_error)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(last_error), [last_error](Controller &rc, Lock &) {
         LastErrorRecord record{};
         record.code = rc.last_error;
-        zsim::put_text(record.message, sizeof record.message, rc.message(rc.last_error));
+        zsim::put_text(record.message, sizeof record.message, rc.message(static_cast<ErrorCode>(record.code)));
         *last_error = record;
         return zsim::kOk;
     });
@@ -145,10 +145,9 @@ ErrorCode set_errorcode_file_path(const RobotHandle *handle, const char *path)
 {
     zsim::MessageTable table;
     const ErrorCode read = zsim::read_message_file(path, table); /* file work outside the library lock */
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (read == zsim::kOk)
-            rc.messages = std::move(table);
-        return read;
+    return zsim::with_controller(handle, read, [&](Controller &rc, Lock &) {
+        rc.messages = std::move(table);
+        return zsim::kOk;
     });
 }
 

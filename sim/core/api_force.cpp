@@ -36,6 +36,7 @@
  *                           off; what was configured stays
  */
 #include "api_support.h"
+#include "force_motion.h"
 #include "procedures.h"
 
 #include <cstdio>
@@ -81,6 +82,49 @@ bool ipv4(const char *text)
     }
 }
 
+ErrorCode check_feedforward(const JointVector &tor_val, int32_t grv_flag)
+{
+    if (!flag(grv_flag))
+        return zsim::kInvalidArgument;
+    for (std::size_t j = 0; j < 6; ++j)
+        if (!real(tor_val.jVal[j]) || std::abs(tor_val.jVal[j]) > kMaxTorque[j])
+            return zsim::kInvalidArgument;
+    return zsim::kOk;
+}
+
+/* type 1 (through the tool flange) needs no address; 0 and 2 an IPv4 address and a port. */
+ErrorCode check_sensor_link(int32_t type, const char *ip_addr, int32_t port)
+{
+    return zsim::check(type >= 0 && type <= 2 && (type == 1 || (ipv4(ip_addr) && port >= 1 && port <= 65535)));
+}
+
+ErrorCode check_admittance_axis(int32_t axis, int32_t opt, double ftUser, double ftConstant,
+                                int32_t ftNnormalTrack, double ftReboundFK)
+{
+    return zsim::check(axis >= 0 && axis <= 5 && flag(opt) && flag(ftNnormalTrack) && real(ftUser) && ftUser >= 0 &&
+                       real(ftConstant) && real(ftReboundFK) && ftReboundFK >= 0);
+}
+
+ErrorCode check_velocity_compliance(const VelocityComplianceConfig *vel)
+{
+    if (!vel || vel->vc_level < 1 || vel->vc_level > 3)
+        return zsim::kInvalidArgument;
+    for (double rate : {vel->rate1, vel->rate2, vel->rate3, vel->rate4})
+        if (!real(rate) || rate <= 0 || rate > 1)
+            return zsim::kInvalidArgument;
+    return zsim::kOk;
+}
+
+ErrorCode check_compliance_condition(const ComplianceCondition *ft)
+{
+    if (!ft)
+        return zsim::kInvalidArgument;
+    for (double limit : {ft->fx, ft->fy, ft->fz, ft->tx, ft->ty, ft->tz})
+        if (!zsim::positive(limit))
+            return zsim::kInvalidArgument;
+    return zsim::kOk;
+}
+
 ErrorCode enabled_arm(const Controller &rc)
 {
     if (!rc.powered)
@@ -97,9 +141,7 @@ namespace api {
 
 ErrorCode torque_control_enable(const RobotHandle *handle, int32_t enable)
 {
-    return zsim::with_controller(handle, [enable](Controller &rc, Lock &) {
-        if (!flag(enable))
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(flag(enable)), [enable](Controller &rc, Lock &) {
         if (enable)
             if (const ErrorCode refused = enabled_arm(rc))
                 return refused;
@@ -110,12 +152,7 @@ ErrorCode torque_control_enable(const RobotHandle *handle, int32_t enable)
 
 ErrorCode torque_feedforward(const RobotHandle *handle, JointVector tor_val, int32_t grv_flag)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!flag(grv_flag))
-            return zsim::kInvalidArgument;
-        for (std::size_t j = 0; j < 6; ++j)
-            if (!real(tor_val.jVal[j]) || std::abs(tor_val.jVal[j]) > kMaxTorque[j])
-                return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, check_feedforward(tor_val, grv_flag), [&](Controller &rc, Lock &) {
         if (!rc.force.torque_control)
             return zsim::kWrongState;
         rc.force.feedforward = tor_val;
@@ -126,9 +163,8 @@ ErrorCode torque_feedforward(const RobotHandle *handle, JointVector tor_val, int
 
 ErrorCode set_torsenosr_brand(const RobotHandle *handle, int32_t sensor_brand)
 {
-    return zsim::with_controller(handle, [sensor_brand](Controller &rc, Lock &) {
-        if (sensor_brand < 0 || sensor_brand > kMaxBrand)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(sensor_brand >= 0 && sensor_brand <= kMaxBrand);
+    return zsim::with_controller(handle, checked, [sensor_brand](Controller &rc, Lock &) {
         if (rc.force.sensor_on)
             return zsim::kWrongState;
         rc.force.brand = sensor_brand;
@@ -138,9 +174,7 @@ ErrorCode set_torsenosr_brand(const RobotHandle *handle, int32_t sensor_brand)
 
 ErrorCode get_torsenosr_brand(const RobotHandle *handle, int32_t *sensor_brand)
 {
-    return zsim::with_controller(handle, [sensor_brand](Controller &rc, Lock &) {
-        if (!sensor_brand)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(sensor_brand), [sensor_brand](Controller &rc, Lock &) {
         *sensor_brand = rc.force.brand;
         return zsim::kOk;
     });
@@ -148,9 +182,7 @@ ErrorCode get_torsenosr_brand(const RobotHandle *handle, int32_t *sensor_brand)
 
 ErrorCode set_torque_sensor_mode(const RobotHandle *handle, int32_t sensor_mode)
 {
-    return zsim::with_controller(handle, [sensor_mode](Controller &rc, Lock &) {
-        if (!flag(sensor_mode))
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(flag(sensor_mode)), [sensor_mode](Controller &rc, Lock &) {
         if (sensor_mode && rc.force.brand == 0)
             return zsim::kWrongState;
         rc.force.sensor_on = sensor_mode != 0;
@@ -161,11 +193,7 @@ ErrorCode set_torque_sensor_mode(const RobotHandle *handle, int32_t sensor_mode)
 ErrorCode set_torque_sensor_comm(const RobotHandle *handle, int32_t type, const char *ip_addr,
                                  int32_t port)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (type < 0 || type > 2)
-            return zsim::kInvalidArgument;
-        if (type != 1 && (!ipv4(ip_addr) || port < 1 || port > 65535))
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, check_sensor_link(type, ip_addr, port), [&](Controller &rc, Lock &) {
         if (rc.force.sensor_on)
             return zsim::kWrongState;
         rc.force.link_type = type;
@@ -178,9 +206,8 @@ ErrorCode set_torque_sensor_comm(const RobotHandle *handle, int32_t type, const 
 ErrorCode get_torque_sensor_comm(const RobotHandle *handle, int32_t *type, char *ip_addr,
                                  int32_t *port)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!type || !ip_addr || !port)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(type && ip_addr && port);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         *type = rc.force.link_type;
         const std::string &address = rc.force.link_address; /* at most 15 bytes */
         zsim::put_text(ip_addr, ZANDREL_SENSOR_ADDRESS_SIZE, address);
@@ -192,12 +219,9 @@ ErrorCode get_torque_sensor_comm(const RobotHandle *handle, int32_t *type, char 
 ErrorCode start_torq_sensor_payload_identify(const RobotHandle *handle,
                                              const JointVector *joint_pos)
 {
-    return zsim::with_controller(handle, [joint_pos](Controller &rc, Lock &) {
-        if (!joint_pos)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(joint_pos && zsim::finite(zsim::to_joints(*joint_pos)));
+    return zsim::with_controller(handle, checked, [joint_pos](Controller &rc, Lock &) {
         const zsim::Joints pose = zsim::to_joints(*joint_pos);
-        if (!zsim::finite(pose))
-            return zsim::kInvalidArgument;
         if (!rc.force.sensor_on)
             return zsim::kWrongState;
         if (const ErrorCode refused = zsim::ready_to_move(rc))
@@ -207,7 +231,7 @@ ErrorCode start_torq_sensor_payload_identify(const RobotHandle *handle,
         if (!zsim::within_limits(pose))
             return zsim::kJointLimit;
         const std::shared_ptr<zsim::Completion> done =
-            zsim::motion::enqueue(rc, std::make_unique<zsim::IdentifySegment>(pose, rc.force, rc.payload), pose);
+            zsim::motion::enqueue(rc, std::make_unique<zsim::IdentifySegment>(pose, rc.force, rc.monitor), pose);
         if (!done)
             return zsim::kBusy;
         rc.force.identify = done;
@@ -217,9 +241,7 @@ ErrorCode start_torq_sensor_payload_identify(const RobotHandle *handle,
 
 ErrorCode get_torq_sensor_identify_staus(const RobotHandle *handle, int32_t *identify_status)
 {
-    return zsim::with_controller(handle, [identify_status](Controller &rc, Lock &) {
-        if (!identify_status)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(identify_status), [identify_status](Controller &rc, Lock &) {
         *identify_status = zsim::identify_status(rc.force);
         return zsim::kOk;
     });
@@ -227,9 +249,7 @@ ErrorCode get_torq_sensor_identify_staus(const RobotHandle *handle, int32_t *ide
 
 ErrorCode get_torq_sensor_payload_identify_result(const RobotHandle *handle, PayloadData *payload)
 {
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
-        if (!payload)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(payload), [payload](Controller &rc, Lock &) {
         if (zsim::identify_status(rc.force) == 1)
             return zsim::kBusy;
         *payload = rc.force.identified;
@@ -239,9 +259,8 @@ ErrorCode get_torq_sensor_payload_identify_result(const RobotHandle *handle, Pay
 
 ErrorCode set_torq_sensor_tool_payload(const RobotHandle *handle, const PayloadData *payload)
 {
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
-        if (!payload || !zsim::valid_payload(*payload))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(payload && zsim::valid_payload(*payload));
+    return zsim::with_controller(handle, checked, [payload](Controller &rc, Lock &) {
         rc.force.tool_payload = *payload;
         return zsim::kOk;
     });
@@ -249,9 +268,7 @@ ErrorCode set_torq_sensor_tool_payload(const RobotHandle *handle, const PayloadD
 
 ErrorCode get_torq_sensor_tool_payload(const RobotHandle *handle, PayloadData *payload)
 {
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
-        if (!payload)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(payload), [payload](Controller &rc, Lock &) {
         *payload = rc.force.tool_payload;
         return zsim::kOk;
     });
@@ -263,25 +280,23 @@ ErrorCode set_admit_ctrl_config(const RobotHandle *handle, int32_t axis, int32_t
                                 double ftUser, double ftConstant, int32_t ftNnormalTrack,
                                 double ftReboundFK)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (axis < 0 || axis > 5 || !flag(opt) || !flag(ftNnormalTrack) || !real(ftUser) || ftUser < 0 ||
-            !real(ftConstant) || !real(ftReboundFK) || ftReboundFK < 0)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = check_admittance_axis(axis, opt, ftUser, ftConstant, ftNnormalTrack, ftReboundFK);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         AdmittanceAxisConfig &a = rc.force.admittance.axis[axis];
         a.opt = opt;
         a.ftUser = ftUser;
         a.ftConstant = ftConstant;
         a.ftReboundFK = ftReboundFK;
         a.ftNnormalTrack = ftNnormalTrack;
+        if (rc.force.admittance_on)
+            zsim::feel_at_rest(rc); /* a new constant force may move the arm */
         return zsim::kOk;
     });
 }
 
 ErrorCode get_admit_ctrl_config(const RobotHandle *handle, AdmittanceConfig *config)
 {
-    return zsim::with_controller(handle, [config](Controller &rc, Lock &) {
-        if (!config)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(config), [config](Controller &rc, Lock &) {
         std::memset(config, 0, sizeof *config); /* the padding too */
         for (std::size_t i = 0; i < 6; ++i) {
             const AdmittanceAxisConfig &a = rc.force.admittance.axis[i];
@@ -297,9 +312,7 @@ ErrorCode get_admit_ctrl_config(const RobotHandle *handle, AdmittanceConfig *con
 
 ErrorCode enable_admittance_ctrl(const RobotHandle *handle, int32_t enable_flag)
 {
-    return zsim::with_controller(handle, [enable_flag](Controller &rc, Lock &) {
-        if (!flag(enable_flag))
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(flag(enable_flag)), [enable_flag](Controller &rc, Lock &) {
         if (enable_flag) {
             if (const ErrorCode refused = enabled_arm(rc))
                 return refused;
@@ -309,17 +322,15 @@ ErrorCode enable_admittance_ctrl(const RobotHandle *handle, int32_t enable_flag)
             if (!rc.force.sensor_on || !any)
                 return zsim::kWrongState;
         }
-        rc.force.admittance_on = enable_flag != 0;
-        return zsim::kOk;
+        return zsim::switch_admittance(rc, enable_flag != 0);
     });
 }
 
 ErrorCode set_compliant_type(const RobotHandle *handle, int32_t sensor_compensation,
                              int32_t compliance_type)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!flag(sensor_compensation) || compliance_type < 0 || compliance_type > 2)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(flag(sensor_compensation) && compliance_type >= 0 && compliance_type <= 2);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         if (compliance_type != 0 && !rc.force.sensor_on)
             return zsim::kWrongState;
         rc.force.sensor_compensation = sensor_compensation;
@@ -331,9 +342,8 @@ ErrorCode set_compliant_type(const RobotHandle *handle, int32_t sensor_compensat
 ErrorCode get_compliant_type(const RobotHandle *handle, int32_t *sensor_compensation,
                              int32_t *compliance_type)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!sensor_compensation || !compliance_type)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(sensor_compensation && compliance_type);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         *sensor_compensation = rc.force.sensor_compensation;
         *compliance_type = rc.force.compliance_type;
         return zsim::kOk;
@@ -346,18 +356,14 @@ ErrorCode disable_force_control(const RobotHandle *handle)
         rc.force.admittance_on = false;
         rc.force.compliance_type = 0;
         rc.force.torque_control = false;
+        zsim::end_force_motion(rc);
         return zsim::kOk;
     });
 }
 
 ErrorCode set_vel_compliant_ctrl(const RobotHandle *handle, const VelocityComplianceConfig *vel)
 {
-    return zsim::with_controller(handle, [vel](Controller &rc, Lock &) {
-        if (!vel || vel->vc_level < 1 || vel->vc_level > 3)
-            return zsim::kInvalidArgument;
-        for (double rate : {vel->rate1, vel->rate2, vel->rate3, vel->rate4})
-            if (!real(rate) || rate <= 0 || rate > 1)
-                return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, check_velocity_compliance(vel), [vel](Controller &rc, Lock &) {
         rc.force.velocity = *vel;
         return zsim::kOk;
     });
@@ -365,12 +371,7 @@ ErrorCode set_vel_compliant_ctrl(const RobotHandle *handle, const VelocityCompli
 
 ErrorCode set_compliance_condition(const RobotHandle *handle, const ComplianceCondition *ft)
 {
-    return zsim::with_controller(handle, [ft](Controller &rc, Lock &) {
-        if (!ft)
-            return zsim::kInvalidArgument;
-        for (double limit : {ft->fx, ft->fy, ft->fz, ft->tx, ft->ty, ft->tz})
-            if (!zsim::positive(limit))
-                return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, check_compliance_condition(ft), [ft](Controller &rc, Lock &) {
         rc.force.condition = *ft;
         return zsim::kOk;
     });

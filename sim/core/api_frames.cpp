@@ -8,6 +8,7 @@
  * not change while the arm moves (kBusy).
  */
 #include "api_support.h"
+#include "force_motion.h"
 
 #include <cstring>
 
@@ -21,10 +22,9 @@ bool valid_id(int32_t id) { return id >= 0 && id < zsim::kFrameSlots; }
 ErrorCode store(const RobotHandle *handle, std::array<zsim::NamedFrame, zsim::kFrameSlots> Controller::*slots,
                 int Controller::*in_use, int32_t id, const CartPose *pose, const char *name)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (id < 1 || id >= zsim::kFrameSlots || !pose || !zsim::finite(*pose) || !name ||
-            std::strlen(name) > zsim::kFrameNameBytes)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(id >= 1 && id < zsim::kFrameSlots && pose && zsim::finite(*pose) && name &&
+                                          std::strlen(name) <= zsim::kFrameNameBytes);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         if (rc.*in_use == id && rc.moving())
             return zsim::kBusy;
         zsim::NamedFrame &frame = (rc.*slots)[static_cast<std::size_t>(id)];
@@ -37,9 +37,7 @@ ErrorCode store(const RobotHandle *handle, std::array<zsim::NamedFrame, zsim::kF
 
 ErrorCode select(const RobotHandle *handle, int Controller::*in_use, int32_t id)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!valid_id(id))
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(valid_id(id)), [&](Controller &rc, Lock &) {
         if (rc.*in_use != id && rc.moving())
             return zsim::kBusy;
         rc.*in_use = id;
@@ -49,9 +47,7 @@ ErrorCode select(const RobotHandle *handle, int Controller::*in_use, int32_t id)
 
 ErrorCode read_id(const RobotHandle *handle, int Controller::*in_use, int32_t *id)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!id)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(id), [&](Controller &rc, Lock &) {
         *id = rc.*in_use;
         return zsim::kOk;
     });
@@ -60,9 +56,7 @@ ErrorCode read_id(const RobotHandle *handle, int Controller::*in_use, int32_t *i
 ErrorCode read(const RobotHandle *handle, std::array<zsim::NamedFrame, zsim::kFrameSlots> Controller::*slots,
                int32_t id, CartPose *pose)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!valid_id(id) || !pose)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(valid_id(id) && pose), [&](Controller &rc, Lock &) {
         *pose = (rc.*slots)[static_cast<std::size_t>(id)].data;
         return zsim::kOk;
     });
@@ -117,24 +111,23 @@ ErrorCode get_user_frame_data(const RobotHandle *handle, int32_t id, CartPose *u
 
 /* ---- payload ---------------------------------------------------------------------- */
 
-/* The load the arm carries: 0..10 kg (kMaxPayload), centroid in mm in the
- * flange frame. Reported back, and what the force sensor's payload
- * identification finds (api_force.cpp). */
+/* The load the controller expects the arm to carry: 0..10 kg (kMaxPayload),
+ * centroid in mm in the flange frame. Reported back; collision detection
+ * compares the joint torques with it (torque_monitor.h), and the arm really
+ * carries it unless the probe says otherwise. */
 ErrorCode set_payload(const RobotHandle *handle, const PayloadData *payload)
 {
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
-        if (!payload || !zsim::valid_payload(*payload))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(payload && zsim::valid_payload(*payload));
+    return zsim::with_controller(handle, checked, [payload](Controller &rc, Lock &) {
         rc.payload = *payload;
+        zsim::feel_at_rest(rc); /* what it expects changed */
         return zsim::kOk;
     });
 }
 
 ErrorCode get_payload(const RobotHandle *handle, PayloadData *payload)
 {
-    return zsim::with_controller(handle, [payload](Controller &rc, Lock &) {
-        if (!payload)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(payload), [payload](Controller &rc, Lock &) {
         *payload = rc.payload;
         return zsim::kOk;
     });

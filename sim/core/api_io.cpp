@@ -10,13 +10,14 @@ using zsim::Lock;
 
 namespace {
 
+/* body(bank, type, index) on a channel that exists; `checked` is what the
+ * check of the call's other arguments found (an unknown channel comes first). */
 template <class Body>
 ErrorCode with_channel(const RobotHandle *handle, int32_t iotype, zsim::IoKind kind, int32_t index,
-                       Body &&body)
+                       ErrorCode checked, Body &&body)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!zsim::io_valid(iotype, kind, index))
-            return zsim::kIoRange;
+    const ErrorCode channel = zsim::io_valid(iotype, kind, index) ? checked : zsim::kIoRange;
+    return zsim::with_controller(handle, channel, [&](Controller &rc, Lock &) {
         return body(rc.io, static_cast<std::size_t>(iotype), static_cast<std::size_t>(index));
     });
 }
@@ -26,10 +27,8 @@ template <class Value, class Bank>
 ErrorCode read_channel(const RobotHandle *handle, int32_t iotype, zsim::IoKind kind, int32_t index,
                        Value *result, Bank zsim::IoBank::*bank)
 {
-    return with_channel(handle, iotype, kind, index,
+    return with_channel(handle, iotype, kind, index, zsim::present(result),
                         [result, bank](zsim::IoBank &io, std::size_t t, std::size_t i) {
-                            if (!result)
-                                return zsim::kInvalidArgument;
                             *result = (io.*bank)[t][i];
                             return zsim::kOk;
                         });
@@ -43,7 +42,7 @@ namespace api {
 ErrorCode set_digital_output(const RobotHandle *handle, int32_t iotype, int32_t index,
                              int32_t value)
 {
-    return with_channel(handle, iotype, zsim::kDigitalOut, index,
+    return with_channel(handle, iotype, zsim::kDigitalOut, index, zsim::kOk,
                         [value](zsim::IoBank &io, std::size_t t, std::size_t i) {
                             io.digital_out[t][i] = value != 0;
                             return zsim::kOk;
@@ -53,10 +52,8 @@ ErrorCode set_digital_output(const RobotHandle *handle, int32_t iotype, int32_t 
 ErrorCode set_analog_output(const RobotHandle *handle, int32_t iotype, int32_t index,
                             float value)
 {
-    return with_channel(handle, iotype, zsim::kAnalogOut, index,
+    return with_channel(handle, iotype, zsim::kAnalogOut, index, zsim::check(std::isfinite(value)),
                         [value](zsim::IoBank &io, std::size_t t, std::size_t i) {
-                            if (!std::isfinite(value))
-                                return zsim::kInvalidArgument;
                             io.analog_out[t][i] = value;
                             return zsim::kOk;
                         });
@@ -89,9 +86,7 @@ ErrorCode get_analog_output(const RobotHandle *handle, int32_t iotype, int32_t i
 /* The extension IO module runs whenever its controller is on: always 1. */
 ErrorCode is_extio_running(const RobotHandle *handle, int32_t *is_running)
 {
-    return zsim::with_controller(handle, [is_running](Controller &, Lock &) {
-        if (!is_running)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(is_running), [is_running](Controller &, Lock &) {
         *is_running = 1;
         return zsim::kOk;
     });

@@ -8,6 +8,21 @@ using zsim::Controller;
 using zsim::Joints;
 using zsim::Lock;
 
+namespace {
+
+/* Any finite non-zero quaternion, normalised. */
+bool unit_quaternion(const QuaternionValue &given, Eigen::Quaterniond &q)
+{
+    q = Eigen::Quaterniond(given.s, given.x, given.y, given.z);
+    const double norm = q.norm();
+    if (!std::isfinite(norm) || norm < 1e-12)
+        return false;
+    q.coeffs() /= norm;
+    return true;
+}
+
+} // namespace
+
 namespace zsim {
 namespace api {
 
@@ -16,12 +31,10 @@ namespace api {
 ErrorCode kine_inverse(const RobotHandle *handle, const JointVector *ref_pos,
                        const CartPose *cartesian_pose, JointVector *joint_pos)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!ref_pos || !cartesian_pose || !joint_pos || !zsim::finite(*cartesian_pose))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(ref_pos && cartesian_pose && joint_pos && zsim::finite(*cartesian_pose) &&
+                                          zsim::finite(zsim::to_joints(*ref_pos)));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         const Joints ref = zsim::to_joints(*ref_pos);
-        if (!zsim::finite(ref))
-            return zsim::kInvalidArgument;
         Joints q;
         if (zsim::inverse_nearest(rc.flange_for(zsim::to_pose(*cartesian_pose)), ref, q) != zsim::kOk)
             return zsim::kUnreachable;
@@ -33,13 +46,9 @@ ErrorCode kine_inverse(const RobotHandle *handle, const JointVector *ref_pos,
 ErrorCode kine_forward(const RobotHandle *handle, const JointVector *joint_pos,
                        CartPose *cartesian_pose)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!joint_pos || !cartesian_pose)
-            return zsim::kInvalidArgument;
-        const Joints q = zsim::to_joints(*joint_pos);
-        if (!zsim::finite(q))
-            return zsim::kInvalidArgument;
-        *cartesian_pose = zsim::to_cart(rc.tcp(q));
+    const ErrorCode checked = zsim::check(joint_pos && cartesian_pose && zsim::finite(zsim::to_joints(*joint_pos)));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
+        *cartesian_pose = zsim::to_cart(rc.tcp(zsim::to_joints(*joint_pos)));
         return zsim::kOk;
     });
 }
@@ -47,10 +56,9 @@ ErrorCode kine_forward(const RobotHandle *handle, const JointVector *joint_pos,
 ErrorCode rpy_to_rot_matrix(const RobotHandle *handle, const RpyAngles *rpy,
                             RotationMatrix *rot_matrix)
 {
-    return zsim::with_controller(handle, [&](Controller &, Lock &) {
-        if (!rpy || !rot_matrix || !std::isfinite(rpy->rx) || !std::isfinite(rpy->ry) ||
-            !std::isfinite(rpy->rz))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(rpy && rot_matrix && std::isfinite(rpy->rx) && std::isfinite(rpy->ry) &&
+                                          std::isfinite(rpy->rz));
+    return zsim::with_controller(handle, checked, [&](Controller &, Lock &) {
         *rot_matrix = zsim::to_record(zsim::rpy_matrix(rpy->rx, rpy->ry, rpy->rz));
         return zsim::kOk;
     });
@@ -60,10 +68,9 @@ ErrorCode rpy_to_rot_matrix(const RobotHandle *handle, const RpyAngles *rpy,
 ErrorCode rot_matrix_to_rpy(const RobotHandle *handle, const RotationMatrix *rot_matrix,
                             RpyAngles *rpy)
 {
-    return zsim::with_controller(handle, [&](Controller &, Lock &) {
-        Eigen::Matrix3d r;
-        if (!rot_matrix || !rpy || !zsim::as_rotation(*rot_matrix, r))
-            return zsim::kInvalidArgument;
+    Eigen::Matrix3d r;
+    const ErrorCode checked = zsim::check(rot_matrix && rpy && zsim::as_rotation(*rot_matrix, r));
+    return zsim::with_controller(handle, checked, [&](Controller &, Lock &) {
         const Eigen::Vector3d angles = zsim::matrix_rpy(r);
         *rpy = RpyAngles{angles.x(), angles.y(), angles.z()};
         return zsim::kOk;
@@ -74,14 +81,9 @@ ErrorCode rot_matrix_to_rpy(const RobotHandle *handle, const RotationMatrix *rot
 ErrorCode quaternion_to_rot_matrix(const RobotHandle *handle, const QuaternionValue *quaternion,
                                    RotationMatrix *rot_matrix)
 {
-    return zsim::with_controller(handle, [&](Controller &, Lock &) {
-        if (!quaternion || !rot_matrix)
-            return zsim::kInvalidArgument;
-        Eigen::Quaterniond q(quaternion->s, quaternion->x, quaternion->y, quaternion->z);
-        const double norm = q.norm();
-        if (!std::isfinite(norm) || norm < 1e-12)
-            return zsim::kInvalidArgument;
-        q.coeffs() /= norm;
+    Eigen::Quaterniond q;
+    const ErrorCode checked = zsim::check(quaternion && rot_matrix && unit_quaternion(*quaternion, q));
+    return zsim::with_controller(handle, checked, [&](Controller &, Lock &) {
         *rot_matrix = zsim::to_record(q.toRotationMatrix());
         return zsim::kOk;
     });
@@ -90,10 +92,9 @@ ErrorCode quaternion_to_rot_matrix(const RobotHandle *handle, const QuaternionVa
 ErrorCode rot_matrix_to_quaternion(const RobotHandle *handle, const RotationMatrix *rot_matrix,
                                    QuaternionValue *quaternion)
 {
-    return zsim::with_controller(handle, [&](Controller &, Lock &) {
-        Eigen::Matrix3d r;
-        if (!rot_matrix || !quaternion || !zsim::as_rotation(*rot_matrix, r))
-            return zsim::kInvalidArgument;
+    Eigen::Matrix3d r;
+    const ErrorCode checked = zsim::check(rot_matrix && quaternion && zsim::as_rotation(*rot_matrix, r));
+    return zsim::with_controller(handle, checked, [&](Controller &, Lock &) {
         Eigen::Quaterniond q(r);
         q.normalize();
         if (q.w() < 0)

@@ -11,14 +11,18 @@
  * with an error and an error event.
  *
  * Units: joint moves rad/s and rad/s^2 (the speed of the joint that travels
- * furthest, at most 180 deg/s, at most 720 deg/s^2); Cartesian moves mm/s and
- * mm/s^2 along the path (at most 1500 mm/s and 5000 mm/s^2), the orientation
- * within its own limits. Moves without `acc` use the default accelerations of
- * kinematics.h. `tol` > 0 on a non-blocking move lets it blend into the next
- * queued move of its kind (segments.h): rad of the joint that travels
- * furthest for joint moves, mm for Cartesian ones. Jogs never block.
+ * furthest, at least 0.01 and at most 180 deg/s, at least 0.01 and at most
+ * 720 deg/s^2); Cartesian moves mm/s and mm/s^2 along the path (at least 1,
+ * at most 1500 mm/s and 5000 mm/s^2), the orientation within its own limits
+ * (motion_bounds.h: below a lower bound the call is refused, above a maximum
+ * the move is capped). Moves without `acc` use the default accelerations of
+ * kinematics.h. `tol` is 0 or a finite positive number; > 0 on a
+ * non-blocking move it lets the move blend into the next queued move of its
+ * kind (segments.h): rad of the joint that travels furthest for joint moves,
+ * mm for Cartesian ones. Jogs never block.
  */
 #include "api_support.h"
+#include "motion_bounds.h"
 
 #include <algorithm>
 
@@ -30,6 +34,36 @@ using zsim::Pose;
 namespace {
 
 bool valid_mode(int32_t mode) { return mode == 0 || mode == 1; }
+
+/* ---- the checks of a call's own arguments (no controller needed) ---------------- */
+
+/* A blend tolerance: 0 (none) or a finite distance. */
+bool valid_tolerance(double tol) { return zsim::bounds::at_least(tol, 0); }
+
+ErrorCode check_joint_move(const JointVector *joint_pos, int32_t mode, double speed, double acc, double tol)
+{
+    using namespace zsim::bounds;
+    return zsim::check(joint_pos && zsim::finite(zsim::to_joints(*joint_pos)) && valid_mode(mode) &&
+                       at_least(speed, kMinJointSpeed) && at_least(acc, kMinJointAcc) && valid_tolerance(tol));
+}
+
+/* mid_pos: the arc's middle pose (circular moves), or null when `has_mid` is false. */
+ErrorCode check_cartesian_move(const CartPose *end_pos, const CartPose *mid_pos, bool has_mid, int32_t mode,
+                               double speed, double acc, double tol)
+{
+    using namespace zsim::bounds;
+    return zsim::check(end_pos && zsim::finite(*end_pos) && (!has_mid || (mid_pos && zsim::finite(*mid_pos))) &&
+                       valid_mode(mode) && at_least(speed, kMinLinearSpeed) && at_least(acc, kMinLinearAcc) &&
+                       valid_tolerance(tol));
+}
+
+/* A jog's speed: rad/s for a joint or a turn, mm/s along an axis. */
+bool valid_jog_speed(int32_t aj_num, int32_t coord_type, double jog_vel)
+{
+    using namespace zsim::bounds;
+    const bool angular = coord_type == 1 || aj_num >= 3;
+    return at_least(std::abs(jog_vel), angular ? kMinJointSpeed : kMinLinearSpeed);
+}
 
 /* The blend tolerance a move keeps: none for a blocking move (its caller is
  * told it reached its target), none for anything but a positive number. */
@@ -51,12 +85,9 @@ Pose cartesian_target(const Pose &from, const CartPose &given, int32_t mode)
 ErrorCode joint_motion(const RobotHandle *handle, const JointVector *joint_pos, int32_t mode,
                        int32_t is_block, double speed, double acc, double tol)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
-        if (!joint_pos || !valid_mode(mode) || !zsim::positive(speed) || !zsim::positive(acc))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = check_joint_move(joint_pos, mode, speed, acc, tol);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &lock) {
         const Joints given = zsim::to_joints(*joint_pos);
-        if (!zsim::finite(given))
-            return zsim::kInvalidArgument;
         if (const ErrorCode refused = zsim::ready_to_move(rc))
             return refused;
         Joints target = given;
@@ -90,10 +121,8 @@ ErrorCode solve_target(const Controller &rc, const Pose &tcp_in_base, Joints &en
 ErrorCode linear_motion(const RobotHandle *handle, const CartPose *end_pos, int32_t mode,
                         int32_t is_block, double speed, double acc, double tol)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
-        if (!end_pos || !valid_mode(mode) || !zsim::finite(*end_pos) || !zsim::positive(speed) ||
-            !zsim::positive(acc))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = check_cartesian_move(end_pos, nullptr, false, mode, speed, acc, tol);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &lock) {
         if (const ErrorCode refused = zsim::ready_to_move(rc))
             return refused;
         const Pose target = rc.user() * cartesian_target(rc.tcp(rc.planned_end), *end_pos, mode);
@@ -147,10 +176,8 @@ ErrorCode circular_move(const RobotHandle *handle, const CartPose *end_pos,
                         const CartPose *mid_pos, int32_t move_mode, int32_t is_block,
                         double speed, double acc, double tol, const void * /* option */)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
-        if (!end_pos || !mid_pos || !valid_mode(move_mode) || !zsim::finite(*end_pos) ||
-            !zsim::finite(*mid_pos) || !zsim::positive(speed) || !zsim::positive(acc))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = check_cartesian_move(end_pos, mid_pos, true, move_mode, speed, acc, tol);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &lock) {
         if (const ErrorCode refused = zsim::ready_to_move(rc))
             return refused;
         const Pose start = rc.tcp(rc.planned_end);
@@ -213,15 +240,16 @@ ErrorCode continuous_jog(Controller &rc, Lock &lock, int32_t aj_num, int32_t coo
  *            direction of jog_vel's sign until jog_stop (or a limit).
  * coord_type: 0 Cartesian in the user frame, 1 joint, 2 Cartesian in the tool
  *             frame (moves to a position, mode 0, are refused there).
- * jog_vel: rad/s (joints, rotations) or mm/s, not 0. Never blocks. */
+ * jog_vel: rad/s (joints, rotations; at least 0.01 either way) or mm/s (at
+ * least 1 either way). Never blocks. */
 ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int32_t coord_type,
               double jog_vel, double pos_cmd)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &lock) {
-        if (aj_num < 0 || aj_num > 5 || move_mode < 0 || move_mode > 2 || coord_type < 0 ||
-            coord_type > 2 || !std::isfinite(jog_vel) || jog_vel == 0 || !std::isfinite(pos_cmd) ||
-            (coord_type == 2 && move_mode == 0))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(aj_num >= 0 && aj_num <= 5 && move_mode >= 0 && move_mode <= 2 &&
+                                          coord_type >= 0 && coord_type <= 2 &&
+                                          valid_jog_speed(aj_num, coord_type, jog_vel) && std::isfinite(pos_cmd) &&
+                                          !(coord_type == 2 && move_mode == 0));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &lock) {
         if (const ErrorCode refused = zsim::ready_to_move(rc))
             return refused;
         if (rc.moving())
@@ -278,9 +306,7 @@ ErrorCode jog(const RobotHandle *handle, int32_t aj_num, int32_t move_mode, int3
  * for any jog. */
 ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
 {
-    return zsim::with_controller(handle, [num](Controller &rc, Lock &) {
-        if (num < -1 || num > 5)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(num >= -1 && num <= 5), [num](Controller &rc, Lock &) {
         if (rc.queue.empty())
             return zsim::kOk;
         const int axis = rc.queue.front().segment->jog_axis();
@@ -292,16 +318,16 @@ ErrorCode jog_stop(const RobotHandle *handle, int32_t num)
 
 /* ---- rapid rate -------------------------------------------------------------------- */
 
-/* 0 < rate <= 1: every move and jog runs at this fraction of its pace (speeds
+/* 0.01 <= rate <= 1: every move and jog runs at this fraction of its pace (speeds
  * scale by rate, accelerations by rate squared). Moves under way change pace
  * smoothly: they speed up or slow down to the new pace at their acceleration
  * (the larger of the two rates'), never at once. Servo streams are not
  * scaled. */
 ErrorCode set_rapidrate(const RobotHandle *handle, double rapid_rate)
 {
-    return zsim::with_controller(handle, [rapid_rate](Controller &rc, Lock &) {
-        if (!zsim::positive(rapid_rate) || rapid_rate > 1)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(zsim::bounds::at_least(rapid_rate, zsim::bounds::kMinRapidRate) &&
+                                          rapid_rate <= 1);
+    return zsim::with_controller(handle, checked, [rapid_rate](Controller &rc, Lock &) {
         rc.rapid_rate = rapid_rate;
         return zsim::kOk;
     });
@@ -309,9 +335,7 @@ ErrorCode set_rapidrate(const RobotHandle *handle, double rapid_rate)
 
 ErrorCode get_rapidrate(const RobotHandle *handle, double *rapid_rate)
 {
-    return zsim::with_controller(handle, [rapid_rate](Controller &rc, Lock &) {
-        if (!rapid_rate)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(rapid_rate), [rapid_rate](Controller &rc, Lock &) {
         *rapid_rate = rc.rapid_rate;
         return zsim::kOk;
     });

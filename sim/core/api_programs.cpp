@@ -43,10 +43,8 @@ ErrorCode program_load(const RobotHandle *handle, const char *file)
 {
     std::shared_ptr<const zsim::Program> program;
     return zsim::with_files(
-        handle,
+        handle, zsim::files::check_name(file),
         [&] {
-            if (const ErrorCode bad = zsim::files::check_name(file))
-                return bad;
             std::string text;
             if (const ErrorCode read = zsim::files::read_file(zsim::files::Folder::kPrograms, file, text))
                 return read;
@@ -68,9 +66,7 @@ ErrorCode program_load(const RobotHandle *handle, const char *file)
 
 ErrorCode get_loaded_program(const RobotHandle *handle, char *file)
 {
-    return zsim::with_controller(handle, [file](Controller &rc, Lock &) {
-        if (!file)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(file), [file](Controller &rc, Lock &) {
         zsim::put_text(file, ZANDREL_PROGRAM_NAME_SIZE, rc.program.loaded ? rc.program.loaded->name : std::string());
         return zsim::kOk;
     });
@@ -129,9 +125,7 @@ ErrorCode program_abort(const RobotHandle *handle)
 
 ErrorCode get_current_line(const RobotHandle *handle, int32_t *curr_line)
 {
-    return zsim::with_controller(handle, [curr_line](Controller &rc, Lock &) {
-        if (!curr_line)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(curr_line), [curr_line](Controller &rc, Lock &) {
         *curr_line = rc.program.line;
         return zsim::kOk;
     });
@@ -139,9 +133,7 @@ ErrorCode get_current_line(const RobotHandle *handle, int32_t *curr_line)
 
 ErrorCode get_program_state(const RobotHandle *handle, uint32_t *status)
 {
-    return zsim::with_controller(handle, [status](Controller &rc, Lock &) {
-        if (!status)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(status), [status](Controller &rc, Lock &) {
         *status = zsim::program_state(rc.program);
         return zsim::kOk;
     });

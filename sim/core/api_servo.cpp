@@ -3,25 +3,30 @@
  *
  * servo_move_enable(1) needs an enabled arm at rest; while it is on, ordinary
  * moves and jogs are refused with kServoActive. Each set-point is reached over
- * `step_num` cycles (1 for servo_j and servo_p) by linear interpolation; the
- * newest set-point supersedes one not begun yet (ServoSegment, servo_segment.h),
- * so a stream faster than the cycle never builds up lag and is never refused
- * for it. Relative set-points (mode 1) add to the previous set-point. servo_p
- * takes a TCP pose in the current tool and user frame and converts it by
- * inverse kinematics, following on from the previous set-point (same branch
- * and turn); a pose past a joint limit is cut where the joint reaches the
- * limit (the arm goes there, the call returns kJointLimit). A set-point
- * beyond a joint limit (kJointLimit), out of reach (kUnreachable) or needing
- * more than a joint's maximum speed over its steps (kSpeedLimit) is refused
- * and the arm holds. servo_move_enable(0) drops the set-points not reached
- * yet and brings the arm to a controlled stop from its present velocity;
- * servo mode is off at once, new moves wait until the arm rests (kBusy).
+ * `step_num` cycles (1 for servo_j and servo_p; at most 12500, 100 s) by linear interpolation,
+ * beginning when it arrives in simulated time (or when the one before it is
+ * reached); the newest set-point supersedes one not begun yet (ServoSegment,
+ * servo_segment.h), so a stream faster than the cycle never builds up a
+ * backlog and is never refused for it. The arm follows the filtered command
+ * within every joint's speed, acceleration and jerk; one that falls a
+ * quarter turn behind ends the stream with kFollowingError. Relative
+ * set-points (mode 1) add to the previous set-point. servo_p takes a TCP pose
+ * in the current tool and user frame and converts it by inverse kinematics,
+ * following on from the previous set-point (same branch and turn); a pose
+ * past a joint limit is cut where the joint reaches the limit (the arm goes
+ * there, the call returns kJointLimit). A set-point beyond a joint limit
+ * (kJointLimit), out of reach (kUnreachable) or needing more than a joint's
+ * maximum speed over its steps (kSpeedLimit) is refused and the stream goes
+ * on from the previous one. servo_move_enable(0) drops the set-points not
+ * reached yet and brings the arm to a controlled stop from its present
+ * speed and acceleration; servo mode is off at once, new moves wait until
+ * the arm rests (kBusy).
  *
- * Filters: the joint low-pass filter (cutoff in Hz) filters each joint; the
- * other filters are accepted, checked and stored. Choose the filter while
- * servo mode is off.
+ * Filters (servo_filters.h): chosen while servo mode is off; the buffers of
+ * the moving mean and the look-ahead hold at most servo::kMaxBuffer cycles.
  */
 #include "api_support.h"
+#include "motion_bounds.h"
 #include "servo_segment.h"
 
 using zsim::Controller;
@@ -51,7 +56,7 @@ ErrorCode servo_add(Controller &rc, const Joints &target, int steps)
     zsim::ServoSegment *servo = servo_of(rc);
     if (!servo)
         return zsim::kServoInactive;
-    const ErrorCode code = servo->add(target, steps);
+    const ErrorCode code = servo->add(target, steps, zsim::motion::until_next_cycle(rc));
     if (code == zsim::kOk) {
         rc.planned_end = target;
         zsim::motion::feed(rc);
@@ -59,15 +64,18 @@ ErrorCode servo_add(Controller &rc, const Joints &target, int steps)
     return code;
 }
 
+bool valid_set_point(int32_t mode, int32_t steps)
+{
+    return (mode == 0 || mode == 1) && steps >= 1 && steps <= zsim::bounds::kMaxServoSteps;
+}
+
 ErrorCode servo_joints(const RobotHandle *handle, const JointVector *joint_pos, int32_t mode,
                        int32_t steps)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!joint_pos || (mode != 0 && mode != 1) || steps < 1)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked =
+        zsim::check(joint_pos && zsim::finite(zsim::to_joints(*joint_pos)) && valid_set_point(mode, steps));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         const Joints given = zsim::to_joints(*joint_pos);
-        if (!zsim::finite(given))
-            return zsim::kInvalidArgument;
         if (!rc.servo_mode)
             return zsim::kServoInactive;
         Joints target = given;
@@ -82,9 +90,8 @@ ErrorCode servo_joints(const RobotHandle *handle, const JointVector *joint_pos, 
 
 ErrorCode servo_pose(const RobotHandle *handle, const CartPose *pose, int32_t mode, int32_t steps)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!pose || (mode != 0 && mode != 1) || steps < 1 || !zsim::finite(*pose))
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(pose && zsim::finite(*pose) && valid_set_point(mode, steps));
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         if (!rc.servo_mode)
             return zsim::kServoInactive;
         const Joints last = servo_last_target(rc);
@@ -111,9 +118,7 @@ ErrorCode servo_pose(const RobotHandle *handle, const CartPose *pose, int32_t mo
 template <class Store>
 ErrorCode choose_filter(const RobotHandle *handle, bool valid, Store &&store)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!valid)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(valid), [&](Controller &rc, Lock &) {
         if (rc.servo_mode)
             return zsim::kServoActive;
         store(rc.servo);
@@ -209,7 +214,8 @@ ErrorCode servo_move_use_carte_NLF(const RobotHandle *handle, double max_vp, dou
 ErrorCode servo_move_use_joint_MMF(const RobotHandle *handle, int32_t max_buf, double kp,
                                    double kv, double ka)
 {
-    const bool valid = max_buf >= 1 && at_least_zero(kp) && at_least_zero(kv) && at_least_zero(ka);
+    const bool valid = max_buf >= 1 && max_buf <= zsim::servo::kMaxBuffer && at_least_zero(kp) && at_least_zero(kv) &&
+                       at_least_zero(ka);
     return choose_filter(handle, valid, [&](zsim::ServoSettings &s) {
         s.filter = zsim::ServoFilter::kJointMultiOrder;
         s.mmf_buffer = max_buf;
@@ -220,7 +226,8 @@ ErrorCode servo_move_use_joint_MMF(const RobotHandle *handle, int32_t max_buf, d
 /* Stored alongside the filter (it does not replace it). */
 ErrorCode servo_speed_foresight(const RobotHandle *handle, int32_t max_buf, double kp)
 {
-    return choose_filter(handle, max_buf >= 1 && at_least_zero(kp), [&](zsim::ServoSettings &s) {
+    const bool valid = max_buf >= 1 && max_buf <= zsim::servo::kMaxBuffer && at_least_zero(kp);
+    return choose_filter(handle, valid, [&](zsim::ServoSettings &s) {
         s.foresight_buffer = max_buf;
         s.foresight_kp = kp;
     });

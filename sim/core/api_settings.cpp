@@ -45,9 +45,7 @@ namespace api {
 
 ErrorCode get_sdk_version(const RobotHandle *handle, char *version)
 {
-    return zsim::with_controller(handle, [version](Controller &, Lock &) {
-        if (!version)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(version), [version](Controller &, Lock &) {
         zsim::put_text(version, kVersionBytes, "velmo virtual controller " ZSIM_VERSION);
         return zsim::kOk;
     });
@@ -55,9 +53,7 @@ ErrorCode get_sdk_version(const RobotHandle *handle, char *version)
 
 ErrorCode set_collision_level(const RobotHandle *handle, int32_t level)
 {
-    return zsim::with_controller(handle, [level](Controller &rc, Lock &) {
-        if (level < 0 || level > 5)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(level >= 0 && level <= 5), [level](Controller &rc, Lock &) {
         rc.collision_level = level;
         return zsim::kOk;
     });
@@ -65,9 +61,7 @@ ErrorCode set_collision_level(const RobotHandle *handle, int32_t level)
 
 ErrorCode get_collision_level(const RobotHandle *handle, int32_t *level)
 {
-    return zsim::with_controller(handle, [level](Controller &rc, Lock &) {
-        if (!level)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(level), [level](Controller &rc, Lock &) {
         *level = rc.collision_level;
         return zsim::kOk;
     });
@@ -75,7 +69,7 @@ ErrorCode get_collision_level(const RobotHandle *handle, int32_t *level)
 
 ErrorCode set_debug_mode(const RobotHandle *handle, int32_t enable)
 {
-    return zsim::with_files(handle, [enable] { return zsim::debug_log::enable(enable != 0); });
+    return zsim::with_files(handle, zsim::kOk, [enable] { return zsim::debug_log::enable(enable != 0); });
 }
 
 ErrorCode get_controller_ip(const char *controller_name, char *ip_list)
@@ -100,14 +94,14 @@ ErrorCode get_controller_ip(const char *controller_name, char *ip_list)
 
 ErrorCode set_SDK_filepath(const RobotHandle *handle, const char *filepath)
 {
-    return zsim::with_files(handle, [filepath] { return zsim::debug_log::choose(filepath); });
+    return zsim::with_files(handle, zsim::kOk, [filepath] { return zsim::debug_log::choose(filepath); });
 }
 
 ErrorCode set_network_exception_handle(const RobotHandle *handle, float millisecond, int32_t mnt)
 {
-    return zsim::with_controller(handle, [&](Controller &rc, Lock &) {
-        if (!std::isfinite(millisecond) || millisecond <= 0 || millisecond > 60000 || mnt < 0 || mnt > 2)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked =
+        zsim::check(std::isfinite(millisecond) && millisecond > 0 && millisecond <= 60000 && mnt >= 0 && mnt <= 2);
+    return zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         rc.link.silence_ms = millisecond;
         rc.link.silence_reaction = mnt;
         return zsim::kOk;
@@ -116,9 +110,8 @@ ErrorCode set_network_exception_handle(const RobotHandle *handle, float millisec
 
 ErrorCode set_status_data_update_time_interval(const RobotHandle *handle, float millisecond)
 {
-    return zsim::with_controller(handle, [millisecond](Controller &rc, Lock &) {
-        if (!std::isfinite(millisecond) || millisecond < 8 || millisecond > 1000)
-            return zsim::kInvalidArgument;
+    const ErrorCode checked = zsim::check(std::isfinite(millisecond) && millisecond >= 8 && millisecond <= 1000);
+    return zsim::with_controller(handle, checked, [millisecond](Controller &rc, Lock &) {
         rc.link.status_interval_ms = millisecond;
         return zsim::kOk;
     });

@@ -8,7 +8,11 @@
 #include "events.h"
 #include "files.h"
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace zsim {
 namespace api {
@@ -26,7 +30,63 @@ int on_address(const char *address, Body &&body)
     return body(*c);
 }
 
+/* A hold of the library lock (hold_library_lock). Its mutex is a leaf: the
+ * holder waits on it with the library lock held, nobody takes the library
+ * lock while holding it. */
+struct LockHold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool active = false;   /* a holder thread runs */
+    bool held = false;     /* ... and has the library lock */
+    bool release = false;  /* it is asked to let it go */
+    bool expired = false;  /* the latest hold ended by its time, unasked */
+};
+
+LockHold &lock_hold()
+{
+    static LockHold *h = new LockHold; /* never destroyed: its thread may outlive static destructors */
+    return *h;
+}
+
+void hold_until_released(std::chrono::milliseconds longest)
+{
+    LockHold &h = lock_hold();
+    Lock library(library_mutex());
+    std::unique_lock<std::mutex> lock(h.mutex);
+    h.held = true;
+    h.changed.notify_all();
+    h.expired = !h.changed.wait_for(lock, longest, [&h] { return h.release; });
+    h.held = h.active = false;
+    h.changed.notify_all();
+}
+
 } // namespace
+
+int hold_library_lock(int milliseconds)
+{
+    LockHold &h = lock_hold();
+    std::unique_lock<std::mutex> lock(h.mutex);
+    if (milliseconds <= 0) {
+        if (!h.active) {
+            const int expired = h.expired ? 1 : -1;
+            h.expired = false;
+            return expired;
+        }
+        h.release = true;
+        h.changed.notify_all();
+        h.changed.wait(lock, [&h] { return !h.active; });
+        return 0;
+    }
+    if (h.active)
+        return -1;
+    h.release = h.expired = false;
+    std::thread(hold_until_released, std::chrono::milliseconds(milliseconds)).detach();
+    h.active = true;
+    h.changed.wait(lock, [&h] { return h.held || !h.active; }); /* a very short hold may be over already */
+    return 0;
+}
+
+void end_library_lock_hold() { hold_library_lock(0); }
 
 int set_time_scale(double factor)
 {

@@ -25,6 +25,7 @@
  * Everything else (the reserved bytes) is 0.
  */
 #include "api_support.h"
+#include "force_motion.h"
 #include "readout.h"
 
 #include <cstring>
@@ -58,12 +59,14 @@ namespace zsim {
 namespace api {
 
 /* Drag mode (hand guiding): needs an enabled arm at rest; moves are refused
- * (kBusy) while it is on. The virtual arm is never pushed, so it stays put. */
+ * (kBusy) while it is on. The arm then moves by the outside forces on it
+ * (force_motion.h). */
 ErrorCode drag_mode_enable(const RobotHandle *handle, int32_t enable)
 {
     return zsim::with_controller(handle, [enable](Controller &rc, Lock &) {
         if (!enable) {
             rc.drag = false;
+            zsim::end_force_motion(rc);
             return zsim::kOk;
         }
         if (!rc.powered)
@@ -75,6 +78,7 @@ ErrorCode drag_mode_enable(const RobotHandle *handle, int32_t enable)
         if (rc.moving())
             return zsim::kBusy;
         rc.drag = true;
+        zsim::feel_at_rest(rc); /* a wrench applied already moves it */
         return zsim::kOk;
     });
 }
@@ -110,14 +114,13 @@ ErrorCode is_in_drag_mode(const RobotHandle *handle, int32_t *in_drag)
     return read_state(handle, in_drag, [](const Controller &rc, int32_t &v) { v = rc.drag; });
 }
 
-/* 1 when a joint stands at one of its limits (within 1e-6 rad). */
+/* 1 when a joint stands at one of its limits (arm::at_limit). */
 ErrorCode is_on_limit(const RobotHandle *handle, int32_t *on_limit)
 {
     return read_state(handle, on_limit, [](const Controller &rc, int32_t &v) {
         v = 0;
         for (std::size_t j = 0; j < 6; ++j)
-            if (rc.joints[j] <= zsim::arm::kLowerLimit[j] + 1e-6 ||
-                rc.joints[j] >= zsim::arm::kUpperLimit[j] - 1e-6)
+            if (zsim::arm::at_limit(j, rc.joints[j]))
                 v = 1;
     });
 }

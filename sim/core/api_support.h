@@ -2,14 +2,19 @@
  * What the files of the library functions (api_*.cpp) share. Most functions
  * have this shape:
  *
- *     ErrorCode get_rapidrate(const RobotHandle *handle, double *rapid_rate)
+ *     ErrorCode set_rapidrate(const RobotHandle *handle, double rapid_rate)
  *     {
- *         return zsim::with_controller(handle, [&](zsim::Controller &rc, zsim::Lock &) {
+ *         const ErrorCode checked = zsim::check(zsim::positive(rapid_rate) && rapid_rate <= 1);
+ *         return zsim::with_controller(handle, checked, [&](zsim::Controller &rc, zsim::Lock &) {
  *             ...                                     // under the library lock
  *         });
  *     }
  *
  * the others go through a shared helper of their file that does the same.
+ * The call's own arguments are checked first, by a pure function of them (no
+ * lock, no controller): a refused call returns its code at once, without
+ * waiting for the library lock and without stepping the arm. The
+ * controller's state is checked under the lock, then the call acts.
  * Out-parameters are written only on success. The export layer (edge/) has
  * already recorded the call and applied the probe's injections.
  */
@@ -43,7 +48,7 @@ inline ErrorCode ready_to_move(const Controller &c)
         return kErrorState;
     if (c.servo_mode)
         return kServoActive;
-    if (c.drag || c.owned() || c.stopping) /* stopping: until the arm rests */
+    if (c.drag || c.force.admittance_on || c.owned() || c.stopping) /* stopping: until the arm rests */
         return kBusy;
     return kOk;
 }
@@ -60,6 +65,11 @@ inline ErrorCode start_motion(Controller &c, Lock &lock, std::unique_ptr<Segment
 }
 
 inline bool positive(double v) { return std::isfinite(v) && v > 0; }
+
+/* What a check of a call's own arguments found: kOk when they are valid. */
+inline ErrorCode check(bool valid) { return valid ? kOk : kInvalidArgument; }
+/* A pointer the call needs. */
+inline ErrorCode present(const void *p) { return check(p != nullptr); }
 
 /* Copies text with its NUL into a buffer of `size` bytes, cut to fit before
  * a character (never inside one: the module decodes it as strict UTF-8). */

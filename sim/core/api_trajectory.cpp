@@ -2,9 +2,11 @@
  * Trajectory recording (the sampling and the file format are in
  * recording.h; the folder and its names in files.h).
  *
- * set_traj_config: xyz_interval (mm), rpy_interval (rad), vel (mm/s) and acc
- * (mm/s^2), each finite and > 0; refused (kBusy) while sampling. The
- * defaults are 1 mm, 0.01 rad, 100 mm/s and 500 mm/s^2.
+ * set_traj_config: xyz_interval (mm), rpy_interval (rad), each finite and
+ * > 0, vel (mm/s) and acc (mm/s^2) at least the lower bounds of a linear
+ * move (motion_bounds.h), as the replay program moves by them; refused
+ * (kBusy) while sampling. The defaults are 1 mm, 0.01 rad, 100 mm/s and
+ * 500 mm/s^2.
  * set_traj_sample_mode: a non-zero mode starts sampling into the named
  * trajectory (kBusy when sampling already); 0 stops and saves it as
  * trajectories/<name>, replacing a file of that name (the name given with 0
@@ -14,7 +16,9 @@
  * are not valid file names are left out. rename_traj_file_name refuses to
  * replace a file (kFileExists). generate_traj_exe_file writes
  * programs/<name>, replacing a program of that name, from
- * trajectories/<name>.
+ * trajectories/<name>; it refuses a file that is not a trajectory or has a
+ * number out of its range (kFileAccess) and a program that program_load
+ * would refuse (kFileTooLarge), and then writes nothing.
  */
 #include "api_files.h"
 
@@ -24,24 +28,12 @@ using zsim::Controller;
 using zsim::Lock;
 using zsim::files::Folder;
 
-namespace {
-
-bool valid_config(const TrajectoryConfig &c)
-{
-    return zsim::positive(c.xyz_interval) && zsim::positive(c.rpy_interval) && zsim::positive(c.vel) &&
-           zsim::positive(c.acc);
-}
-
-} // namespace
-
 namespace zsim {
 namespace api {
 
 ErrorCode set_traj_config(const RobotHandle *handle, const TrajectoryConfig *config)
 {
-    return zsim::with_controller(handle, [config](Controller &rc, Lock &) {
-        if (!config || !valid_config(*config))
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::check(config && zsim::recording::valid_config(*config)), [config](Controller &rc, Lock &) {
         if (rc.recorder.active)
             return zsim::kBusy;
         rc.recorder.config = *config;
@@ -51,9 +43,7 @@ ErrorCode set_traj_config(const RobotHandle *handle, const TrajectoryConfig *con
 
 ErrorCode get_traj_config(const RobotHandle *handle, TrajectoryConfig *config)
 {
-    return zsim::with_controller(handle, [config](Controller &rc, Lock &) {
-        if (!config)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(config), [config](Controller &rc, Lock &) {
         *config = rc.recorder.config;
         return zsim::kOk;
     });
@@ -64,10 +54,9 @@ ErrorCode set_traj_sample_mode(const RobotHandle *handle, int32_t mode, const ch
     zsim::Trajectory taken;
     std::string name;
     bool stopped = false;
-    const ErrorCode code = zsim::with_controller(handle, [&](Controller &rc, Lock &) {
+    const ErrorCode checked = mode != 0 ? zsim::files::check_name(filename) : zsim::kOk; /* with 0 it is not used */
+    const ErrorCode code = zsim::with_controller(handle, checked, [&](Controller &rc, Lock &) {
         if (mode != 0) {
-            if (const ErrorCode bad = zsim::files::check_name(filename))
-                return bad;
             if (rc.recorder.active)
                 return zsim::kBusy;
             rc.recorder.start(filename, rc.context(), rc.joints, rc.tool_id, rc.user_frame_id);
@@ -82,16 +71,14 @@ ErrorCode set_traj_sample_mode(const RobotHandle *handle, int32_t mode, const ch
     });
     if (code != zsim::kOk || !stopped)
         return code;
-    return zsim::with_files(handle, [&] {
+    return zsim::with_files(handle, zsim::kOk, [&] {
         return zsim::files::write_file(Folder::kTrajectories, name, zsim::recording::format(taken));
     });
 }
 
 ErrorCode get_traj_sample_status(const RobotHandle *handle, int64_t *sample_status)
 {
-    return zsim::with_controller(handle, [sample_status](Controller &rc, Lock &) {
-        if (!sample_status)
-            return zsim::kInvalidArgument;
+    return zsim::with_controller(handle, zsim::present(sample_status), [sample_status](Controller &rc, Lock &) {
         *sample_status = rc.recorder.active ? 1 : 0;
         return zsim::kOk;
     });
@@ -101,12 +88,10 @@ ErrorCode get_exist_traj_file_name(const RobotHandle *handle, TrajectoryFileList
 {
     std::vector<std::string> names;
     return zsim::with_files(
-        handle, [&] { return zsim::files::list(Folder::kTrajectories, names); },
+        handle, zsim::present(files), [&] { return zsim::files::list(Folder::kTrajectories, names); },
         [&](Controller &, Lock &, ErrorCode listed) {
             if (listed != zsim::kOk)
                 return listed;
-            if (!files)
-                return zsim::kInvalidArgument;
             std::memset(files, 0, sizeof *files);
             const std::size_t n = std::min<std::size_t>(names.size(), ZANDREL_TRAJ_FILE_SLOTS);
             files->count = static_cast<int32_t>(n);
@@ -118,35 +103,30 @@ ErrorCode get_exist_traj_file_name(const RobotHandle *handle, TrajectoryFileList
 
 ErrorCode rename_traj_file_name(const RobotHandle *handle, const char *src, const char *dest)
 {
-    return zsim::with_files(handle, [&] {
-        if (zsim::files::check_name(src) || zsim::files::check_name(dest))
-            return zsim::kBadFileName;
-        return zsim::files::rename(Folder::kTrajectories, src, dest);
-    });
+    const ErrorCode checked =
+        zsim::files::check_name(src) || zsim::files::check_name(dest) ? zsim::kBadFileName : zsim::kOk;
+    return zsim::with_files(handle, checked, [&] { return zsim::files::rename(Folder::kTrajectories, src, dest); });
 }
 
 ErrorCode remove_traj_file(const RobotHandle *handle, const char *filename)
 {
-    return zsim::with_files(handle, [&] {
-        if (const ErrorCode bad = zsim::files::check_name(filename))
-            return bad;
-        return zsim::files::remove(Folder::kTrajectories, filename);
-    });
+    return zsim::with_files(handle, zsim::files::check_name(filename),
+                            [&] { return zsim::files::remove(Folder::kTrajectories, filename); });
 }
 
 ErrorCode generate_traj_exe_file(const RobotHandle *handle, const char *filename)
 {
-    return zsim::with_files(handle, [&] {
-        if (const ErrorCode bad = zsim::files::check_name(filename))
-            return bad;
-        std::string text;
-        if (const ErrorCode read = zsim::files::read_file(Folder::kTrajectories, filename, text))
-            return read;
-        zsim::Trajectory trajectory;
-        if (const ErrorCode parsed = zsim::recording::parse(text, trajectory))
-            return parsed;
-        return zsim::files::write_file(Folder::kPrograms, filename,
-                                       zsim::recording::replay_program(filename, trajectory));
+    return zsim::with_files(handle, zsim::files::check_name(filename), [&] {
+        std::string program;
+        {
+            std::string text;
+            if (const ErrorCode read = zsim::files::read_file(Folder::kTrajectories, filename, text))
+                return read;
+            if (const ErrorCode converted = zsim::recording::replay_program(filename, text,
+                                                                            zsim::files::kMaxFileSize, program))
+                return converted;
+        } /* the trajectory's text is gone before the program is written */
+        return zsim::files::write_file(Folder::kPrograms, filename, program);
     });
 }
 

@@ -11,24 +11,30 @@
 
 #include "errors.h"
 #include "force.h"
+#include "force_segments.h"
 #include "io.h"
 #include "library_lock.h"
 #include "motion.h"
 #include "program_format.h"
 #include "recording.h"
+#include "torque_monitor.h"
 #include "zandrelAPI.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zsim {
 
 /* A tool (flange to TCP) or user frame (base to user), as stored. */
 constexpr int kFrameSlots = 16;          /* ids 0..15; id 0 is the identity, not settable */
 constexpr std::size_t kFrameNameBytes = 32;
+static_assert(kFrameSlots == recording::kFrameIds, "a recorded trajectory names a frame slot");
 
 struct NamedFrame {
     CartPose data{};
@@ -41,14 +47,17 @@ struct Controller final : ArmMotion {
 
     const std::string address;
 
+    /* Written under library_mutex(); atomic because a call whose arguments
+     * are refused reads and records them without that lock (refuse()). */
+    std::atomic<bool> shut_down{false};
+    std::atomic<ErrorCode> last_error{kOk};
+
     /* ---- guarded by library_mutex() ---- */
-    bool shut_down = false;
     bool powered = false;
     bool enabled = false;
     bool drag = false;
     ErrorCode fault = kOk;   /* non-zero: in an error state (the code that caused it) */
     bool collision = false;  /* protective stop, cleared by collision_recover */
-    ErrorCode last_error = kOk;
     MessageTable messages;   /* overrides from set_errorcode_file_path */
     CallBackFuncType callback = nullptr;
 
@@ -69,6 +78,12 @@ struct Controller final : ArmMotion {
     ForceControl force;
     LinkSettings link;
 
+    /* what its joints feel, and admittance control's hold (torque_monitor.h,
+     * force_segments.h, force_motion.h) */
+    TorqueMonitor monitor;
+    AdmittanceState admittance_hold;
+    std::vector<ContactForce> contacts; /* the contact forces on the arm now (contact.h) */
+
     /* ---- helpers (lock held) ---- */
     const Pose &tool() const { return tools[static_cast<std::size_t>(tool_id)].pose; }
     const Pose &user() const { return user_frames[static_cast<std::size_t>(user_frame_id)].pose; }
@@ -80,13 +95,24 @@ struct Controller final : ArmMotion {
     std::string message(ErrorCode code) const;
     /* Nothing queued, or servo mode waiting for set-points (is_in_pos). */
     bool in_position() const { return queue.empty() || (servo_mode && holding); }
+    /* The arm does not move now: nothing queued, or waiting to be fed. */
+    bool resting() const { return queue.empty() || holding; }
+    /* What the torque monitor reads of this controller. */
+    TorqueSituation situation();
 
     /* The error state: the arm stops, the code is the last error and goes to
      * the error callback (a collision makes it a protective stop). */
     void stopped_by_error(ErrorCode code) override;
+    /* Every cycle: the joint torques, and the protective stop when they
+     * differ from what the controller expects (torque_monitor.h). */
+    ErrorCode sense(const MotionContext &ctx, const Joints &before, bool from_rest) override;
 };
 
-/* ---- registry (lock held for all of these) ----------------------------------- */
+/* ---- registry ------------------------------------------------------------------
+ *
+ * The registry has a mutex of its own, a leaf taken inside each of these
+ * (with or without the library lock held), so that a handle can be looked up
+ * without the library lock. */
 
 /* The controller a handle belongs to, or null. */
 std::shared_ptr<Controller> find_controller(const RobotHandle *handle);
@@ -97,7 +123,7 @@ bool close_handle(RobotHandle handle);
 /* The address `handle` was given out for since the last reset, open or
  * closed; null for a handle never given out. */
 const std::string *issued_address(RobotHandle handle);
-/* Every known controller, in address order. */
+/* Every known controller, in address order (call with the library lock held). */
 template <class F>
 void each_controller(F &&f);
 
@@ -108,6 +134,15 @@ inline ErrorCode note(Controller &c, ErrorCode code)
         c.last_error = code;
     return code;
 }
+
+/* kOk for a handle of a controller that is on; kUnknownHandle, or kShutDown
+ * (recorded as the last error) otherwise. Takes no library lock. */
+ErrorCode check_handle(const RobotHandle *handle);
+
+/* What a call whose own arguments were refused with `refused` returns,
+ * without taking the library lock or stepping the arm: the handle's own
+ * failure first (check_handle), else `refused`, recorded as the last error. */
+ErrorCode refuse(const RobotHandle *handle, ErrorCode refused);
 
 /* Queues `code` for the controller's error callback (delivered by the event thread). */
 void post_event(const Controller &c, ErrorCode code);
@@ -128,6 +163,17 @@ ErrorCode with_controller(const RobotHandle *handle, Body &&body)
         return note(*c, kShutDown);
     motion::catch_up(*c);
     return note(*c, body(*c, lock));
+}
+
+/* The same for a call whose own arguments a pure function has checked first
+ * (`checked`, what it found): a refusal neither waits for the library lock
+ * nor steps the arm (refuse()). */
+template <class Body>
+ErrorCode with_controller(const RobotHandle *handle, ErrorCode checked, Body &&body)
+{
+    if (checked != kOk)
+        return refuse(handle, checked);
+    return with_controller(handle, std::forward<Body>(body));
 }
 
 /* Forgets every controller and handle, ending their motions (blocking callers

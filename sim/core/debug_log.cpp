@@ -8,7 +8,6 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <fstream>
 #include <mutex>
 
 namespace zsim {
@@ -20,7 +19,7 @@ struct Log {
     std::mutex mutex;
     bool on = false;
     std::string chosen; /* set_SDK_filepath's name, or empty */
-    std::ofstream out;
+    files::AppendFile out; /* a regular file only: writing to it never blocks */
 };
 
 std::atomic<bool> g_active{false};
@@ -31,13 +30,7 @@ Log &log()
     return *l;
 }
 
-bool open(Log &l, const files::fs::path &path)
-{
-    l.out.close();
-    l.out.clear();
-    l.out.open(path, std::ios::binary | std::ios::app);
-    return static_cast<bool>(l.out);
-}
+bool open(Log &l, const files::fs::path &path) { return l.out.open(path) == kOk; }
 
 } // namespace
 
@@ -56,10 +49,8 @@ void write(const std::string &journal_line)
     line += '\n';
     Log &l = log();
     std::lock_guard<std::mutex> lock(l.mutex);
-    if (!l.on || !l.out)
-        return;
-    l.out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    l.out.flush();
+    if (l.on)
+        l.out.append(line);
 }
 
 ErrorCode enable(bool on)

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 #include <dirent.h>
@@ -67,6 +68,9 @@ DefaultHome default_home()
     if (!data.empty() && data.is_absolute())
         return {data / "zandrel-sim", {}};
     fs::path user = from_env("HOME");
+    if (!user.empty() && !user.is_absolute()) /* it would move with the working folder */
+        return {{}, "HOME (" + shown(user) + ") is not an absolute path, so the controller knows no folder of this "
+                    "user's own: set HOME to the full path of the user's home, or ZSIM_HOME to the folder it may use"};
     if (user.empty())
         user = account_home();
     if (user.empty())
@@ -98,7 +102,18 @@ std::string unsafe(const fs::path &home)
     return "";
 }
 
-bool make_folder(const fs::path &p) { return ::mkdir(p.c_str(), 0700) == 0 || errno == EEXIST; }
+bool make_folder(const fs::path &p)
+{
+    if (::mkdir(p.c_str(), 0700) != 0)
+        return errno == EEXIST;
+    /* The umask may have taken bits away (0500 under umask 0222): set the
+     * mode on the folder just made, not on whatever its name may lead to. */
+    const int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const bool made = fd >= 0 && ::fchmod(fd, 0700) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return made;
+}
 
 } // namespace platform
 
@@ -118,6 +133,8 @@ public:
         return *this;
     }
     int get() const { return fd_; }
+    /* Hands the descriptor over: it is no longer closed here. */
+    int release() { return std::exchange(fd_, -1); }
     explicit operator bool() const { return fd_ >= 0; }
     bool close()
     {
@@ -172,16 +189,20 @@ ErrorCode open_place(Folder which, bool create, Place &p)
     return below(folder_real, p.home_real) && same_file(opened, named) ? kOk : kBadFileName;
 }
 
+/* A regular file with other names (hard links) may be one outside the home:
+ * treated as a link out of it. */
+ErrorCode one_name(const struct stat &file) { return file.st_nlink > 1 ? kBadFileName : kOk; }
+
 /* What a name in the folder leads to: kOk with the file's identity for a
- * regular file, or a link (chain) that ends at a regular file inside the home;
- * kFileNotFound for nothing, a dangling link or anything but a regular file;
- * kBadFileName for a link out of the home. */
+ * regular file of one name, or a link (chain) that ends at one inside the
+ * home; kFileNotFound for nothing, a dangling link or anything but a regular
+ * file; kBadFileName for a link out of the home or a file with other names. */
 ErrorCode check_entry(const Place &p, const std::string &name, struct stat &file)
 {
     if (::fstatat(p.dir.get(), name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? kFileNotFound : kFileAccess;
     if (S_ISREG(file.st_mode))
-        return kOk;
+        return one_name(file);
     if (!S_ISLNK(file.st_mode))
         return kFileNotFound;
     std::error_code ec;
@@ -192,7 +213,7 @@ ErrorCode check_entry(const Place &p, const std::string &name, struct stat &file
         return kBadFileName;
     if (::stat(real.c_str(), &file) != 0)
         return kFileAccess;
-    return S_ISREG(file.st_mode) ? kOk : kFileNotFound;
+    return S_ISREG(file.st_mode) ? one_name(file) : kFileNotFound;
 }
 
 ErrorCode check_entry(const Place &p, const std::string &name)
@@ -275,6 +296,8 @@ ErrorCode read_file(Folder which, const std::string &name, std::string &text)
         return kFileAccess;
     if (!same_file(opened, expected)) /* the name was pointed elsewhere since the check */
         return kFileAccess;
+    if (const ErrorCode linked = one_name(opened)) /* a name was added since the check */
+        return linked;
     if (static_cast<std::uintmax_t>(opened.st_size) > kMaxFileSize)
         return kFileTooLarge;
     std::string all;
@@ -296,12 +319,37 @@ ErrorCode read_file(Folder which, const std::string &name, std::string &text)
     return kOk;
 }
 
+namespace {
+
+/* Removes the temporary files of saves that were killed (files_shared.h). */
+void remove_stale_temporaries(int dir)
+{
+    const int copy = ::dup(dir);
+    DIR *folder = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!folder) {
+        if (copy >= 0)
+            ::close(copy);
+        return;
+    }
+    const time_t now = ::time(nullptr);
+    while (const struct dirent *entry = ::readdir(folder)) {
+        struct stat st;
+        if (temporary(entry->d_name) && ::fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && now - st.st_mtime > kStaleSeconds)
+            ::unlinkat(dir, entry->d_name, 0);
+    }
+    ::closedir(folder);
+}
+
+} // namespace
+
 ErrorCode write_file(Folder which, const std::string &name, const std::string &text)
 {
     Place p;
     if (const ErrorCode code = open_place(which, true, p))
         return code;
     const int dir = p.dir.get();
+    remove_stale_temporaries(dir);
     std::string temp;
     bool named = false;
     /* Linux: written as an unnamed file (O_TMPFILE) and given its temporary
@@ -410,6 +458,28 @@ ErrorCode remove(Folder which, const std::string &name)
     if (::unlinkat(p.dir.get(), name.c_str(), 0) == 0)
         return kOk;
     return errno == ENOENT ? kFileNotFound : kFileAccess;
+}
+
+ErrorCode AppendFile::open(const fs::path &path)
+{
+    close();
+    /* O_NONBLOCK: a named pipe without a reader fails at once instead of
+     * waiting for one; with a reader, fstat refuses it below. */
+    Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return kFileAccess;
+    handle_ = fd.release();
+    return kOk;
+}
+
+bool AppendFile::append(const std::string &text) { return is_open() && write_all(static_cast<int>(handle_), text); }
+
+void AppendFile::close()
+{
+    if (is_open())
+        ::close(static_cast<int>(handle_));
+    handle_ = kClosed;
 }
 
 } // namespace files

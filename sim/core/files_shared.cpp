@@ -8,6 +8,7 @@
 #include "text.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -58,22 +59,37 @@ std::string temporary_name(const std::string &name)
         c = digits[bits & 15];
         bits >>= 4;
     }
-    return "." + name + "." + suffix + ".part"; /* a hidden name: never listed, refused by every call */
+    return "." + name + "." + suffix + kTemporarySuffix; /* a hidden name: never listed, refused by every call */
+}
+
+bool temporary(const std::string &entry)
+{
+    const std::size_t suffix = std::strlen(kTemporarySuffix);
+    const std::size_t tail = 1 + 16 + suffix; /* ".<16 hex digits>.part" */
+    if (entry.size() < 2 + tail || entry[0] != '.' || entry.compare(entry.size() - suffix, suffix, kTemporarySuffix))
+        return false;
+    const std::size_t dot = entry.size() - tail;
+    if (entry[dot] != '.')
+        return false;
+    for (std::size_t i = dot + 1; i < dot + 17; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(entry[i])) || std::isupper(static_cast<unsigned char>(entry[i])))
+            return false;
+    return true;
 }
 
 namespace {
 
-/* The home, made (with its parents) when it is missing; the default one is
- * checked again once made. */
+/* The home, made (with its missing parents, each only this user's) when it
+ * is missing; the default one is checked again once made. */
 ErrorCode make_home(const fs::path &home, bool is_default)
 {
     std::error_code ec;
-    if (!fs::exists(home, ec)) {
-        if (home.has_parent_path())
-            fs::create_directories(home.parent_path(), ec);
-        if (ec || !make_folder(home))
+    std::vector<fs::path> missing; /* the home and its missing parents, deepest first */
+    for (fs::path p = home; !fs::exists(p, ec) && p.has_relative_path(); p = p.parent_path())
+        missing.push_back(p);
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder)
+        if (!make_folder(*folder))
             return kFileAccess;
-    }
     if (is_default && !unsafe(home).empty())
         return kNoSafeFolder;
     return kOk;
@@ -100,8 +116,12 @@ using namespace platform;
 Home home()
 {
     const fs::path chosen = from_env("ZSIM_HOME");
-    if (!chosen.empty())
+    if (!chosen.empty()) {
+        if (!chosen.is_absolute()) /* it would move with the working folder */
+            return {{}, "ZSIM_HOME (" + shown(chosen) + ") is not an absolute path: set it to the full path of "
+                                                          "the folder the controller may use"};
         return {chosen, {}}; /* the user's choice, used as given */
+    }
     const DefaultHome found = default_home();
     if (found.path.empty())
         return {{}, found.problem};
@@ -110,6 +130,31 @@ Home home()
         return {{}, why + ": set ZSIM_HOME, or make it a folder of this user's own that only this user may write to"};
     return {found.path, {}};
 }
+
+namespace {
+
+/* A name Windows gives to a device wherever it appears: CON, PRN, AUX, NUL,
+ * CONIN$, CONOUT$, COM0-9 and LPT0-9 (also with a superscript 1, 2 or 3), in
+ * any case, alone or before an extension ("nul.txt"), trailing spaces
+ * ignored. Refused on every system, so that a name is portable. */
+bool windows_device(const char *name)
+{
+    std::string base(name, std::strcspn(name, "."));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (char &c : base)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char *device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (base == device)
+            return true;
+    if (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)
+        return false;
+    const std::string number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+           number == "\xc2\xb9" || number == "\xc2\xb2" || number == "\xc2\xb3"; /* superscript 1, 2, 3 */
+}
+
+} // namespace
 
 ErrorCode check_name(const char *name)
 {
@@ -124,6 +169,8 @@ ErrorCode check_name(const char *name)
         if (c < 0x20 || c == 0x7f || std::strchr("/\\:*?\"<>|", c))
             return kBadFileName;
     }
+    if (windows_device(name))
+        return kBadFileName;
     return text::valid_utf8(name, n) ? kOk : kBadFileName;
 }
 

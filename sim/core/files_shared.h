@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zsim {
 namespace files {
@@ -30,8 +31,16 @@ fs::path from_env(const char *name);
 const char *subfolder(Folder which);
 /* A path as UTF-8, for messages. */
 std::string shown(const fs::path &p);
-/* A hidden, unpredictable name beside `name` for a file being written. */
+/* A hidden, unpredictable name beside `name` for a file being written:
+ * ".<name>.<16 hex digits>.part". */
+constexpr const char *kTemporarySuffix = ".part";
 std::string temporary_name(const std::string &name);
+/* A name temporary_name could have made. */
+bool temporary(const std::string &entry);
+/* A temporary file untouched for this long was left by a save that was
+ * killed (a save writes its file at once and renames it as soon as it is
+ * whole); the next save in its folder removes it. */
+constexpr long kStaleSeconds = 600;
 /* The home for a file operation, made first when `create`: kOk,
  * kNoSafeFolder or kFileAccess. */
 ErrorCode usable_home(bool create, fs::path &home_path);
@@ -52,7 +61,8 @@ DefaultHome default_home();
  * yet). */
 std::string unsafe(const fs::path &home);
 
-/* Makes one folder (only this user's on POSIX); true when it exists after. */
+/* Makes one folder, only this user's (mode 0700 on POSIX, whatever the
+ * umask); true when it exists after. */
 bool make_folder(const fs::path &p);
 
 } // namespace platform

@@ -36,6 +36,9 @@ DefaultHome default_home()
     if (local.empty())
         return {{}, "LOCALAPPDATA is not set, so the controller knows no folder of this user's own: "
                     "set ZSIM_HOME to the folder it may use"};
+    if (!local.is_absolute()) /* it would move with the working folder */
+        return {{}, "LOCALAPPDATA (" + shown(local) + ") is not an absolute path, so the controller knows no "
+                    "folder of this user's own: set ZSIM_HOME to the folder it may use"};
     return {local / "zandrel-sim", {}};
 }
 
@@ -77,6 +80,8 @@ public:
         return *this;
     }
     HANDLE get() const { return h_; }
+    /* Hands the handle over: it is no longer closed here. */
+    HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
     explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
     bool close()
     {
@@ -111,17 +116,6 @@ ErrorCode open_place(Folder which, bool create, Place &p)
     return attributes & FILE_ATTRIBUTE_DIRECTORY ? kOk : kFileNotFound;
 }
 
-/* kOk for a regular file of that name (not a reparse point). */
-ErrorCode check_entry(const Place &p, const std::string &name)
-{
-    const DWORD attributes = GetFileAttributesW((p.folder / fs::u8path(name)).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return missing(GetLastError()) ? kFileNotFound : kFileAccess;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return kBadFileName;
-    return attributes & FILE_ATTRIBUTE_DIRECTORY ? kFileNotFound : kOk;
-}
-
 /* A folder entry's name as the bytes a caller would pass for it; false for a
  * name that has none (UTF-16 that is not valid Unicode). */
 bool plain_name(const wchar_t *wide, std::string &out)
@@ -132,6 +126,60 @@ bool plain_name(const wchar_t *wide, std::string &out)
         return false;
     out.assign(static_cast<std::size_t>(n), '\0');
     return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, size, &out[0], n, nullptr, nullptr) == n;
+}
+
+/* A file with other names (hard links) may be one outside the home: treated
+ * as a link out of it. */
+ErrorCode one_name(const BY_HANDLE_FILE_INFORMATION &info)
+{
+    return info.nNumberOfLinks > 1 ? kBadFileName : kOk;
+}
+
+/* kOk for a regular file of that name (not a reparse point) that has no
+ * other name. */
+ErrorCode check_entry(const Place &p, const std::string &name)
+{
+    const fs::path path = p.folder / fs::u8path(name);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return missing(GetLastError()) ? kFileNotFound : kFileAccess;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return kBadFileName;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return kFileNotFound;
+    const Handle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.get(), &info))
+        return kFileAccess;
+    return one_name(info);
+}
+
+/* 100 ns intervals since 1601, as FILETIME counts. */
+std::uint64_t ticks(const FILETIME &t)
+{
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+/* Removes the temporary files of saves that were killed (files_shared.h). */
+void remove_stale_temporaries(const fs::path &folder)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t stale = static_cast<std::uint64_t>(kStaleSeconds) * 10000000u;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder / L".*.part").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name;
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+            plain_name(found.cFileName, name) && temporary(name) &&
+            ticks(now) > ticks(found.ftLastWriteTime) + stale)
+            DeleteFileW((folder / found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
 }
 
 } // namespace
@@ -155,6 +203,8 @@ ErrorCode read_file(Folder which, const std::string &name, std::string &text)
         return kBadFileName; /* it became a link after the check */
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return kFileNotFound;
+    if (const ErrorCode linked = one_name(info)) /* a name was added since the check */
+        return linked;
     const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     if (size > kMaxFileSize)
         return kFileTooLarge;
@@ -180,6 +230,7 @@ ErrorCode write_file(Folder which, const std::string &name, const std::string &t
     Place p;
     if (const ErrorCode code = open_place(which, true, p))
         return code;
+    remove_stale_temporaries(p.folder);
     fs::path temp;
     Handle out;
     for (int attempt = 0; attempt < 16 && !out; ++attempt) {
@@ -222,7 +273,7 @@ ErrorCode list(Folder which, std::vector<std::string> &names)
     do {
         std::string name;
         if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-            plain_name(found.cFileName, name) && check_name(name.c_str()) == kOk)
+            plain_name(found.cFileName, name) && check_name(name.c_str()) == kOk && check_entry(p, name) == kOk)
             names.push_back(name);
     } while (FindNextFileW(search, &found));
     FindClose(search);
@@ -256,6 +307,42 @@ ErrorCode remove(Folder which, const std::string &name)
     if (DeleteFileW((p.folder / fs::u8path(name)).c_str()))
         return kOk;
     return missing(GetLastError()) ? kFileNotFound : kFileAccess;
+}
+
+ErrorCode AppendFile::open(const fs::path &path)
+{
+    close();
+    /* A named pipe is opened without waiting (a busy one fails at once) and
+     * refused with devices (NUL, CON, COM1) below: only a disk file is kept. */
+    Handle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || GetFileType(file.get()) != FILE_TYPE_DISK)
+        return kFileAccess;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return kFileAccess;
+    handle_ = reinterpret_cast<std::intptr_t>(file.release());
+    return kOk;
+}
+
+bool AppendFile::append(const std::string &text)
+{
+    HANDLE h = reinterpret_cast<HANDLE>(handle_);
+    for (std::size_t done = 0; done < text.size();) {
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
+        DWORD put = 0;
+        if (!is_open() || !WriteFile(h, text.data() + done, part, &put, nullptr) || put == 0)
+            return false;
+        done += put;
+    }
+    return true;
+}
+
+void AppendFile::close()
+{
+    if (is_open())
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = kClosed;
 }
 
 } // namespace files

@@ -318,3 +318,203 @@ double synchronised(const State *from, const double *target, const Limits *limit
 
 } // namespace jerk
 } // namespace zsim
+
+/* ---- to rest within bounds that need not be symmetric ------------------------------- */
+
+namespace zsim {
+namespace jerk {
+
+namespace {
+
+/* A few phases of constant jerk from a start state: toward_rest's own small
+ * trajectory (the same shape as Trajectory's, with bounds per direction). */
+struct Plan {
+    State start{};
+    std::array<double, 8> duration{}, jerk{};
+    std::size_t count = 0;
+    double total = 0;
+
+    void add(double d, double j)
+    {
+        if (!(d > 0) || count == duration.size())
+            return;
+        duration[count] = d;
+        jerk[count++] = j;
+        total += d;
+    }
+    State at(double t) const
+    {
+        State s = start;
+        double left = std::max(t, 0.0);
+        for (std::size_t i = 0; i < count && left > 0; ++i) {
+            const double d = std::min(left, duration[i]);
+            s = advance(s, d, jerk[i]);
+            left -= d;
+        }
+        return s;
+    }
+    State end() const { return at(total); }
+};
+
+/* Adds the fastest change from the end of `plan` to `velocity` with no
+ * acceleration: the acceleration turns toward its peak (at most the bound of
+ * that direction), holds and turns back. */
+void change_velocity(Plan &plan, double velocity, const Bounds &b)
+{
+    const State s = plan.end();
+    const double v0 = s.v, a0 = s.a;
+    const double settle = v0 + a0 * std::abs(a0) / (2 * b.j);
+    const double scale = std::max({std::abs(velocity), std::abs(v0), a0 * a0 / b.j});
+    const double way = sign(velocity - settle);
+    if (way == 0 || std::abs(velocity - settle) <= 1e-15 * scale) {
+        plan.add(std::abs(a0) / b.j, -sign(a0) * b.j);
+        return;
+    }
+    const double acc = way > 0 ? b.a_hi : -b.a_lo;
+    double peak;
+    if (sign(a0) == way && std::abs(a0) >= acc) {
+        peak = way * acc; /* beyond the bound: back to it first */
+    } else {
+        const double peak2 = way * b.j * (velocity - v0) + a0 * a0 / 2;
+        peak = way * std::min(acc, std::sqrt(std::max(0.0, peak2)));
+    }
+    const double t1 = std::abs(peak - a0) / b.j;
+    const double t3 = std::abs(peak) / b.j;
+    const double gained = (a0 + peak) / 2 * t1 + peak / 2 * t3;
+    const double t2 = peak != 0 ? std::max(0.0, (velocity - v0 - gained) / peak) : 0.0;
+    plan.add(t1, sign(peak - a0) * b.j);
+    plan.add(t2, 0);
+    plan.add(t3, -way * b.j);
+}
+
+/* Where braking from `s` at once comes to rest: the same three phases as
+ * change_velocity to 0, integrated straight away (it runs in the root
+ * search of every cycle). */
+double braked_from(const State &s, const Bounds &b)
+{
+    const double settle = s.v + s.a * std::abs(s.a) / (2 * b.j);
+    const double scale = std::max(std::abs(s.v), s.a * s.a / b.j);
+    const double way = sign(-settle);
+    if (way == 0 || std::abs(settle) <= 1e-15 * scale)
+        return advance(s, std::abs(s.a) / b.j, -sign(s.a) * b.j).p;
+    const double acc = way > 0 ? b.a_hi : -b.a_lo;
+    double peak;
+    if (sign(s.a) == way && std::abs(s.a) >= acc)
+        peak = way * acc;
+    else
+        peak = way * std::min(acc, std::sqrt(std::max(0.0, way * b.j * -s.v + s.a * s.a / 2)));
+    const double t1 = std::abs(peak - s.a) / b.j;
+    const double t3 = std::abs(peak) / b.j;
+    const double gained = (s.a + peak) / 2 * t1 + peak / 2 * t3;
+    const double t2 = peak != 0 ? std::max(0.0, (-s.v - gained) / peak) : 0.0;
+    State at = advance(s, t1, sign(peak - s.a) * b.j);
+    at = advance(at, t2, 0);
+    return advance(at, t3, -way * b.j).p;
+}
+
+/* Whether three phases of dt/3, each of a constant jerk within the bounds,
+ * bring `s` to rest at 0, every state on the way within the bounds: then
+ * the fastest way is no longer than dt either. A cheap answer for a
+ * follower that is on its command, where most cycles end at rest on it. */
+bool at_rest_within(const State &s, const Bounds &b, double dt)
+{
+    const double h = dt / 3;
+    const double a = -s.a / h;
+    const double v = -(s.v + 3 * h * s.a) / (h * h);
+    const double p = -(s.p + 3 * h * s.v + 4.5 * h * h * s.a) / (h * h * h);
+    const double j1 = p - v + a / 3, j2 = 3 * v - 2 * p - 7 * a / 6, j3 = p - 2 * v + 11 * a / 6;
+    if (std::max({std::abs(j1), std::abs(j2), std::abs(j3)}) > b.j)
+        return false;
+    const State s1 = advance(s, h, j1), s2 = advance(s1, h, j2);
+    const double turn = h * std::max({std::abs(s.a), std::abs(s1.a), std::abs(s2.a)}); /* most a phase adds */
+    for (const State &k : {s, s1, s2})
+        if (k.a < b.a_lo || k.a > b.a_hi || k.v - turn < b.v_lo || k.v + turn > b.v_hi)
+            return false;
+    return true;
+}
+
+} // namespace
+
+State toward_rest(const State &from, const Bounds &b, double dt)
+{
+    if ((from.p == 0 && from.v == 0 && from.a == 0) || at_rest_within(from, b, dt))
+        return {};
+    Plan brake;
+    brake.start = from;
+    change_velocity(brake, 0, b);
+    const double braked = brake.end().p;
+    const double scale = std::max(std::abs(from.p), std::abs(braked));
+    Plan plan = brake;
+    if (std::abs(braked) > 1e-14 * scale) {
+        /* push toward 0 (or back, when braking at once overshoots), then brake */
+        const double way = braked < 0 ? 1.0 : -1.0;
+        const double push_velocity = way > 0 ? b.v_hi : b.v_lo;
+        Plan push;
+        push.start = from;
+        change_velocity(push, push_velocity, b);
+        /* how far braking after `tau` seconds of pushing stays short of 0, signed `way` */
+        const auto short_of = [&](double tau) { return -way * braked_from(push.at(tau), b); };
+        /* Pushing through the whole cycle: when braking starts does not matter yet. */
+        double hi = push.total, f_hi = 0;
+        if (dt < push.total) {
+            f_hi = short_of(dt);
+            if (f_hi >= 0)
+                return push.at(dt);
+            hi = dt;
+        } else {
+            f_hi = short_of(push.total);
+        }
+        double tau = push.total, cruise = 0;
+        if (f_hi >= 0) {
+            cruise = f_hi / std::abs(push_velocity); /* at the bound for the rest of the way */
+        } else {
+            /* Braking starts inside [0, hi]. Near 0 the push and the brake
+             * it leads to undo each other up to the third order (or
+             * entirely, while the brake would first push the same way), so
+             * the root is sought in tau^3: regula falsi there, Illinois
+             * variant, until tau is known to a part in 1e9 or the way to
+             * a femto-unit. */
+            double s_lo = 0, s_hi = hi * hi * hi, f_lo = -way * braked;
+            int side = 0;
+            for (int i = 0; i < 100 && s_hi - s_lo > 1e-9 * s_hi; ++i) {
+                double x = (s_lo * f_hi - s_hi * f_lo) / (f_hi - f_lo);
+                if (!(x > s_lo && x < s_hi))
+                    x = 0.5 * (s_lo + s_hi);
+                const double fx = short_of(std::cbrt(x));
+                if (fx >= 0) {
+                    s_lo = x;
+                    f_lo = fx;
+                    if (side > 0)
+                        f_hi *= 0.5;
+                    side = 1;
+                } else {
+                    s_hi = x;
+                    f_hi = fx;
+                    if (side < 0)
+                        f_lo *= 0.5;
+                    side = -1;
+                }
+                if (std::abs(fx) <= 1e-15 * std::max(scale, 1.0)) {
+                    s_lo = x;
+                    break;
+                }
+            }
+            tau = std::cbrt(s_lo);
+        }
+        plan = Plan();
+        plan.start = from;
+        double left = tau;
+        for (std::size_t i = 0; i < push.count && left > 0; ++i) {
+            plan.add(std::min(left, push.duration[i]), push.jerk[i]);
+            left -= push.duration[i];
+        }
+        plan.add(cruise, 0);
+        change_velocity(plan, 0, b);
+    }
+    if (plan.total <= dt)
+        return {};
+    return plan.at(dt);
+}
+
+} // namespace jerk
+} // namespace zsim

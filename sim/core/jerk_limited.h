@@ -113,6 +113,21 @@ private:
     double duration_ = 0;
 };
 
+/* Limits that need not be symmetric, as a frame moving with a target sees
+ * them: velocity within [v_lo, v_hi], acceleration within [a_lo, a_hi]
+ * (v_lo < 0 < v_hi, a_lo < 0 < a_hi), jerk within +-j. */
+struct Bounds {
+    double v_lo, v_hi; /* x/s */
+    double a_lo, a_hi; /* x/s^2 */
+    double j;          /* x/s^3 */
+};
+
+/* The state `dt` seconds along the fastest way from `from` to rest at 0
+ * within `bounds`: exactly at rest at 0 when that way takes no longer than
+ * dt. An online generator steps by this once a cycle, planning afresh from
+ * where it is each time. */
+State toward_rest(const State &from, const Bounds &bounds, double dt);
+
 /* Several coordinates from their states to rest at their targets, all
  * arriving together at the latest of their fastest arrivals: each trajectory
  * written to out[i]. Returns the common duration. A coordinate that cannot be

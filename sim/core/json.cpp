@@ -21,6 +21,12 @@ void Json::null()
     out_ += "null";
 }
 
+void Json::boolean(bool value)
+{
+    separate();
+    out_ += value ? "true" : "false";
+}
+
 void Json::integer(long long value)
 {
     separate();

@@ -15,6 +15,7 @@ class Json {
 public:
     explicit Json(std::string &out) : out_(out) {}
     void null();
+    void boolean(bool value);
     void integer(long long value);
     void unsigned_integer(unsigned long long value);
     void number(double value); /* shortest round trip; non-finite as strings */

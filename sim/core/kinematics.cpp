@@ -38,6 +38,11 @@ const Joints kLowerLimit = {degrees(-270), degrees(-180), degrees(-160), degrees
 const Joints kUpperLimit = {degrees(270), degrees(180), degrees(160), degrees(270), degrees(270), degrees(360)};
 const Joints kHome = {0.0, degrees(90), degrees(-90), degrees(-90), degrees(-90), 0.0};
 
+bool at_limit(std::size_t joint, double q)
+{
+    return q <= kLowerLimit[joint] + kAtLimit || q >= kUpperLimit[joint] - kAtLimit;
+}
+
 } // namespace arm
 
 /* ---- conversions ---------------------------------------------------------- */
@@ -169,6 +174,15 @@ Pose forward(const Joints &q)
     for (int i = 0; i < 6; ++i)
         t = t * link(i, q[static_cast<std::size_t>(i)]);
     return t;
+}
+
+std::array<Pose, 7> link_frames(const Joints &q)
+{
+    std::array<Pose, 7> frames;
+    frames[0] = Pose::Identity();
+    for (std::size_t i = 0; i < 6; ++i)
+        frames[i + 1] = frames[i] * link(static_cast<int>(i), q[i]);
+    return frames;
 }
 
 bool within_limits(const Joints &q)

@@ -40,6 +40,11 @@ extern const std::array<DhRow, 6> kDh;
 extern const Joints kLowerLimit; /* rad */
 extern const Joints kUpperLimit; /* rad */
 extern const Joints kHome;       /* where a new controller's arm stands */
+
+/* A joint at one of its limits: within kAtLimit of it (is_on_limit, the view). */
+constexpr double kAtLimit = 1e-6; /* rad */
+bool at_limit(std::size_t joint, double q);
+
 /* Speeds, accelerations and jerks: arm_limits.h. */
 
 } // namespace arm
@@ -70,6 +75,11 @@ JointVector to_vector(const Joints &q);
 
 /* The flange in the base frame. */
 Pose forward(const Joints &q);
+
+/* The frames of the DH table in the base frame: [0] the base itself, [i]
+ * the frame at the end of link i (joint i+1's axis is z of frame i), [6]
+ * the flange (forward(q)). */
+std::array<Pose, 7> link_frames(const Joints &q);
 
 bool within_limits(const Joints &q);
 

@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <limits>
 #include <thread>
+#include <utility>
 
 namespace zsim {
 
@@ -86,8 +87,10 @@ bool active(const ArmMotion &a) { return !a.queue.empty() && !a.holding; }
 /* An arm that was at rest and now has work has its first cycle one cycle on. */
 void start_clock(ArmMotion &a, bool was_active)
 {
-    if (!was_active && active(a))
+    if (!was_active && active(a)) {
         a.next_cycle = sim_now() + kCycle;
+        a.from_rest = true;
+    }
 }
 
 void finish(Completion &c, ErrorCode code)
@@ -152,16 +155,10 @@ void fire_scheduled_fault(ArmMotion &a, double at, bool cycle_of_motion)
         motion::fail(a, code);
 }
 
-/* One cycle of one arm. */
-void step(ArmMotion &a)
+/* The segments' share of one cycle of one arm. */
+void advance(ArmMotion &a, const MotionContext &ctx)
 {
-    if (!active(a))
-        return;
-    fire_scheduled_fault(a, instant() ? sim_now() : a.next_cycle, true);
-    if (!active(a))
-        return;
     QueuedSegment &front = a.queue.front();
-    const MotionContext ctx = a.context();
     if (!front.begun) {
         front.begun = true;
         const ErrorCode code = front.segment->begin(ctx, a.joints);
@@ -177,6 +174,10 @@ void step(ArmMotion &a)
     a.joints = q;
     const bool ended = result.state == StepResult::kDone;
     tell_observers(a, ctx, ended);
+    if (result.state == StepResult::kFault) {
+        motion::fail(a, result.error);
+        return;
+    }
     if (result.error != kOk) { /* at rest where the path ends for it, or unable to follow at all */
         motion::brake(a, result.error);
         a.stopped_by_error(result.error);
@@ -193,6 +194,22 @@ void step(ArmMotion &a)
     } else if (result.state == StepResult::kHolding) {
         a.holding = true;
     }
+}
+
+/* One cycle of one arm: its segments move it, then its owner senses what
+ * that did (a protective stop comes after the cycle, whatever the queue). */
+void step(ArmMotion &a)
+{
+    if (!active(a))
+        return;
+    fire_scheduled_fault(a, instant() ? sim_now() : a.next_cycle, true);
+    if (!active(a))
+        return;
+    const MotionContext ctx = a.context();
+    const Joints before = a.joints;
+    advance(a, ctx);
+    if (const ErrorCode felt = a.sense(ctx, before, std::exchange(a.from_rest, false)))
+        motion::fail(a, felt);
 }
 
 /* Runs up to `limit` of the arm's cycles that are due; how many ran. */
@@ -372,6 +389,13 @@ void catch_up(ArmMotion &arm)
     run_due(arm, LONG_MAX);
     if (!active(arm)) /* at rest: a fault due by time falls when someone looks */
         fire_scheduled_fault(arm, sim_now(), false);
+}
+
+double until_next_cycle(const ArmMotion &arm)
+{
+    if (instant() || !active(arm))
+        return kCycle;
+    return std::min(kCycle, std::max(0.0, arm.next_cycle - sim_now()));
 }
 
 ErrorCode wait(Lock &lock, ArmMotion &arm, const std::shared_ptr<Completion> &done)

@@ -79,6 +79,7 @@ public:
     ErrorCode stop_code = kOk;
     std::vector<std::shared_ptr<Completion>> ending; /* motions the stop took off the queue */
     double next_cycle = 0;           /* simulated time of its next cycle, while it moves */
+    bool from_rest = true;           /* its next cycle is the first since it rested */
     FaultSchedule faults;            /* what a test scheduled (fault_schedule.h) */
 
     bool moving() const { return !queue.empty(); }
@@ -92,6 +93,10 @@ public:
     virtual MotionContext context() const = 0;
     /* A segment failed with `code` (or a fault was raised): the error state. */
     virtual void stopped_by_error(ErrorCode code) = 0;
+    /* After each cycle: the arm moved from `before` to `joints` (`from_rest`:
+     * the first cycle of a motion). A non-zero code fails the motion with it
+     * (motion::fail): the protective stop of collision detection. */
+    virtual ErrorCode sense(const MotionContext &, const Joints & /* before */, bool /* from_rest */) { return kOk; }
 
 protected:
     ~ArmMotion() = default;
@@ -123,6 +128,9 @@ void feed(ArmMotion &arm);
 
 /* Runs the arm's cycles that are due at the present simulated time. */
 void catch_up(ArmMotion &arm);
+/* Seconds of simulated time until the arm's next cycle, 0 to one cycle (a
+ * whole cycle when it is not being stepped: its next cycle starts then). */
+double until_next_cycle(const ArmMotion &arm);
 
 /* Waits, releasing the lock, until `done` has finished; returns its code
  * (kAborted when the arm was detached first). */

@@ -5,6 +5,8 @@
 
 #include "segments.h"
 
+#include <Eigen/QR>
+
 #include <algorithm>
 
 namespace zsim {
@@ -132,9 +134,26 @@ std::uint32_t program_state(const ProgramSlot &p)
 
 /* ---- payload identification ------------------------------------------------------ */
 
-IdentifySegment::IdentifySegment(const Joints &pose, ForceControl &force, const PayloadData &carried)
-    : move_(std::make_unique<JointSegment>(pose, kSpeed, arm::kDefaultJointAcc)), force_(force), carried_(carried)
+namespace {
+
+/* How the wrist turns (joints 4, 5, 6) for each reading after the first:
+ * each tilts the flange another way, so that gravity shows the payload's
+ * centre along every axis, and none brings the wrist near the forearm. A
+ * joint that would leave its limits turns the other way. */
+constexpr double kWristTurns[IdentifySegment::kTurns][3] = {
+    {0.0, 0.7, 0.0},
+    {0.0, -0.7, 1.6},
+    {0.6, 0.0, -1.6},
+};
+
+} // namespace
+
+IdentifySegment::IdentifySegment(const Joints &pose, ForceControl &force, const TorqueMonitor &monitor)
+    : pose_(pose), move_(std::make_unique<JointSegment>(pose, kSpeed, arm::kDefaultJointAcc)), force_(force),
+      monitor_(monitor)
 {
+    weights_.setZero();
+    payload_torques_.setZero();
 }
 
 ErrorCode IdentifySegment::begin(const MotionContext &ctx, const Joints &now) { return move_->begin(ctx, now); }
@@ -145,6 +164,46 @@ bool IdentifySegment::request_stop(StopKind kind)
     return !move_ || move_->request_stop(kind);
 }
 
+Joints IdentifySegment::reading_pose(std::size_t n) const
+{
+    Joints q = pose_;
+    if (n == 0 || n > kTurns)
+        return q;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::size_t j = 3 + k;
+        const double turned = pose_[j] + kWristTurns[n - 1][k];
+        q[j] = turned >= arm::kLowerLimit[j] && turned <= arm::kUpperLimit[j] ? turned : pose_[j] - kWristTurns[n - 1][k];
+    }
+    return q;
+}
+
+/* At rest at q: the torques the arm needs beyond the bare arm's, and how
+ * each depends on the payload's mass and on mass times centre. */
+void IdentifySegment::read(const Joints &q)
+{
+    const dynamics::Chain c = dynamics::chain(q);
+    dynamics::Load bare;
+    bare.gravity = monitor_.gravity();
+    const Joints arm_alone = dynamics::inverse_dynamics(q, Joints{}, Joints{}, bare);
+    const Eigen::Vector3d up = -bare.gravity; /* the weight, reversed: what the joints hold up */
+    for (std::size_t j = 0; j < 6; ++j) {
+        const Eigen::Index row = static_cast<Eigen::Index>(readings_ * 6 + j);
+        const Eigen::Vector3d axis = c.axis(j);
+        weights_(row, 0) = axis.dot((c.flange_origin - c.origin[j]).cross(up));
+        weights_.block<1, 3>(row, 1) = (c.flange_rotation.transpose() * up.cross(axis)).transpose();
+        payload_torques_(row) = monitor_.torques()[j] - arm_alone[j];
+    }
+}
+
+void IdentifySegment::solve()
+{
+    const Eigen::Vector4d fit = weights_.colPivHouseholderQr().solve(payload_torques_);
+    const double mass = std::abs(fit(0)) < 1e-9 ? 0.0 : fit(0);
+    const Eigen::Vector3d centre = mass != 0 ? Eigen::Vector3d(fit.tail<3>() / mass * 1000.0) /* mm */
+                                             : Eigen::Vector3d::Zero();
+    force_.identified = PayloadData{mass, {centre.x(), centre.y(), centre.z()}};
+}
+
 StepResult IdentifySegment::step(const MotionContext &ctx, double dt, Joints &q)
 {
     if (move_) {
@@ -152,15 +211,21 @@ StepResult IdentifySegment::step(const MotionContext &ctx, double dt, Joints &q)
         if (r.error != kOk || r.state != StepResult::kDone)
             return r;
         move_.reset();
+        rested_ = 0;
         return {ending_ ? StepResult::kDone : StepResult::kRunning, kOk};
     }
     if (ending_)
         return {StepResult::kDone, kOk};
-    measured_ += dt;
-    if (measured_ + 1e-9 < kSeconds)
+    rested_ += dt;
+    if (rested_ + 1e-9 < kSettle)
         return {StepResult::kRunning, kOk};
-    force_.identified = carried_;
-    return {StepResult::kDone, kOk};
+    read(q);
+    if (++readings_ == kReadings) {
+        solve();
+        return {StepResult::kDone, kOk};
+    }
+    move_ = std::make_unique<JointSegment>(reading_pose(readings_), kWristSpeed, arm::kDefaultJointAcc);
+    return {StepResult::kRunning, move_->begin(ctx, q)};
 }
 
 std::int32_t identify_status(const ForceControl &f)

@@ -14,6 +14,7 @@
 #include "io.h"
 #include "program_format.h"
 #include "segment.h"
+#include "torque_monitor.h"
 
 #include <memory>
 
@@ -49,25 +50,43 @@ private:
     bool ending_ = false; /* stopped: no further line */
 };
 
-/* A joint move to the identification pose, then kSeconds of measuring at
- * rest; then the payload the arm carries (`carried`) is the result, kept in
- * `force.identified`. A stop ends it once the move has come to rest. */
+/* The force sensor's payload identification: a joint move to the
+ * identification pose (kSpeed), then the wrist turned to kTurns other
+ * orientations and back (kWristSpeed). At each of these poses the arm rests
+ * kSettle seconds and reads its joint torques; what they hold beyond the
+ * bare arm's (the dynamics model without payload) is the payload's weight,
+ * linear in its mass m and in m times its centre: a least-squares fit over
+ * every joint of every pose gives both. The result, kept in
+ * `force.identified`, is what the arm really carries (and whatever else
+ * pushes on it meanwhile). A stop ends it once the arm is at rest. */
 class IdentifySegment final : public Segment {
 public:
-    static constexpr double kSeconds = 5.0; /* simulated, at rest */
-    static constexpr double kSpeed = 0.5;   /* rad/s of the move to the pose */
+    static constexpr double kSpeed = 0.5;      /* rad/s of the move to the pose */
+    static constexpr double kWristSpeed = 1.0; /* rad/s of the wrist's turns */
+    static constexpr double kSettle = 0.5;     /* s at rest before each reading */
+    static constexpr std::size_t kTurns = 3;   /* wrist orientations besides the pose's */
 
-    IdentifySegment(const Joints &pose, ForceControl &force, const PayloadData &carried);
+    IdentifySegment(const Joints &pose, ForceControl &force, const TorqueMonitor &monitor);
     ErrorCode begin(const MotionContext &ctx, const Joints &now) override;
     StepResult step(const MotionContext &ctx, double dt, Joints &q) override;
     bool request_stop(StopKind kind) override;
     bool owns_arm() const override { return true; }
 
 private:
+    /* The pose of reading `n` (0: the identification pose; the last one too). */
+    Joints reading_pose(std::size_t n) const;
+    void read(const Joints &q);
+    void solve();
+
+    static constexpr std::size_t kReadings = kTurns + 2;
+    Joints pose_;
     std::unique_ptr<Segment> move_;
     ForceControl &force_;
-    const PayloadData &carried_;
-    double measured_ = 0;
+    const TorqueMonitor &monitor_;
+    std::size_t readings_ = 0;
+    double rested_ = 0;
+    Eigen::Matrix<double, 6 * kReadings, 4> weights_; /* per joint: d tau / d(m, m c) */
+    Eigen::Matrix<double, 6 * kReadings, 1> payload_torques_;
     bool ending_ = false;
 };
 

@@ -3,6 +3,8 @@
  */
 #include "program_format.h"
 
+#include "motion_bounds.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -61,15 +63,16 @@ bool whole(std::string_view word, double &out)
     return true;
 }
 
-/* A move: six values, a speed > 0 and an optional acc > 0. */
-bool move(const Words &w, ProgramLine &line)
+/* A move: six values, a speed and an optional acc, each at least its lower
+ * bound (the calls' own, motion_bounds.h). */
+bool move(const Words &w, double min_speed, double min_acc, ProgramLine &line)
 {
     if (w.count != 8 && w.count != 9)
         return false;
     for (std::size_t i = 1; i < w.count; ++i)
         if (!real(w.word[i], line.values[i - 1]))
             return false;
-    return line.values[6] > 0 && (w.count == 8 || line.values[7] > 0);
+    return line.values[6] >= min_speed && (w.count == 8 || line.values[7] >= min_acc);
 }
 
 /* false for an empty or comment line. */
@@ -86,15 +89,19 @@ bool parse_line(std::string_view text, ProgramLine &line)
     line.kind = ProgramLine::kBad;
     line.values = {};
     const std::string_view command = w.word[0];
-    if (command == "movj" || command == "movl") {
-        if (move(w, line))
-            line.kind = command == "movj" ? ProgramLine::kJointMove : ProgramLine::kLinearMove;
+    if (command == "movj") {
+        if (move(w, bounds::kMinJointSpeed, bounds::kMinJointAcc, line))
+            line.kind = ProgramLine::kJointMove;
+    } else if (command == "movl") {
+        if (move(w, bounds::kMinLinearSpeed, bounds::kMinLinearAcc, line))
+            line.kind = ProgramLine::kLinearMove;
     } else if (command == "dout") {
         if (w.count == 4 && whole(w.word[1], line.values[0]) && whole(w.word[2], line.values[1]) &&
             whole(w.word[3], line.values[2]) && (line.values[2] == 0 || line.values[2] == 1))
             line.kind = ProgramLine::kDigitalOut;
     } else if (command == "wait") {
-        if (w.count == 2 && real(w.word[1], line.values[0]) && line.values[0] >= 0)
+        if (w.count == 2 && real(w.word[1], line.values[0]) && line.values[0] >= 0 &&
+            line.values[0] <= bounds::kMaxWaitSeconds)
             line.kind = ProgramLine::kWait;
     }
     return true;
@@ -164,12 +171,19 @@ ErrorCode parse_program(const std::string &name, const std::string &text, Progra
     return kOk;
 }
 
+std::size_t number_chars(double value, char (&text)[kNumberChars])
+{
+    if (value == 0) { /* -0 too */
+        text[0] = '0';
+        return 1;
+    }
+    return static_cast<std::size_t>(std::to_chars(text, text + kNumberChars, value).ptr - text);
+}
+
 std::string number_text(double value)
 {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    std::string text(buf, r.ptr);
-    return text == "-0" ? "0" : text;
+    char text[kNumberChars];
+    return std::string(text, number_chars(value, text));
 }
 
 } // namespace zsim

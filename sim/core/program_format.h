@@ -6,12 +6,13 @@
  * are numbered from 1, counting every line of the file.
  *
  *   movj j1 j2 j3 j4 j5 j6 speed [acc]     joint move to absolute joints (rad),
- *                                          rad/s and rad/s^2 as joint_move
+ *                                          rad/s and rad/s^2 as joint_move (and
+ *                                          the same lower bounds, motion_bounds.h)
  *   movl x y z rx ry rz speed [acc]        straight-line move of the TCP to a pose
  *                                          in the current tool and user frame
  *                                          (mm, rad), mm/s and mm/s^2 as linear_move
  *   dout type index value                  set a digital output (value 0 or 1)
- *   wait seconds                           wait (simulated seconds, >= 0)
+ *   wait seconds                           wait (simulated seconds, 0 to 86400)
  *
  * Parsing does not judge the lines: a line that is not one of these commands
  * (unknown word, wrong count, a number that does not parse, is not finite or
@@ -89,6 +90,9 @@ struct ProgramSlot {
 
 /* Shortest round-trip text of a number (as the journal writes it). */
 std::string number_text(double value);
+/* The same into `text` (no NUL); returns its length. */
+constexpr std::size_t kNumberChars = 32;
+std::size_t number_chars(double value, char (&text)[kNumberChars]);
 
 } // namespace zsim
 

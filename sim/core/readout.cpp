@@ -5,8 +5,11 @@
 #include "readout.h"
 
 #include "controller.h"
+#include "cycle.h"
 #include "procedures.h"
 #include "segment.h"
+#include "torque_monitor.h"
+#include "world.h"
 
 namespace zsim {
 
@@ -59,6 +62,24 @@ SettingsReadout settings_of(const Controller &c)
     return s;
 }
 
+/* The world's part of each readout, from a copy of the world (no lock needed). */
+void fill_world(std::vector<ControllerReadout> &readouts, const world::Readout &copy)
+{
+    for (std::size_t n = 0; n < copy.arms.size(); ++n) {
+        const world::ArmInWorld &arm = copy.arms[n];
+        for (ControllerReadout &r : readouts) {
+            if (r.address != arm.address || !(r.parts & kReadWorld))
+                continue;
+            r.world.placed = arm.placed;
+            r.world.base = arm.base;
+            r.world.solid = !arm.ghost;
+            if (!arm.ghost)
+                r.world.body = world::body_of(arm);
+            world::contacts_in(copy, n, r.world.contacts);
+        }
+    }
+}
+
 } // namespace
 
 Pose ControllerReadout::tcp() const
@@ -73,6 +94,7 @@ ControllerReadout readout_of(const Controller &c, unsigned parts)
     r.parts = parts;
     r.address = c.address;
     r.joints = c.joints;
+    r.joints_time = c.next_cycle - kCycle;
     r.target = current_target(c);
     r.tool = frame_in_use(c.tools, c.tool_id);
     r.user_frame = frame_in_use(c.user_frames, c.user_frame_id);
@@ -94,25 +116,46 @@ ControllerReadout readout_of(const Controller &c, unsigned parts)
         r.program = program_of(c);
     if (parts & kReadSettings)
         r.settings = settings_of(c);
+    if (parts & kReadTorques)
+        r.torques = {c.monitor.torques(), c.monitor.difference(), collision_threshold(c.collision_level)};
     return r;
 }
 
 bool read_controller(const char *address, unsigned parts, ControllerReadout &out)
 {
-    Lock lock(library_mutex());
-    const std::shared_ptr<Controller> c = find_controller(address);
-    if (!c)
-        return false;
-    out = readout_of(*c, parts);
+    world::Readout copy;
+    {
+        Lock lock(library_mutex());
+        const std::shared_ptr<Controller> c = find_controller(address);
+        if (!c)
+            return false;
+        out = readout_of(*c, parts);
+        if (parts & kReadWorld)
+            copy = world::read();
+    }
+    if (parts & kReadWorld) {
+        std::vector<ControllerReadout> one(1, std::move(out));
+        fill_world(one, copy);
+        out = std::move(one.front());
+    }
     return true;
 }
 
 SimulationReadout read_simulation(unsigned parts)
 {
     SimulationReadout s;
-    Lock lock(library_mutex());
-    s.time_scale = motion::time_scale();
-    each_controller([&s, parts](const Controller &c) { s.controllers.push_back(readout_of(c, parts)); });
+    world::Readout copy;
+    {
+        Lock lock(library_mutex());
+        s.time_scale = motion::time_scale();
+        each_controller([&s, parts](const Controller &c) { s.controllers.push_back(readout_of(c, parts)); });
+        if (parts & kReadWorld)
+            copy = world::read();
+    }
+    if (parts & kReadWorld) { /* the bodies and contacts are computed without the lock */
+        fill_world(s.controllers, copy);
+        s.scene = std::move(copy.objects);
+    }
     return s;
 }
 

@@ -18,10 +18,13 @@
 #ifndef ZSIM_READOUT_H
 #define ZSIM_READOUT_H
 
+#include "body.h"
+#include "contact.h"
 #include "errors.h"
 #include "force.h"
 #include "io.h"
 #include "kinematics.h"
+#include "scene.h"
 #include "zandrelAPI.h"
 
 #include <cstddef>
@@ -39,6 +42,8 @@ enum ReadoutPart : unsigned {
     kReadIo = 1u << 0,       /* the IO bank */
     kReadProgram = 1u << 1,  /* the loaded program and where it runs */
     kReadSettings = 1u << 2, /* what no library getter reports (force control, payload, link, recorder) */
+    kReadWorld = 1u << 3,    /* where the arm stands in the world: its base, body, contacts; the scene */
+    kReadTorques = 1u << 4,  /* what its joints feel: the torque monitor's latest reading */
     kReadEverything = ~0u,
 };
 
@@ -70,12 +75,35 @@ struct SettingsReadout {
     RecorderReadout recording;
 };
 
+/* The arm in the world (world.h, body.h): computed from a copy taken under
+ * the lock, after it is released. */
+struct WorldReadout {
+    bool placed = false;              /* its base was placed (set_base) */
+    std::array<double, 6> base{};     /* as placed, zeros when not */
+    bool solid = true;                /* it has a body (set_body) */
+    body::Body body;                  /* its capsules in the world frame (none without a body) */
+    std::vector<Contact> contacts;    /* what it touches now, world frame; a self-collision stop's pair */
+};
+
+/* What the joints feel (torque_monitor.h), at the monitor's latest reading:
+ * every cycle of a motion, once the arm comes to rest, and whenever the
+ * wrench on it or a payload changes. N m. */
+struct TorqueReadout {
+    Joints torques{};     /* what the joints give: the arm as it is */
+    Joints difference{};  /* less what the controller expects: what collision detection judges */
+    Joints threshold{};   /* the collision level's; zeros with detection off */
+};
+
 struct ControllerReadout {
     unsigned parts = 0;       /* the optional parts it holds (ReadoutPart bits) */
 
     /* ---- the basics ---- */
     std::string address;
     Joints joints{};          /* rad */
+    /* When the arm stood at `joints`, in simulated seconds: its latest cycle
+     * (constant at rest; at time scale 0 a whole motion takes no time). Two
+     * readouts give the joints' speeds. */
+    double joints_time = 0;
     std::optional<Joints> target; /* where the current motion ends, when that is known */
     FrameInUse tool, user_frame;
     bool shut_down = false, powered = false, enabled = false, collision = false;
@@ -90,6 +118,8 @@ struct ControllerReadout {
     IoBank io;                /* kReadIo */
     ProgramReadout program;   /* kReadProgram */
     SettingsReadout settings; /* kReadSettings */
+    WorldReadout world;       /* kReadWorld */
+    TorqueReadout torques;    /* kReadTorques */
 
     /* The TCP in the user frame in use (get_tcp_position). */
     Pose tcp() const;
@@ -98,6 +128,7 @@ struct ControllerReadout {
 struct SimulationReadout {
     double time_scale = 1;
     std::vector<ControllerReadout> controllers; /* every controller, in address order */
+    std::vector<scene::Object> scene;           /* the scene's objects (kReadWorld) */
 };
 
 /* The readout of one controller (the library lock held). */

@@ -29,6 +29,7 @@
 #include "motion.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zsim {
@@ -76,13 +77,27 @@ private:
 
 namespace recording {
 
-std::string format(const Trajectory &t);
-/* kOk, or kFileAccess for text that is not a trajectory file. */
-ErrorCode parse(const std::string &text, Trajectory &out);
+/* Tool and user frame ids are 0 .. kFrameIds - 1 (the controller's slots). */
+constexpr int kFrameIds = 16;
 
-/* The program that replays a trajectory: a joint move to its first sample,
- * then a straight-line move to each later one at the configured vel and acc. */
-std::string replay_program(const std::string &name, const Trajectory &t);
+/* A configuration a trajectory may be recorded and replayed with: intervals
+ * finite and > 0, vel and acc at least a linear move's lower bounds
+ * (motion_bounds.h), since the replay moves by them. */
+bool valid_config(const TrajectoryConfig &c);
+
+std::string format(const Trajectory &t);
+
+/* The program that replays the trajectory file `text` (saved as `name`): a
+ * joint move to its first sample, then a straight-line move to each later
+ * one at the configured vel and acc. Every number is checked against its
+ * range first (finite; the configuration valid; frame ids whole numbers of
+ * a slot). kOk; kFileAccess for text that is not a trajectory file;
+ * kFileTooLarge for a program that program_load would refuse: more than
+ * max_bytes, or more than Program::kMaxCommands commands. The text is read
+ * in place and the program written once at its exact size, so the
+ * conversion needs little more than the file and the program. */
+ErrorCode replay_program(const std::string &name, std::string_view text, std::size_t max_bytes,
+                         std::string &program);
 
 } // namespace recording
 

@@ -68,7 +68,9 @@ struct MotionContext {
 };
 
 struct StepResult {
-    enum State { kRunning, kDone, kHolding } state = kRunning;
+    /* kFault: the motion cannot go on (error says why): a quick stop from
+     * here, and the error state at once, as for a fault. */
+    enum State { kRunning, kDone, kHolding, kFault } state = kRunning;
     ErrorCode error = kOk; /* non-zero: stop the arm with this error */
 };
 

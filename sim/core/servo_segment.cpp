@@ -1,10 +1,16 @@
 /*
  * The servo stream (servo_segment.h).
+ *
+ * A cycle: the command at the end of the cycle (the set-points in stream
+ * time), through the filters, followed by the arm within its limits. Stream
+ * time counts the segment's own cycles; a set-point's arrival is placed in
+ * it by how long before the next cycle it came, so a set-point sent a few
+ * milliseconds late or early moves the command a few milliseconds later or
+ * earlier, not a whole cycle.
  */
 #include "servo_segment.h"
 
 #include "cycle.h"
-#include "segments.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,114 +22,152 @@ namespace {
 /* A set-point may ask this much more than a joint's maximum speed before it
  * is refused (rounding, not a real excess). */
 constexpr double kSpeedSlack = 1.0 + 1e-6;
+/* A piece whose end is this close is reached (rounding of stream times). */
+constexpr double kTimeSlack = 1e-12;
+/* Scale factors of a stop's limits are found to this precision. */
+constexpr int kStopHalvings = 50;
 
 } // namespace
 
-/* ---- servo stream ----------------------------------------------------------------- */
+ServoSegment::ServoSegment(const Joints &now) : last_(now), reached_(now), follower_(now) {}
 
-ServoSegment::ServoSegment(const Joints &now) : command_(now), output_(now), previous_(now), last_(now) {}
+ErrorCode ServoSegment::begin(const MotionContext &ctx, const Joints &now)
+{
+    filters_ = std::make_unique<ServoFilters>(ctx, now);
+    const bool lowered = ctx.servo.filter == ServoFilter::kJointNonLinear;
+    feed_forward_ = !lowered;
+    const std::array<double, 3> &nlf = ctx.servo.joint_nlf;
+    for (std::size_t j = 0; j < 6; ++j) {
+        limits_[j] = {arm::kMaxSpeed[j], arm::kMaxJointAcc, arm::kJointJerk};
+        if (lowered)
+            limits_[j] = {std::min(limits_[j].v, nlf[0]), std::min(limits_[j].a, nlf[1]),
+                          std::min(limits_[j].j, nlf[2])};
+    }
+    return kOk;
+}
 
-ErrorCode ServoSegment::begin(const MotionContext &, const Joints &) { return kOk; }
+/* ---- the set-points as the command ---------------------------------------------------- */
 
-ErrorCode ServoSegment::add(const Joints &target, int steps)
+ErrorCode ServoSegment::add(const Joints &target, int steps, double lead)
 {
     if (!within_limits(target))
         return kJointLimit;
     for (std::size_t j = 0; j < 6; ++j)
         if (std::abs(target[j] - last_[j]) / steps > arm::kMaxSpeed[j] * kCycle * kSpeedSlack)
             return kSpeedLimit;
-    waiting_ = {target, steps}; /* supersedes one that waited */
+    const double arrival = static_cast<double>(cycles_ + 1) * kCycle - std::min(std::max(lead, 0.0), kCycle);
+    advance_to(arrival);
+    waiting_ = target; /* supersedes one that waited */
+    waiting_steps_ = steps;
+    waiting_since_ = arrival;
+    has_waiting_ = true;
+    advance_to(arrival); /* nothing in progress: it begins now */
     last_ = target;
     return kOk;
 }
 
+void ServoSegment::advance_to(double t)
+{
+    for (;;) {
+        if (has_running_) {
+            if (t < running_.end - kTimeSlack)
+                return;
+            reached_ = running_.to;
+            free_since_ = running_.end;
+            has_running_ = false;
+        }
+        if (!has_waiting_)
+            return;
+        const double begin = std::max(waiting_since_, free_since_);
+        if (begin > t)
+            return;
+        running_ = {reached_, waiting_, begin, begin + waiting_steps_ * kCycle};
+        has_running_ = true;
+        has_waiting_ = false;
+    }
+}
+
+Joints ServoSegment::command_at(double t)
+{
+    advance_to(t);
+    if (!has_running_)
+        return reached_;
+    const double share = (t - running_.begin) / (running_.end - running_.begin);
+    Joints c;
+    for (std::size_t j = 0; j < 6; ++j)
+        c[j] = running_.from[j] + (running_.to[j] - running_.from[j]) * share;
+    return c;
+}
+
+/* ---- a cycle ------------------------------------------------------------------------- */
+
 StepResult ServoSegment::step(const MotionContext &ctx, double dt, Joints &q)
 {
     if (stopping_) {
-        brake_.advance(dt);
+        stop_time_ += dt;
         for (std::size_t j = 0; j < 6; ++j)
-            q[j] = brake_from_[j] + brake_direction_[j] * brake_.position();
-        previous_ = output_;
-        output_ = q;
-        return {brake_.finished() ? StepResult::kDone : StepResult::kRunning, kOk};
+            q[j] = stop_[j].at(stop_time_).p;
+        return {stop_time_ >= stop_duration_ ? StepResult::kDone : StepResult::kRunning, kOk};
     }
-    if (current_.steps == 0 && waiting_.steps > 0) { /* the newest that arrived begins */
-        current_ = waiting_;
-        waiting_.steps = 0;
-        from_ = command_;
-        done_steps_ = 0;
-    }
-    if (current_.steps > 0) {
-        ++done_steps_;
-        const double s = static_cast<double>(done_steps_) / current_.steps;
-        for (std::size_t j = 0; j < 6; ++j)
-            command_[j] = from_[j] + (current_.target[j] - from_[j]) * s;
-        if (done_steps_ >= current_.steps) {
-            command_ = current_.target;
-            current_.steps = 0;
-        }
-    }
-    Joints wanted = command_;
-    if (ctx.servo.filter == ServoFilter::kJointLowPass && ctx.servo.lpf_cutoff > 0) {
-        /* First-order low-pass, discretised exactly for the cycle. */
-        const double alpha = 1.0 - std::exp(-2 * kPi * ctx.servo.lpf_cutoff * dt);
-        double gap = 0;
-        for (std::size_t j = 0; j < 6; ++j) {
-            wanted[j] = output_[j] + alpha * (command_[j] - output_[j]);
-            gap = std::max(gap, std::abs(command_[j] - wanted[j]));
-        }
-        if (gap < 1e-12)
-            wanted = command_;
-    }
-    /* No joint faster than its maximum speed: all of them slowed together,
-     * so the arm keeps the stream's direction and catches up. */
-    double over = 1;
-    for (std::size_t j = 0; j < 6; ++j)
-        over = std::max(over, std::abs(wanted[j] - output_[j]) / (arm::kMaxSpeed[j] * dt));
-    previous_ = output_;
-    if (over > 1)
-        for (std::size_t j = 0; j < 6; ++j)
-            output_[j] += (wanted[j] - output_[j]) / over;
-    else
-        output_ = wanted;
-    q = output_;
-    /* It holds after a whole cycle without motion: until then the next
-     * set-point continues the motion, and a stop starts from its speed. */
-    const bool rested = current_.steps == 0 && waiting_.steps == 0 && output_ == command_ && output_ == previous_;
+    ++cycles_;
+    const Joints command = command_at(static_cast<double>(cycles_) * kCycle);
+    Joints filtered;
+    const ErrorCode code = filters_->step(ctx, command, dt, filtered);
+    if (code != kOk)
+        return {StepResult::kFault, code};
+    follower_.step(filtered, limits_, dt, feed_forward_);
+    q = follower_.position();
+    if (follower_.error(filtered) > servo::kMaxFollowingError)
+        return {StepResult::kFault, kFollowingError};
+    const bool rested = !has_running_ && !has_waiting_ && filtered == command && follower_.resting_on(filtered);
     return {rested ? StepResult::kHolding : StepResult::kRunning, kOk};
 }
 
+/* ---- leaving servo mode ---------------------------------------------------------------- */
+
 bool ServoSegment::request_stop(StopKind kind)
 {
-    const double dec = kind == StopKind::kQuick ? arm::kQuickJointDec : arm::kServoStopDec;
-    const double jerk = kind == StopKind::kQuick ? arm::kQuickJerkFactor * arm::kJointJerk : arm::kJointJerk;
-    current_.steps = waiting_.steps = 0;
-    if (stopping_) { /* a quick stop after a controlled one: harder from here */
-        if (dec > brake_.limits().acc)
-            brake_.stop(dec, jerk);
-        return brake_.finished();
-    }
-    stopping_ = true;
-    double speed = 0;
+    const bool quick = kind == StopKind::kQuick;
+    const double dec = quick ? arm::kQuickJointDec : arm::kServoStopDec;
+    const double jerk = quick ? arm::kQuickJerkFactor * arm::kJointJerk : arm::kJointJerk;
+    has_running_ = has_waiting_ = false;
+    if (stopping_ && dec <= stop_dec_) /* a controlled stop after a quick one: no softer */
+        return stop_time_ >= stop_duration_;
+    std::array<jerk::State, 6> from;
     for (std::size_t j = 0; j < 6; ++j)
-        speed = std::max(speed, std::abs(output_[j] - previous_[j]) / kCycle);
-    if (speed <= 0) {
-        brake_ = Profile();
-        return true;
-    }
-    /* Along the direction the joints move, harder when a joint limit is
-     * nearer than the stop. */
-    double room = std::numeric_limits<double>::infinity();
+        from[j] = stopping_ ? stop_[j].at(stop_time_) : follower_.joint(j);
+    stopping_ = true;
+    stop_dec_ = dec;
+    stop_time_ = 0;
+    /* each joint's fastest stop; the leading one sets the time */
+    const jerk::Limits fastest{1, dec, jerk}; /* a stop needs no speed limit */
+    stop_duration_ = 0;
     for (std::size_t j = 0; j < 6; ++j) {
-        brake_direction_[j] = (output_[j] - previous_[j]) / kCycle / speed;
-        if (brake_direction_[j] > 0)
-            room = std::min(room, (arm::kUpperLimit[j] - output_[j]) / brake_direction_[j]);
-        else if (brake_direction_[j] < 0)
-            room = std::min(room, (arm::kLowerLimit[j] - output_[j]) / brake_direction_[j]);
+        stop_[j] = jerk::Trajectory::to_velocity(from[j], 0, fastest);
+        stop_duration_ = std::max(stop_duration_, stop_[j].duration());
     }
-    brake_from_ = output_;
-    brake_.brake(speed, std::max(dec, speed * speed / (2 * std::max(room, 1e-9))), jerk);
-    return false;
+    /* the others gentler, to rest at that time too, unless that would carry
+     * them past the end of their range */
+    for (std::size_t j = 0; j < 6; ++j) {
+        if (stop_[j].duration() >= stop_duration_ || (from[j].v == 0 && from[j].a == 0))
+            continue;
+        double lo = 0, hi = 1;
+        jerk::Trajectory gentle = stop_[j];
+        for (int i = 0; i < kStopHalvings; ++i) {
+            const double scale = 0.5 * (lo + hi);
+            const jerk::Trajectory t = jerk::Trajectory::to_velocity(from[j], 0, {1, dec * scale, jerk * scale});
+            if (t.duration() > stop_duration_) {
+                lo = scale;
+            } else {
+                hi = scale;
+                gentle = t;
+            }
+        }
+        const double rest = gentle.end().p;
+        if (rest >= arm::kLowerLimit[j] && rest <= arm::kUpperLimit[j])
+            stop_[j] = gentle;
+    }
+    return stop_duration_ <= 0;
 }
 
 } // namespace zsim

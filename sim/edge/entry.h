@@ -17,7 +17,8 @@
  * An injected callback runs between the guarded steps, from the exported
  * function's own frame (core/threads.h says why). A quiet call (journal off,
  * debug log off, nothing injected) does no more than three relaxed loads
- * before it reaches the core.
+ * before it reaches the core (four for a call that sets an arm moving: the
+ * view's wait for a page, view/session.h).
  *
  * What the probe needs to know of each parameter comes from the header's own
  * parameter types (parameters.h): which ones are out-parameters, and their
@@ -33,6 +34,7 @@
 #include "edge/parameters.h"
 #include "edge/probe.h"
 #include "view/server.h"
+#include "view/session.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -112,10 +114,30 @@ struct Decision {
 
 /* Before anything else: set_error_handler's registration is the probe's too,
  * whatever the call then does; the first create_handler starts the view
- * ZSIM_VIEW asks for (not at load: no thread or socket inside the loader). */
+ * ZSIM_VIEW asks for (not at load: no thread or socket inside the loader);
+ * the first call that sets an arm moving waits for a page when
+ * ZSIM_VIEW_WAIT asks (view/session.h). */
+template <auto F>
+inline constexpr bool kStartsMotion = false;
+template <> inline constexpr bool kStartsMotion<&::jog> = true;
+template <> inline constexpr bool kStartsMotion<&::joint_move> = true;
+template <> inline constexpr bool kStartsMotion<&::joint_move_extend> = true;
+template <> inline constexpr bool kStartsMotion<&::linear_move> = true;
+template <> inline constexpr bool kStartsMotion<&::linear_move_extend> = true;
+template <> inline constexpr bool kStartsMotion<&::circular_move> = true;
+template <> inline constexpr bool kStartsMotion<&::servo_move_enable> = true;
+template <> inline constexpr bool kStartsMotion<&::servo_j> = true;
+template <> inline constexpr bool kStartsMotion<&::servo_j_extend> = true;
+template <> inline constexpr bool kStartsMotion<&::servo_p> = true;
+template <> inline constexpr bool kStartsMotion<&::servo_p_extend> = true;
+template <> inline constexpr bool kStartsMotion<&::program_run> = true;
+template <> inline constexpr bool kStartsMotion<&::start_torq_sensor_payload_identify> = true;
+
 template <auto F, class... A>
 void before_call(const A &...)
 {
+    if constexpr (kStartsMotion<F>)
+        view::before_first_motion();
 }
 template <>
 inline void before_call<&::set_error_handler>(const RobotHandle *const &, const CallBackFuncType &callback)

@@ -72,20 +72,37 @@ ZSIM_OWN_FRAME bool call_on_thread(CallBackFuncType callback, int code, bool wai
     });
 }
 
+/* 0, or -1 with the reason copied into why. */
+template <class Change>
+int change_world(char *why, int size, Change &&change)
+{
+    return guarded(-1, [&] {
+        std::string reason;
+        const int result = change(reason);
+        if (result != 0)
+            copy_out(reason, why, size);
+        return result;
+    });
+}
+
 } // namespace
 
 extern "C" {
 
 /* The units forget what they keep in this order: the probe first (so that no
- * injection or journal line outlives the reset), then the controllers, whose
- * motions end and wake their blocking callers, then the time scale, then the
- * events those endings may have queued, and last the debug log. */
+ * injection or journal line outlives the reset), then a test's hold of the
+ * library lock (everything after needs the lock), then the controllers, whose
+ * motions end and wake their blocking callers, then the world (its scene and
+ * bases), then the time scale, then the events those endings may have
+ * queued, and last the debug log. */
 void zsim_reset(void)
 {
     probe::note_use();
     guarded([] {
         probe::reset();
+        api::end_library_lock_hold();
         api::forget_controllers();
+        api::reset_world();
         api::reset_time_scale();
         api::drop_pending_events();
         api::reset_debug_log();
@@ -205,6 +222,12 @@ int zsim_advance_time(double seconds)
     return guarded(-1, [seconds] { return api::advance_time(seconds); });
 }
 
+int zsim_hold_library_lock(int milliseconds)
+{
+    probe::note_use();
+    return guarded(-1, [milliseconds] { return api::hold_library_lock(milliseconds); });
+}
+
 int zsim_set_digital_input(const char *address, int iotype, int index, int value)
 {
     probe::note_use();
@@ -221,6 +244,94 @@ int zsim_trigger_fault(const char *address, int code)
 {
     probe::note_use();
     return guarded(-1, [&] { return api::trigger_fault(address, code); });
+}
+
+int zsim_joint_torques(const char *address, double torques[6])
+{
+    probe::note_use();
+    return guarded(-1, [&] { return api::joint_torques(address, torques); });
+}
+
+int zsim_set_actual_payload(const char *address, const double *payload)
+{
+    probe::note_use();
+    return guarded(-1, [&] { return api::set_actual_payload(address, payload); });
+}
+
+int zsim_apply_wrench(const char *address, const double *force, const double *torque)
+{
+    probe::note_use();
+    return guarded(-1, [&] { return api::apply_wrench(address, force, torque); });
+}
+
+int zsim_inverse_dynamics(const double q[6], const double v[6], const double a[6], const double payload[4],
+                          const double gravity[3], const double *forces, int count, double torques[6])
+{
+    probe::note_use();
+    return guarded(-1, [&] { return api::inverse_dynamics(q, v, a, payload, gravity, forces, count, torques); });
+}
+
+int zsim_set_base(const char *address, const double *pose, char *why, int size)
+{
+    probe::note_use();
+    return change_world(why, size, [&](std::string &reason) { return api::set_base(address, pose, reason); });
+}
+
+int zsim_set_body(const char *address, int solid, char *why, int size)
+{
+    probe::note_use();
+    return change_world(why, size, [&](std::string &reason) { return api::set_body(address, solid != 0, reason); });
+}
+
+int zsim_scene_add(const char *object_json, char *why, int size)
+{
+    probe::note_use();
+    return change_world(why, size, [&](std::string &reason) { return api::add_object(object_json, reason); });
+}
+
+int zsim_scene_remove(const char *name, char *why, int size)
+{
+    probe::note_use();
+    return change_world(why, size, [&](std::string &reason) { return api::remove_object(name, reason); });
+}
+
+void zsim_scene_clear(void)
+{
+    probe::note_use();
+    guarded([] { api::clear_scene(); });
+}
+
+int zsim_scene_set(const char *scene_json, char *why, int size)
+{
+    probe::note_use();
+    return change_world(why, size, [&](std::string &reason) { return api::set_scene(scene_json, reason); });
+}
+
+int zsim_scene_load(const char *path, char *why, int size)
+{
+    probe::note_use();
+    return change_world(why, size, [&](std::string &reason) { return api::load_scene(path, reason); });
+}
+
+int zsim_scene(char *buf, int size)
+{
+    probe::note_use();
+    return guarded(-1, [&] { return copy_out(api::scene_json(), buf, size); });
+}
+
+int zsim_bases(char *buf, int size)
+{
+    probe::note_use();
+    return guarded(-1, [&] { return copy_out(api::bases_json(), buf, size); });
+}
+
+int zsim_contacts(const char *address, char *buf, int size)
+{
+    probe::note_use();
+    return guarded(-1, [&] {
+        std::string json;
+        return api::contacts_json(address, json) ? copy_out(json, buf, size) : -1;
+    });
 }
 
 int zsim_trigger_fault_after(const char *address, int code, double seconds)

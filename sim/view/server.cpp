@@ -1,42 +1,45 @@
 /*
- * The view's HTTP server (server.h), on cpp-httplib.
+ * The view's HTTP server (server.h): its routes, on cpp-httplib's request
+ * parser and answer writer, behind the view's own listener (listener.h).
  */
 #include "view/server.h"
 
 #include "core/boundary.h"
 #include "view/address.h"
 #include "view/assets.h"
-#include "view/frames.h"
+#include "view/http.h"
+#include "view/listener.h"
+#include "view/sampler.h"
+#include "view/session.h"
 #include "view/snapshot.h"
-
-#if defined(_WIN32)
-/* httplib's listener polls on Windows (with 0 it would spin): once a second. */
-#define CPPHTTPLIB_IDLE_INTERVAL_SECOND 1
-#define CPPHTTPLIB_IDLE_INTERVAL_USECOND 0
-#else
-#include <sys/socket.h>
-#include <unistd.h>
-/* A viewer gone mid-stream is a failed write, not a SIGPIPE for the process. */
-#define CPPHTTPLIB_SEND_FLAGS MSG_NOSIGNAL
-#endif
-#define CPPHTTPLIB_LISTEN_BACKLOG 128
-#include <httplib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 namespace zsim {
 namespace view {
 
 namespace {
 
-/* A stream keeps its worker: room for kMaxStreams viewers and the requests
- * of the pages around them. */
-constexpr std::size_t kWorkers = 72;
-constexpr int kMaxStreams = 64;
 constexpr std::chrono::milliseconds kKeepAlive{1000}; /* a stream with nothing new says so this often */
+constexpr std::size_t kWriteChunk = 64 * 1024;         /* a file is written in pieces of this size */
+
+/* httplib's parser and writer, given a connection the listener has taken in. */
+class HttpServer final : public httplib::Server {
+public:
+    void answer(httplib::Stream &stream)
+    {
+        bool closed = false;
+        process_request(stream, /*close_connection=*/true, closed, nullptr);
+    }
+    Socket listening() const { return svr_sock_; }
+};
 
 /* Set up before its threads start, then only read. */
 struct View {
@@ -46,8 +49,8 @@ struct View {
     int port = 0;
     HostCheck hosts;
     std::string url;
-    httplib::Server server;
-    Frames frames;
+    HttpServer server;
+    Sampler sampler;
 };
 
 std::mutex &start_mutex()
@@ -66,55 +69,31 @@ std::vector<std::string> machine_names()
     return {name};
 }
 
-/* httplib's pool, each connection's work inside the guard: a failure there
- * (no memory) ends that connection, not the process. */
-class GuardedPool final : public httplib::ThreadPool {
-public:
-    GuardedPool() : ThreadPool(kWorkers) {}
-    void enqueue(std::function<void()> work) override
-    {
-        ThreadPool::enqueue([work = std::move(work)] { guarded(work); });
-    }
-};
-
 void refuse(httplib::Response &res, int status, const char *why)
 {
     res.status = status;
     res.set_content(why, "text/plain; charset=utf-8");
 }
 
-/* Whatever the route: the Host must name this server, and nothing may change anything. */
-httplib::Server::HandlerResponse screen(const View &v, const httplib::Request &req, httplib::Response &res)
-{
-    if (!v.hosts.allows(req.get_header_value("Host"))) {
-        refuse(res, 403, "this view answers only requests for the address it serves\n");
-        return httplib::Server::HandlerResponse::Handled;
-    }
-    if (req.method != "GET" && req.method != "HEAD") {
-        res.set_header("Allow", "GET, HEAD");
-        refuse(res, 405, "the view is read-only\n");
-        return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-}
-
 /* What one stream has sent. */
 struct StreamState {
-    std::uint64_t seen = 0;  /* the number of the latest frame it knows */
-    std::string opening;     /* its first frame, until the sampler's first follows */
+    std::uint64_t seen = 0;  /* the number of the latest sample it knows */
+    std::string opening;     /* its first event, until the sampler's first follows */
     bool opened = false;
 };
 
 void stream(View &v, httplib::Response &res)
 {
-    if (!v.frames.join(kMaxStreams)) {
+    /* The first event is this stream's own (the sampler may have been
+     * asleep), taken before the stream counts: a motion that waits for a
+     * page (session.h) starts after the state the page sees first. */
+    auto state = std::make_shared<StreamState>();
+    state->seen = v.sampler.latest_number();
+    state->opening = v.sampler.state_now();
+    if (!v.sampler.add_stream(Listener::kMaxStreams)) {
         refuse(res, 503, "too many viewers\n");
         return;
     }
-    /* The first frame is this stream's own: the sampler may have been asleep. */
-    auto state = std::make_shared<StreamState>();
-    state->seen = v.frames.latest_number();
-    state->opening = v.frames.state_now();
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
         "text/event-stream",
@@ -125,59 +104,77 @@ void stream(View &v, httplib::Response &res)
                 message = "retry: 1000\ndata: " + state->opening + "\n\n";
                 return sink.write(message.data(), message.size());
             }
-            std::shared_ptr<const std::string> frame = v.frames.next(state->seen, kKeepAlive);
-            if (frame && !state->opening.empty()) { /* the sampler may have taken the same state */
-                const bool repeated = *frame == state->opening;
+            std::shared_ptr<const std::string> sample = v.sampler.next_sample(state->seen, kKeepAlive);
+            if (sample && !state->opening.empty()) { /* the sampler may have taken the same state */
+                const bool repeated = *sample == state->opening;
                 std::string().swap(state->opening);
                 if (repeated)
-                    frame = v.frames.next(state->seen, kKeepAlive);
+                    sample = v.sampler.next_sample(state->seen, kKeepAlive);
             }
-            if (frame) {
-                message.reserve(frame->size() + 8);
+            if (sample) {
+                message.reserve(sample->size() + 8);
                 message += "data: ";
-                message += *frame;
+                message += *sample;
                 message += "\n\n";
             } else {
                 message = ": keep-alive\n\n";
             }
             return sink.write(message.data(), message.size());
         },
-        [&v](bool) { v.frames.leave(); });
+        [&v](bool) { v.sampler.remove_stream(); });
+}
+
+/* A file of the page, written straight from the library's memory: a request
+ * costs no copy of it. */
+void send_asset(const Asset &asset, httplib::Response &res)
+{
+    const char *data = reinterpret_cast<const char *>(asset.data);
+    res.set_content_provider(asset.size, asset.content_type,
+                             [data](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+                                 return sink.write(data + offset, std::min(length, kWriteChunk));
+                             });
+}
+
+/* Every request: the Host must name this server, nothing may change
+ * anything, then the route. No pattern is matched against what a client
+ * sent: the routes are compared as text. */
+void respond(View &v, const httplib::Request &req, httplib::Response &res)
+{
+    if (!v.hosts.allows(req.get_header_value("Host")))
+        return refuse(res, 403, "this view answers only requests for the address it serves\n");
+    if (req.method != "GET" && req.method != "HEAD") {
+        res.set_header("Allow", "GET, HEAD");
+        return refuse(res, 405, "the view is read-only\n");
+    }
+    if (req.path == "/state.json") {
+        res.set_header("Cache-Control", "no-store");
+        return res.set_content(v.sampler.state_now(), "application/json");
+    }
+    if (req.path == "/arm.json") {
+        static const std::string *geometry = new std::string(arm_json());
+        return res.set_content(*geometry, "application/json");
+    }
+    if (req.path == "/events")
+        return stream(v, res);
+    if (const Asset *asset = find_asset(req.path))
+        return send_asset(*asset, res);
+    refuse(res, 404, "not found\n");
 }
 
 void route(View &v)
 {
     httplib::Server &s = v.server;
-    s.new_task_queue = [] { return new GuardedPool; };
-    s.set_keep_alive_timeout(2);
     s.set_payload_max_length(8 * 1024);
     s.set_default_headers({
         {"X-Content-Type-Options", "nosniff"},
         {"Content-Security-Policy", "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'"},
         {"Referrer-Policy", "no-referrer"},
+        {"Accept-Ranges", "none"},
     });
-    s.set_pre_routing_handler(
-        [&v](const httplib::Request &req, httplib::Response &res) { return screen(v, req, res); });
-    s.Get("/state.json", [&v](const httplib::Request &, httplib::Response &res) {
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(v.frames.state_now(), "application/json");
+    s.set_pre_routing_handler([&v](const httplib::Request &req, httplib::Response &res) {
+        respond(v, req, res);
+        return httplib::Server::HandlerResponse::Handled;
     });
-    s.Get("/arm.json", [](const httplib::Request &, httplib::Response &res) {
-        static const std::string *geometry = new std::string(arm_json());
-        res.set_content(*geometry, "application/json");
-    });
-    s.Get("/events", [&v](const httplib::Request &, httplib::Response &res) { stream(v, res); });
-    s.Get(".*", [](const httplib::Request &req, httplib::Response &res) {
-        const Asset *asset = find_asset(req.path);
-        if (!asset)
-            return refuse(res, 404, "not found\n");
-        res.set_content(reinterpret_cast<const char *>(asset->data), asset->size, asset->content_type);
-    });
-}
-
-void listen(View *v)
-{
-    guarded([v] { v->server.listen_after_bind(); });
 }
 
 } // namespace
@@ -196,7 +193,7 @@ ServeResult serve(const std::string &host, int port, bool allow_remote, std::str
         return same ? kServing : kServingElsewhere;
     }
     auto made = std::make_unique<View>(host);
-    httplib::Server &server = made->server;
+    HttpServer &server = made->server;
     const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
     if (bound <= 0) {
         text = "cannot listen on " + url_of(host, port);
@@ -207,14 +204,18 @@ ServeResult serve(const std::string &host, int port, bool allow_remote, std::str
     made->url = url_of(host, bound);
     route(*made);
     View *view = made.release(); /* never destroyed: its threads run until the process ends */
-    std::thread(listen, view).detach();
-    std::thread([view] { view->frames.run(); }).detach();
+    auto *listener = new Listener(view->server.listening(),
+                                  [view](httplib::Stream &s) { view->server.answer(s); });
+    std::thread([listener] { listener->run(); }).detach();
+    std::thread([view] { view->sampler.run(); }).detach();
     running = view;
     std::fprintf(stderr, "zsim view: %s\n", view->url.c_str());
     std::fflush(stderr);
+    view_started(view->sampler, view->url);
     text = view->url;
     return kServing;
 }
+
 
 void serve_from_environment()
 {

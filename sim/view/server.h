@@ -6,8 +6,8 @@
  *   /            the page (page/index.html): the arm in 3D, its readouts, IO lamps
  *   /state.json  every controller's state (snapshot.h)
  *   /arm.json    the arm's geometry
- *   /events      the state as server-sent events, a frame whenever it changes
- *                (at most every kFramePeriod), a keep-alive comment otherwise
+ *   /events      the state as server-sent events, a sample whenever it changes
+ *                (at most every kSamplePeriod), a keep-alive comment otherwise
  *   /<file>      the page's scripts and styles, the vendored libraries and
  *                their licences (assets.h)
  *
@@ -15,10 +15,10 @@
  * header does not name the address served are refused (address.h). One view
  * per process; it runs until the process ends.
  *
- * Threads: the server's listener and its workers (one per open connection,
- * a stream keeps its worker), and the sampler (frames.h). None of them holds
- * the library lock except to copy a snapshot, and none writes to a socket
- * with any lock held.
+ * Threads: the listener, which takes in every request, and the workers that
+ * answer (listener.h, which also says every limit on clients), and the
+ * sampler (sampler.h). None of them holds the library lock except to copy a
+ * snapshot, and none writes to a socket with any lock held.
  */
 #ifndef ZSIM_VIEW_SERVER_H
 #define ZSIM_VIEW_SERVER_H

@@ -3,10 +3,12 @@
  */
 #include "view/snapshot.h"
 
+#include "core/arm_limits.h"
 #include "core/io.h"
 #include "core/json.h"
 #include "core/kinematics.h"
 #include "core/readout.h"
+#include "core/scene.h"
 
 namespace zsim {
 namespace view {
@@ -36,11 +38,69 @@ void lamps(JsonObject &o, const char *name, const std::array<std::int32_t, kMaxC
 
 constexpr const char *kIoNames[kIoTypes] = {"cabinet", "tool", "extension"};
 
+void point(JsonObject &o, const char *name, const Eigen::Vector3d &v) { o.numbers(name, {v.x(), v.y(), v.z()}); }
+
+const char *with_name(Contact::With with)
+{
+    switch (with) {
+    case Contact::With::kObject: return "object";
+    case Contact::With::kArm: return "arm";
+    case Contact::With::kSelf: return "self";
+    }
+    return "";
+}
+
+/* The arm's place in the world: its base, its body's capsules and its contacts (world frame). */
+void write_world(JsonObject &o, const WorldReadout &w)
+{
+    if (w.placed)
+        o.numbers("base", {w.base[0], w.base[1], w.base[2], w.base[3], w.base[4], w.base[5]});
+    else
+        o.key("base") += "null";
+    std::string &body = o.key("body");
+    body += '[';
+    for (int n = 0; n < w.body.count; ++n) {
+        if (n)
+            body += ", ";
+        const shapes::Capsule &c = w.body.capsules[static_cast<std::size_t>(n)];
+        JsonObject capsule(body);
+        capsule.integer("link", w.body.part[static_cast<std::size_t>(n)]);
+        point(capsule, "from", c.a);
+        point(capsule, "to", c.b);
+        capsule.number("radius", c.radius);
+    }
+    body += ']';
+    std::string &contacts = o.key("contacts");
+    contacts += '[';
+    for (std::size_t n = 0; n < w.contacts.size(); ++n) {
+        if (n)
+            contacts += ", ";
+        const Contact &c = w.contacts[n];
+        JsonObject contact(contacts);
+        contact.integer("link", c.link);
+        point(contact, "point", c.point);
+        point(contact, "normal", c.normal);
+        contact.number("depth", c.depth);
+        contact.text("with", with_name(c.with));
+        contact.text("other", c.other);
+        contact.integer("other_link", c.other_link);
+    }
+    contacts += ']';
+}
+
 void write_arm(std::string &out, const ControllerReadout &a)
 {
     JsonObject o(out);
     o.text("address", a.address);
     six(o, "joints", a.joints);
+    o.number("joints_time", a.joints_time);
+    {
+        Json limits(o.key("at_limit"));
+        limits.begin_array();
+        for (std::size_t j = 0; j < 6; ++j)
+            limits.boolean(arm::at_limit(j, a.joints[j]));
+        limits.end_array();
+    }
     six(o, "tcp", to_cart(a.tcp()));
     o.integer("tool_id", a.tool.id);
     six(o, "tool", a.tool.data);
@@ -70,6 +130,13 @@ void write_arm(std::string &out, const ControllerReadout &a)
         p.integer("line", a.program.line);
         p.integer("state", a.program.state);
     }
+    write_world(o, a.world);
+    {
+        JsonObject t(o.key("torques"));
+        six(t, "joints", a.torques.torques);
+        six(t, "difference", a.torques.difference);
+        six(t, "threshold", a.torques.threshold);
+    }
     JsonObject io(o.key("io"));
     for (int type = 0; type < kIoTypes; ++type) {
         JsonObject t(io.key(kIoNames[type]));
@@ -82,7 +149,7 @@ void write_arm(std::string &out, const ControllerReadout &a)
 
 Snapshot take_snapshot()
 {
-    return Snapshot{read_simulation(kReadIo | kReadProgram), 0};
+    return Snapshot{read_simulation(kReadIo | kReadProgram | kReadWorld | kReadTorques), 0};
 }
 
 std::string state_json(const Snapshot &snapshot)
@@ -93,6 +160,8 @@ std::string state_json(const Snapshot &snapshot)
     JsonObject o(out);
     o.number("time_scale", snapshot.simulation.time_scale);
     o.integer("viewers", snapshot.viewers);
+    o.key("scene") += scene::to_json(snapshot.simulation.scene);
+    o.text("script", snapshot.script_ended ? "ended" : "running");
     std::string &list = o.key("controllers");
     list += '[';
     for (std::size_t n = 0; n < arms.size(); ++n) {
@@ -122,6 +191,7 @@ std::string arm_json()
     }
     six(o, "lower_limit", arm::kLowerLimit);
     six(o, "upper_limit", arm::kUpperLimit);
+    six(o, "max_speed", arm::kMaxSpeed);
     six(o, "home", arm::kHome);
     JsonObject io(o.key("io"));
     for (int type = 0; type < kIoTypes; ++type)

@@ -19,18 +19,21 @@ namespace view {
 struct Snapshot {
     SimulationReadout simulation; /* every controller, in address order */
     int viewers = 0;              /* streams of the view open (filled in by the view) */
+    bool script_ended = false;    /* the process is past its script, serving on (filled in by the view) */
 };
 
 /* Copies the simulation's state (takes the library lock). */
 Snapshot take_snapshot();
 
-/* {"time_scale": s, "viewers": n, "controllers": [...]}: each controller's joints, TCP (in
- * the tool and user frame in use, as get_tcp_position), frames, target,
- * flags, error, program and digital IO. */
+/* {"time_scale": s, "viewers": n, "scene": [...], "script": "running",
+ * "controllers": [...]}: the scene's objects, and each controller's joints
+ * (and when it stood there), the joints at a limit, TCP (in the tool and user
+ * frame in use, as get_tcp_position), frames, target, flags, error, program,
+ * its base, body and contacts, and digital IO. */
 std::string state_json(const Snapshot &snapshot);
 
-/* The arm's geometry for drawing it: the DH table, joint limits, home, and
- * the digital IO channels of each IO type. */
+/* The arm's geometry for drawing it: the DH table, joint limits and
+ * maximum speeds, home, and the digital IO channels of each IO type. */
 std::string arm_json();
 
 } // namespace view

@@ -67,4 +67,16 @@ __attribute__((visibility("default"))) double jerk_synchronised(const double *st
     return duration;
 }
 
+/* One cycle of dt toward rest at 0 within bounds (v_lo, v_hi, a_lo, a_hi,
+ * j): the state after it into out (p, v, a). */
+__attribute__((visibility("default"))) void jerk_toward_rest(const double *state, const double *bounds, double dt,
+                                                             double *out)
+{
+    const zsim::jerk::Bounds b{bounds[0], bounds[1], bounds[2], bounds[3], bounds[4]};
+    const State s = zsim::jerk::toward_rest(State{state[0], state[1], state[2]}, b, dt);
+    out[0] = s.p;
+    out[1] = s.v;
+    out[2] = s.a;
+}
+
 } // extern "C"
