@@ -26,6 +26,10 @@ namespace {
  * Cartesian path counts as singular (rounding, not a real excess). */
 constexpr double kSpeedSlack = 1.0 + 1e-6;
 
+/* A line or arc shorter than this (mm, and turning less than this, rad) goes nowhere. */
+constexpr double kNoWayMm = 1e-9;
+constexpr double kNoWayRad = 1e-12;
+
 /* A continuous Cartesian jog runs along a path this long (mm or rad) until
  * it is stopped or meets a place it cannot follow. */
 constexpr double kRayLength = 1e6;
@@ -136,8 +140,12 @@ ErrorCode CartesianSegment::begin(const MotionContext &ctx, const Joints &now)
     }
     if (shape_ == Shape::kLine || shape_ == Shape::kArc)
         rad_per_u_ = start_r_.angularDistance(end_r_);
-    if (mm_per_u_ <= 0 && rad_per_u_ <= 0)
-        end_u_ = 0; /* already there */
+    /* already there: a way within the rounding of poses is no path (its
+     * joints would be rounding too, and read as a singularity) */
+    if (mm_per_u_ <= kNoWayMm && rad_per_u_ <= kNoWayRad) {
+        end_u_ = 0;
+        mm_per_u_ = rad_per_u_ = 0;
+    }
     tool_inverse_ = ctx.tool.inverse();
     recent_ = {now, now};
     stop_unchecked_ = false;
