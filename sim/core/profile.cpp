@@ -144,7 +144,21 @@ double Profile::end_with_tail(double speed, double time)
     p.rebase();
     /* at cruise speed as long as it can, down to the blend's speed just in
      * time; else down to it at once and on at that speed */
-    const double cruise = std::max(limits_.speed, speed);
+    const auto way_left = [&](double peak) {
+        return tail_from - jerk::Trajectory::to_velocity(here, peak, gl).end().p -
+               jerk::Trajectory::to_velocity({0, peak, 0}, speed, gl).end().p;
+    };
+    double cruise = std::max(limits_.speed, speed);
+    if (way_left(cruise) < 0 && cruise > speed && way_left(speed) >= 0) {
+        /* too short for the cruise speed: the fastest peak that still comes
+         * down to the blend's speed in time, not the blend's speed all along */
+        double fits = speed, fails = cruise;
+        for (int n = 0; n < 60 && fails - fits > 1e-9 * fails; ++n) {
+            const double mid = (fits + fails) / 2;
+            (way_left(mid) >= 0 ? fits : fails) = mid;
+        }
+        cruise = fits;
+    }
     const jerk::Trajectory up = jerk::Trajectory::to_velocity(here, cruise, gl);
     const double down_way = jerk::Trajectory::to_velocity({0, cruise, 0}, speed, gl).end().p;
     const double cruise_way = tail_from - up.end().p - down_way;
