@@ -19,6 +19,7 @@ var ViewCell = (function () {
   var world, labels;
   var objects = [];              /* [{name, mesh, plane}] as drawn */
   var drawnScene = "";           /* the scene's JSON, as drawn */
+  var solidBounds;               /* bounds(), while the scene stays as it is (undefined: not known) */
   var grid = null;
   var extent = null;             /* the grid's [x0, y0, x1, y1], mm */
   var scaleLabels = [];          /* [{element, at: Vector3}] */
@@ -74,6 +75,7 @@ var ViewCell = (function () {
   function drawObjects(scene) {
     objects.forEach(function (o) { world.remove(o.mesh); o.mesh.geometry.dispose(); });
     objects = [];
+    solidBounds = undefined;
     scene.forEach(function (object) {
       var drawn = solid(object);
       if (drawn) {
@@ -154,15 +156,17 @@ var ViewCell = (function () {
 
   /* A box (mm) round every solid object, or null when there is none. */
   function bounds() {
+    if (solidBounds !== undefined)
+      return solidBounds;
+    world.updateMatrixWorld(true);
     var box = new THREE.Box3();
     objects.forEach(function (o) {
       if (!o.plane)
         box.expandByObject(o.mesh);
     });
-    if (box.isEmpty())
-      return null;
     /* expandByObject reads world matrices: take them back into the world group's frame */
-    return box.applyMatrix4(new THREE.Matrix4().getInverse(world.matrixWorld));
+    solidBounds = box.isEmpty() ? null : box.applyMatrix4(new THREE.Matrix4().getInverse(world.matrixWorld));
+    return solidBounds;
   }
 
   /* The grid under everything within `box` (mm) with a metre to spare;
@@ -191,12 +195,12 @@ var ViewCell = (function () {
     objects.forEach(function (o) {
       if (o.plane)
         return;
-      var box = new THREE.Box3().setFromObject(o.mesh);
+      var box = o.box || (o.box = new THREE.Box3().setFromObject(o.mesh)
+        .applyMatrix4(new THREE.Matrix4().getInverse(world.matrixWorld)));  /* mm, computed once */
       var x0 = Infinity, y0 = Infinity, x1 = -Infinity, y1 = -Infinity;
       for (var n = 0; n < 8; n++) {
-        var corner = new THREE.Vector3(n & 1 ? box.max.x : box.min.x, n & 2 ? box.max.y : box.min.y,
-          n & 4 ? box.max.z : box.min.z);
-        var p = project(corner.applyMatrix4(new THREE.Matrix4().getInverse(world.matrixWorld)));
+        var p = project(new THREE.Vector3(n & 1 ? box.max.x : box.min.x, n & 2 ? box.max.y : box.min.y,
+          n & 4 ? box.max.z : box.min.z));
         x0 = Math.min(x0, p.pageX); x1 = Math.max(x1, p.pageX); y0 = Math.min(y0, p.pageY); y1 = Math.max(y1, p.pageY);
       }
       boxes[o.name] = [x0, y0, x1, y1].map(Math.round);
