@@ -47,7 +47,7 @@ def test_every_documented_code_is_a_member_with_its_documented_text():
 FAMILIES = {
     velmo_arm.NotReadyError: [Code.NOT_POWERED, Code.NOT_ENABLED, Code.SHUT_DOWN],
     velmo_arm.OutOfReachError: [Code.UNREACHABLE, Code.SINGULARITY],
-    velmo_arm.LimitError: [Code.JOINT_LIMIT, Code.SPEED_LIMIT],
+    velmo_arm.LimitError: [Code.JOINT_LIMIT, Code.SPEED_LIMIT, Code.FOLLOWING_ERROR],
     velmo_arm.ProtectiveStopError: [Code.COLLISION, Code.ERROR_STATE],
     velmo_arm.BusyError: [Code.BUSY],
     velmo_arm.ServoModeError: [Code.SERVO_ACTIVE, Code.SERVO_INACTIVE],

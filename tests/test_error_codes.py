@@ -79,31 +79,31 @@ def test_codes_outside_the_table_have_no_text_of_their_own(rc, sim):
 
 
 def test_a_code_added_to_the_table_reaches_every_file():
-    added = writer.Code(25, "kServoFollowing", "Limit", "servo following", "servo stream: the arm fell behind")
+    added = writer.Code(120, "kServoFollowing", "Limit", "servo following", "servo stream: the arm fell behind")
     codes = sorted(TABLE + [added], key=lambda code: code.number)
     written = {name: write((ROOT / name).read_text(encoding="utf-8"), codes)
                for name, write in writer.TARGETS.items()}
     errors = written["python/velmo_arm/errors.py"]
-    assert "    SERVO_FOLLOWING = 25\n" in errors
-    assert '    25: ("servo following", "servo stream: the arm fell behind"),\n' in errors
+    assert "    SERVO_FOLLOWING = 120\n" in errors
+    assert '    120: ("servo following", "servo stream: the arm fell behind"),\n' in errors
     assert "    Code.SERVO_FOLLOWING: LimitError,\n" in errors
-    assert "| 25 | servo following | servo stream: the arm fell behind |\n" in written["docs/virtual-controller.md"]
-    assert "| `LimitError` | 7 joint limit, 17 speed limit, 25 servo following |" in written["docs/velmo_arm.md"]
+    assert "| 120 | servo following | servo stream: the arm fell behind |\n" in written["docs/virtual-controller.md"]
+    assert "| `LimitError` | 7 joint limit, 17 speed limit, 25 following error, 120 servo following |" in written["docs/velmo_arm.md"]
     # what the new row does not concern stays as it was
     assert written["docs/virtual-controller-files.md"] == (
         ROOT / "docs" / "virtual-controller-files.md").read_text(encoding="utf-8")
 
 
-GOOD = 'ZSIM_ERROR_CODE(25, kServoFollowing, Limit, "servo following", "the arm fell behind")'
+GOOD = 'ZSIM_ERROR_CODE(120, kServoFollowing, Limit, "servo following", "the arm fell behind")'
 
 
 @pytest.mark.parametrize("row, complaint", [
     (GOOD.replace("the arm fell behind", "m" * 120), "longer than 119 bytes"),
-    (GOOD.replace("25", "99"), "share a number"),
+    (GOOD.replace("120", "99"), "share a number"),
     (GOOD.replace("kServoFollowing", "kFileTooLarge"), "share a constant"),
     (GOOD.replace('"servo following"', '"busy"'), "share a phrase"),
     (GOOD.replace("fell behind", 'said \\"no\\"'), "not a row"),
-    (GOOD.replace("25", "50"), "not in the order"),
+    (GOOD.replace("120", "50"), "not in the order"),
     (GOOD.replace("kServoFollowing", "SERVO_FOLLOWING"), "not a row"),
 ])
 def test_a_table_the_writer_would_misread_is_refused(tmp_path, row, complaint):
@@ -118,6 +118,6 @@ def test_a_table_the_writer_would_misread_is_refused(tmp_path, row, complaint):
     ("docs/velmo_arm.md", "table of families lacks JamError"),
 ])
 def test_a_new_family_needs_its_class_and_its_row_first(target, complaint):
-    added = writer.Code(25, "kJammed", "Jam", "jammed", "the gripper is jammed")
+    added = writer.Code(120, "kJammed", "Jam", "jammed", "the gripper is jammed")
     with pytest.raises(ValueError, match=complaint):
         writer.TARGETS[target]((ROOT / target).read_text(encoding="utf-8"), TABLE + [added])

@@ -9,7 +9,7 @@ import math
 
 import pytest
 
-from simkit import (ADDRESS, COLLISION, CYCLE, FAULT_ACTIVE, HOME, OK, Handler, joints, value)
+from simkit import (ADDRESS, COLLISION, CYCLE, ERROR_STATE, HOME, OK, Handler, joints, value)
 
 np = pytest.importorskip("numpy")
 pytest.importorskip("pinocchio")
@@ -189,7 +189,7 @@ def test_a_fault_already_stopping_the_arm_is_not_made_a_collision(arm, sim):
     sim.apply_wrench(ADDRESS, (0, 0, -200))
     sim.advance_time(1.0)
     assert arm.is_in_collision() == (0, 0) and arm.get_robot_status()[1][0] == 17
-    assert arm.joint_move(HOME, 0, False, 0.5) == (FAULT_ACTIVE,)
+    assert arm.joint_move(HOME, 0, False, 0.5) == (ERROR_STATE,)
 
 
 def test_the_arm_at_rest_is_read_only_when_something_changes(arm, sim):
