@@ -76,7 +76,6 @@ private:
     MovingMean ahead_window_;
 
     ServoFilter kind_;
-    double lpf_share_ = 1;           /* of the gap the low-pass closes per cycle */
     Joints lpf_{};
     std::array<MovingMean, 3> means_;
     std::array<double, 3> weights_{}; /* kp, kv, ka */
