@@ -28,5 +28,5 @@ fi
 grep -o "Eigen for the virtual controller: .*" "$log" | head -n 1
 grep -q "Eigen for the virtual controller: .*/cmeel.prefix/include/eigen3" "$log" \
   || { echo "the source build did not take Eigen from cmeel-eigen"; exit 1; }
-"$venv/bin/python" "$root/.ci/smoke.py" 3.8
+"$venv/bin/python" "$root/.ci/smoke.py" 3.11
 echo "sdist: $((SECONDS - start)) s"
