@@ -4,7 +4,7 @@
 # interpreter, which uses plain malloc so that ASan sees every Python block.
 # The leak check covers the test process; child interpreters, which exit with
 # library threads still running, keep ASan and UBSan without it
-# (.ci/sanitize_children.py).
+# (.ci/sanitize_run.py); numpy and what builds on it stay out of this run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 python="$root/.venv/bin/python"
@@ -24,4 +24,4 @@ env LD_PRELOAD="$runtimes" PYTHONMALLOC=malloc PYTHONPATH="$stage:$root/.ci" \
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:exitcode=99" \
   LSAN_OPTIONS="suppressions=$root/.ci/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
-  "$python" -m pytest -q -p no:cacheprovider -p sanitize_children tests "$@"
+  "$python" -m pytest -q -p no:cacheprovider -p sanitize_run tests "$@"

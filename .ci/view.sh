@@ -3,8 +3,10 @@
 # chromedriver when missing, selenium into the project's .venv, then runs
 # .ci/view_browser.py: both arms of a script in one scene, labelled, the page
 # following their moves, its readout matching the controller, a fault tinted,
-# a joint at its limit marked, the plots drawn; ZSIM_VIEW_WAIT and
-# ZSIM_VIEW_HOLD with a real page (screenshots in build/view/).
+# a joint at its limit marked, the plots drawn; two arms placed at their
+# bases across a table, the objects and the grid's scale drawn, a contact
+# tinted and marked; ZSIM_VIEW_WAIT and ZSIM_VIEW_HOLD with a real page
+# (screenshots in build/view/; view.png and view-cell.png are the docs').
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS

@@ -11,7 +11,12 @@ In this process, while the script moves two arms:
   message, its IO lamps;
 - a fault tints its arm red, the other stays orange; a joint at its limit is
   marked in the readout and on the arm (violet);
-- the plots of the last seconds are drawn, "at rest" shows when nothing moves.
+- the plots of the last seconds are drawn, "at rest" shows when nothing moves;
+- placed with set_base, the two arms stand at their bases across a table,
+  the scene's objects drawn where they are (the table's steel blue inside
+  its region), the grid labelled every metre; an object that touches an
+  arm tints the touching parts pink and marks each contact point yellow,
+  and the tint goes with the object.
 
 In child processes, as a person would run a short script:
 - ZSIM_VIEW_WAIT: the script's first motion waits until the page is open,
@@ -22,9 +27,12 @@ In child processes, as a person would run a short script:
   connection is lost.
 
 Usage: .ci/view_browser.py OUTPUT_DIR   (saves the screenshots there; view.png,
-two arms with one moving and one stopped, is docs/images/view.png)
+two arms side by side, one moving and one stopped, and view-cell.png, two
+placed arms across a table, one moving, one touching a ball, are the docs'
+docs/images/view.png and docs/images/view-cell.png)
 """
 
+import json
 import math
 import os
 import re
@@ -34,6 +42,7 @@ import time
 
 import velmo
 import zandrel_sim
+from PIL import Image
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
@@ -53,6 +62,53 @@ def red(rgb):
 def violet(rgb):
     r, g, b = rgb
     return b > 150 and b - g > 60 and r < b - 20
+
+
+def pink(rgb):  # the parts that touch something
+    r, g, b = rgb
+    return r > 140 and b - g > 25 and r - b > 50
+
+
+def yellow(rgb):  # a contact's marker
+    r, g, b = rgb
+    return r > 200 and g > 180 and b < 90
+
+
+def steel(rgb):  # the scene's objects
+    r, g, b = rgb
+    return b > 70 and b - r > 33 and g - r > 17 and b - g < 45
+
+
+def on_the_arm(driver, path, address, kind):
+    """How many pixels of a kind the screenshot at `path` has inside the
+    arm's region but not on its label (whose ring can take the same hue)."""
+    image = Image.open(path).convert("RGB")
+    scale = image.width / driver.execute_script("return window.innerWidth")
+    x0, y0, x1, y1 = (int(v * scale) for v in json.loads(body(driver, "data-arm-boxes"))[address])
+    label = driver.find_element(By.CSS_SELECTOR, f'.arm-label[data-address="{address}"]').rect
+    lx0, ly0 = (label["x"] - 4) * scale, (label["y"] - 4) * scale
+    lx1, ly1 = (label["x"] + label["width"] + 4) * scale, (label["y"] + label["height"] + 4) * scale
+    return sum(kind(image.getpixel((x, y))) for x in range(x0, x1 + 1) for y in range(y0, y1 + 1)
+               if 0 <= x < image.width and 0 <= y < image.height and not (lx0 <= x <= lx1 and ly0 <= y <= ly1))
+
+
+def near(path, driver, points, kinds, radius=12):
+    """Counts of the pixels of each kind within `radius` CSS pixels of any of
+    `points` on the screenshot at `path`."""
+    image = Image.open(path).convert("RGB")
+    scale = image.width / driver.execute_script("return window.innerWidth")
+    pixels = image.load()
+    counts = dict.fromkeys(kinds, 0)
+    seen = set()
+    for px, py in points:
+        for y in range(int((py - radius) * scale), int((py + radius) * scale) + 1):
+            for x in range(int((px - radius) * scale), int((px + radius) * scale) + 1):
+                if (x, y) in seen or not (0 <= x < image.width and 0 <= y < image.height):
+                    continue
+                seen.add((x, y))
+                for k, test in kinds.items():
+                    counts[k] += test(pixels[x, y])
+    return counts
 
 
 def the_cell(driver, out):
@@ -163,6 +219,115 @@ def the_cell(driver, out):
     assert robot.motion_abort() == (0,)
     log = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
     check(not log, f"no errors in the page's console {log}")
+    return robot, second
+
+
+# ---- the arms placed in a cell ---------------------------------------------------------
+
+# Two arms 1.4 m apart along y, facing each other across a table.
+BASES = {"127.0.0.1": [0, 0, 0, 0, 0, -math.pi / 2], "cell-2": [0, -1400, 0, 0, 0, math.pi / 2]}
+TABLE = ([0, -700, 200, 0, 0, 0], [600, 500, 400])
+BALL = ([128, -1100, 520], 80)  # over cell-2's wrist when it stands at home
+
+
+def a_placed_cell(driver, out, robot, second):
+    sim = zandrel_sim.Probe()
+    for arm in (robot, second):
+        arm.collision_recover()
+        arm.clear_error()
+    sim.set_time_scale(0)
+    assert robot.joint_move((-0.2, 1.6, -1.7, -1.5, -1.57, 0), 0, True, 1.0) == (0,)
+    assert second.joint_move((0, math.pi / 2, -math.pi / 2, -math.pi / 2, -math.pi / 2, 0), 0, True, 1.0) == (0,)
+    sim.set_time_scale(1)
+    for address, base in BASES.items():
+        sim.set_base(address, base)
+    sim.add_box("table", *TABLE)
+    sim.add_box("part", [120, -600, 450, 0, 0, 0.4], [100, 100, 100])
+    sim.add_cylinder("bin", [-150, -800, 475, 0, 0, 0], 60, 150)
+    assert not sim.contacts("127.0.0.1") and not sim.contacts("cell-2")
+
+    def drawn(d):
+        bases = json.loads(body(d, "data-arm-bases") or "{}")
+        return set(json.loads(body(d, "data-object-boxes") or "{}")) == {"table", "part", "bin"} and \
+            all(bases.get(a, {}).get("world") == [round(v) for v in base[:3]] for a, base in BASES.items()) and bases
+    bases = wait_for(driver, drawn)
+    check(bool(bases), f"each arm is drawn at its base {body(driver, 'data-arm-bases')}")
+    bases = bases or json.loads(body(driver, "data-arm-bases"))
+    time.sleep(0.3)
+    path = os.path.join(out, "view-placed.png")
+    driver.save_screenshot(path)
+    boxes = json.loads(body(driver, "data-arm-boxes"))
+    for address, (x0, y0, x1, y1) in boxes.items():
+        bx, by = bases[address]["screen"]
+        check(x0 <= bx <= x1 and y1 - 0.3 * (y1 - y0) <= by <= y1 + 5,
+              f"{address}'s body stands on its base: its foot at {bx, by}, its region {boxes[address]}")
+        label = driver.find_element(By.CSS_SELECTOR, f'.arm-label[data-address="{address}"]').rect
+        check(abs(label["x"] + label["width"] / 2 - bx) <= 2 and 0 <= label["y"] - by <= 30,
+              f"{address}'s label is under its base")
+    # seen from +x, -y: the arm standing further along -y is to the left
+    check(boxes["cell-2"][0] < boxes["127.0.0.1"][0], f"the arms stand apart as placed {boxes}")
+    counts = pixels_in_boxes(driver, path, {"orange": orange, "pink": pink, "yellow": yellow})
+    check(all(counts[a]["orange"] >= 200 for a in BASES) and
+          all(c["pink"] + c["yellow"] <= 5 for c in counts.values()),
+          f"both arms drawn orange, nothing touches {counts}")
+    objects = json.loads(body(driver, "data-object-boxes"))
+    image = Image.open(path).convert("RGB")
+    x0, y0, x1, y1 = objects["table"]
+    table = sum(steel(image.getpixel((x, y))) for x in range(x0, x1, 2) for y in range(y0, y1, 2))
+    check(table >= 0.3 * ((x1 - x0) // 2) * ((y1 - y0) // 2), f"the table is drawn in its region ({table} px)")
+    regions = list(objects.values()) + list(boxes.values())
+    scene_right = int(driver.find_element(By.ID, "scene").rect["width"])
+    outside = sum(steel(image.getpixel((x, y))) for x in range(0, scene_right, 3) for y in range(0, image.height, 3)
+                  if not any(a - 2 <= x <= c + 2 and b - 2 <= y <= d + 2 for a, b, c, d in regions))
+    check(outside <= 20, f"and nothing steel-blue outside the objects and the arms ({outside} px)")
+    scale = [e.get_attribute("textContent") for e in driver.find_elements(By.CSS_SELECTOR, ".scale-label")]
+    metres = [int(t.split()[0]) for t in scale]
+    check(metres == list(range(metres[0], metres[0] + len(metres))) and metres[0] <= -1 and metres[-1] >= 1,
+          f"the grid's metre lines are labelled {scale}")
+    check("100 mm" in driver.find_element(By.ID, "grid-scale").text, "and its squares' size said")
+
+    # A ball over cell-2's wrist: the touching parts pink, each contact marked.
+    sim.add_sphere("ball", *BALL)
+    touching = sorted({c["link"] for c in sim.contacts("cell-2")})
+    check(touching and not sim.contacts("127.0.0.1"), f"the ball touches cell-2's parts {touching}")
+    marked = wait_for(driver, lambda d: json.loads(body(d, "data-arm-bases"))["cell-2"]["touching"] == touching
+                      and json.loads(body(d, "data-contacts"))) or []
+    check(bool(marked) and {(c["address"], c["other"]) for c in marked} == {("cell-2", "ball")} and
+          len(marked) == len(sim.contacts("cell-2")), f"the page lists the contacts {marked}")
+    check("touching" in driver.find_element(By.CSS_SELECTOR, '.arm-label[data-address="cell-2"]')
+          .get_attribute("class"), "cell-2's label says it touches something")
+    time.sleep(0.3)
+    path = os.path.join(out, "view-contact.png")
+    driver.save_screenshot(path)
+    on_arms = {a: on_the_arm(driver, path, a, pink) for a in BASES}
+    check(on_arms["cell-2"] >= 30 and on_arms["127.0.0.1"] <= 5,
+          f"the touching parts are tinted pink, on that arm only {on_arms}")
+    x0, y0, x1, y1 = json.loads(body(driver, "data-arm-boxes"))["cell-2"]
+    points = [c["screen"] for c in marked]
+    check(all(x0 <= x <= x1 and y0 <= y <= y1 for x, y in points), f"the contacts lie on the arm {points}")
+    marks = near(path, driver, points, {"yellow": yellow})
+    check(marks["yellow"] >= 20, f"a yellow marker at the contact points ({marks})")
+    elsewhere = pixels_in_boxes(driver, path, {"yellow": yellow})
+    check(elsewhere["127.0.0.1"]["yellow"] <= 3, "and none on the other arm")
+
+    # The picture of the docs: the first arm moving over the table, the
+    # second touching the ball. Then the ball goes, and the tint with it.
+    assert robot.joint_move((0.5, 1.6, -1.7, -1.5, -1.57, 0.3), 0, False, 0.4) == (0,)
+    time.sleep(1.4)
+    driver.save_screenshot(os.path.join(out, "view-cell.png"))
+    assert robot.motion_abort() == (0,)
+    sim.remove("ball")
+    check(not sim.contacts("127.0.0.1") and wait_for(driver, lambda d: body(d, "data-contacts") == "[]"),
+          "the contacts go with the ball")
+    time.sleep(0.3)
+    path = os.path.join(out, "view-clear.png")
+    driver.save_screenshot(path)
+    on_arms = {a: on_the_arm(driver, path, a, pink) for a in BASES}
+    marks = near(path, driver, points, {"yellow": yellow})
+    check(all(n <= 5 for n in on_arms.values()) and marks["yellow"] <= 3,
+          f"and so do the tint and the markers {on_arms} {marks}")
+    log = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+    check(not log, f"no errors in the page's console {log}")
 
 
 # ---- a short script, as a person runs it --------------------------------------------
@@ -264,7 +429,7 @@ def main(out):
             os.remove(os.path.join(out, old))
     driver = browser()
     try:
-        the_cell(driver, out)
+        a_placed_cell(driver, out, *the_cell(driver, out))
         a_short_script(driver, out)
     finally:
         driver.quit()

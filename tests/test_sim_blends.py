@@ -281,3 +281,34 @@ def test_random_joint_blends_keep_every_limit(ghost, arm, manual, home, path, to
             min(distance_to_joint_path(q, a, b) for a, b in zip(corners, corners[1:])) < 1e-3 for q in motion.q]
     assert all(near)
     assert joints(arm) == pytest.approx(corners[-1], abs=1e-12)
+
+
+def time_to_rest(robot, sim, limit=60.0):
+    for n in range(1, int(limit / CYCLE) + 1):
+        sim.advance_time(CYCLE)
+        if robot.is_in_pos() == (0, 1):
+            return n * CYCLE
+    raise AssertionError("the moves never ended")
+
+
+# A line too short to reach its own speed, blended into a faster one, must
+# not crawl at the blend's speed from its start (it once took 51 s for
+# 21 mm). A blend whose speeds the limits shrink may cost a little more than
+# stopping at the corner (its ramps are jerk-limited), never much more.
+@pytest.mark.parametrize("first, second, tol", [
+    ((19.0, 51.0, 100.0), (2.0, 914.0, 100.0), 0.5),
+    ((19.0, 51.0, 100.0), (20.0, 914.0, 100.0), 0.5),
+    ((5.0, 400.0, 200.0), (40.0, 50.0, 2000.0), 2.0),
+    ((60.0, 300.0, 8000.0), (3.0, 1000.0, 100.0), 1.0),
+])
+def test_a_blend_takes_about_as_long_as_stopping_at_the_corner_or_less(arm, manual, first, second, tol):
+    taken = []
+    for blend in (0.0, tol):
+        assert arm.joint_move(HOME, 0, False, 3.0) == (0,)
+        manual.advance_time(10)
+        (d1, v1, a1), (d2, v2, a2) = first, second
+        assert arm.linear_move_extend([0, 0, d1, 0, 0, 0], 1, False, v1, a1, blend) == (0,)
+        assert arm.linear_move_extend([0, 0, d2, 0, 0, 0], 1, False, v2, a2, 0) == (0,)
+        taken.append(time_to_rest(arm, manual))
+    stopping, blending = taken
+    assert blending <= 1.1 * stopping + 2 * CYCLE, taken

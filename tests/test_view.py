@@ -103,6 +103,8 @@ def test_the_arm_geometry_is_the_documented_one(url):
 @pytest.mark.parametrize("path, source, kind", [
     ("/", "sim/view/page/index.html", "text/html"),
     ("/view.js", "sim/view/page/view.js", "text/javascript"),
+    ("/cell.js", "sim/view/page/cell.js", "text/javascript"),
+    ("/arm.js", "sim/view/page/arm.js", "text/javascript"),
     ("/scene.js", "sim/view/page/scene.js", "text/javascript"),
     ("/plots.js", "sim/view/page/plots.js", "text/javascript"),
     ("/view.css", "sim/view/page/view.css", "text/css"),

@@ -6,6 +6,7 @@
 #include "json.h"
 #include "kinematics.h"
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -93,22 +94,27 @@ bool numbers(const JsonValue &v, const std::string &field, std::size_t count, st
     return true;
 }
 
+/* Plain constant data, never destroyed: the view's threads describe the
+ * scene while the process runs its exit routines (the view's hold at exit),
+ * after a static with a destructor would be gone. */
 struct ShapeInfo {
     const char *name;
     shapes::SolidKind kind;
-    std::vector<const char *> fields; /* after name and shape */
+    std::array<const char *, 3> field_slots; /* after name and shape */
+    std::size_t field_count;
+
+    const char *const *begin() const { return field_slots.data(); }
+    const char *const *end() const { return field_slots.data() + field_count; }
 };
 
-const std::vector<ShapeInfo> &shape_table()
-{
-    static const std::vector<ShapeInfo> table = {
-        {"box", shapes::SolidKind::kBox, {"pose", "size"}},
-        {"cylinder", shapes::SolidKind::kCylinder, {"pose", "radius", "length"}},
-        {"sphere", shapes::SolidKind::kSphere, {"centre", "radius"}},
-        {"plane", shapes::SolidKind::kHalfSpace, {"pose"}},
-    };
-    return table;
-}
+constexpr std::array<ShapeInfo, 4> kShapes = {{
+    {"box", shapes::SolidKind::kBox, {{"pose", "size", nullptr}}, 2},
+    {"cylinder", shapes::SolidKind::kCylinder, {{"pose", "radius", "length"}}, 3},
+    {"sphere", shapes::SolidKind::kSphere, {{"centre", "radius", nullptr}}, 2},
+    {"plane", shapes::SolidKind::kHalfSpace, {{"pose", nullptr, nullptr}}, 1},
+}};
+
+const std::array<ShapeInfo, 4> &shape_table() { return kShapes; }
 
 const ShapeInfo &info(shapes::SolidKind kind)
 {
@@ -121,7 +127,7 @@ const ShapeInfo &info(shapes::SolidKind kind)
 std::string field_list(const ShapeInfo &s)
 {
     std::string out = "name, shape";
-    for (const char *f : s.fields)
+    for (const char *f : s)
         out += std::string(", ") + f;
     return out;
 }
@@ -150,13 +156,13 @@ bool parse_object(const JsonValue &v, Object &out, Complaint &c)
                                        ")");
     for (const auto &member : v.members) {
         bool known = member.first == "name" || member.first == "shape";
-        for (const char *f : kind->fields)
+        for (const char *f : *kind)
             known = known || member.first == f;
         if (!known)
             return complain(c, member.second, "unknown member \"" + member.first + "\" (a " + kind->name +
                                                   " has " + field_list(*kind) + ")");
     }
-    for (const char *f : kind->fields)
+    for (const char *f : *kind)
         if (!v.find(f))
             return complain(c, v, std::string(f) + ": missing (a " + kind->name + " has " + field_list(*kind) + ")");
 

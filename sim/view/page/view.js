@@ -180,7 +180,7 @@
     fillSelector();
     var arm = current();
     show(arm);
-    ViewScene.show(state.controllers, arm);
+    ViewScene.show(state.controllers, arm, state.scene);
     showLiveness();
     if (arm)
       ViewPlots.draw(arm.address, performance.now());
