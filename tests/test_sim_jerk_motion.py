@@ -95,12 +95,19 @@ def test_joint_moves_are_jerk_limited_and_as_fast_as_the_reference(ghost, arm, i
     assert joints(arm) == pytest.approx(target, abs=1e-12)
 
 
-@pytest.mark.parametrize("offset, speed, acc, joints_bind", [
-    ([0, 300, 0], 400, 2000, False),
-    ([200, -100, -150], 1000, 5000, True),  # the joints allow the path less acceleration than the TCP's
-    ([5, 0, 0], 100, 500, False),       # short: never cruises
+# The joints' acceleration is planned against bounds blind to the sign of
+# their curvature's share, so a line where the joints do not bind can still be
+# timed slower than its TCP limits ask (this one 6%, toppra times it exactly
+# at the TCP's limits): known, not excused.
+OVER_SLOWED = pytest.mark.xfail(strict=True, reason="joint acceleration bound too conservative")
+
+
+@pytest.mark.parametrize("offset, speed, acc", [
+    ([0, 300, 0], 400, 2000),
+    pytest.param([200, -100, -150], 1000, 5000, marks=OVER_SLOWED),
+    ([5, 0, 0], 100, 500),       # short: never cruises
 ])
-def test_lines_are_jerk_limited_and_as_fast_as_the_reference(arm, instant, home, offset, speed, acc, joints_bind):
+def test_lines_are_jerk_limited_and_as_fast_as_the_reference(arm, instant, home, offset, speed, acc):
     results, motion = record_cycles(arm, home, [lambda r: r.linear_move_extend(offset + [0, 0, 0], 1, True, speed,
                                                                                  acc, 0)])
     assert results == [(0,)]
@@ -109,11 +116,7 @@ def test_lines_are_jerk_limited_and_as_fast_as_the_reference(arm, instant, home,
     within(third_differences(along), LINEAR_JERK, 1e-3)
     within(motion.accelerations(), acc, TCP_ACC_NOISE)
     reference = reference_duration(length(offset), speed, acc, LINEAR_JERK)
-    duration = len(moving_cycles(motion)) * CYCLE
-    if joints_bind:  # slower, as test_sim_joint_timing.py measures; never faster
-        assert reference - CYCLE <= duration <= 1.5 * reference
-    else:
-        assert duration == pytest.approx(reference, abs=CYCLE + 0.02 * reference)
+    assert len(moving_cycles(motion)) * CYCLE == pytest.approx(reference, abs=CYCLE + 0.02 * reference)
 
 
 # ---- stops: from cruise, at the stop's deceleration and jerk ------------------------------

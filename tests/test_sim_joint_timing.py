@@ -28,9 +28,9 @@ EXAMPLES = settings(max_examples=12, deadline=None, derandomize=True,
 JOINT_SPEED_NOISE = 1e-6      # rad/s
 JOINT_ACC_NOISE = 1e-3        # rad/s^2
 # Jerk-limited and planned with margins against the limits, a path takes at
-# most this much longer than toppra's time-optimal (jerk-unlimited) timing,
-# plus the time a jerk-limited start and stop add.
-TIMING_MARGIN = 0.6
+# most this much longer than toppra's time-optimal (jerk-unlimited) timing
+# (measured: 1.04 to 1.30 times on LINES below).
+TIMING_MARGIN = 0.35
 WRIST = 92.0                  # mm from the wrist centre to the flange along its z axis
 
 
@@ -48,11 +48,14 @@ def generic(q):
     return abs(math.sin(q[4])) > 0.3 and abs(math.sin(q[2])) > 0.3 and math.hypot(wrist[0], wrist[1]) > 250
 
 
-def start_at(arm, q):
+def start_at(arm, q, example=False):
+    """At q; in a property test's example (`example`) a random q in
+    self-collision is no example, elsewhere it fails the test."""
     arm.clear_error()
     assert arm.enable_robot() == (0,)  # a stop before may have disabled it
     code = arm.joint_move(q, 0, False, 3.0)
-    assume(code != (COLLISION,))  # a random configuration in self-collision: no example
+    if example:
+        assume(code != (COLLISION,))
     assert code == (0,)
 
 
@@ -159,7 +162,7 @@ def test_lines_arcs_blends_and_stops_keep_every_joint_within_the_table(arm, manu
     via = value(arm.kine_forward([a + d / 2 for a, d in zip(q, delta)]))
     end = value(arm.kine_forward([a + d for a, d in zip(q, delta)]))
     arm = fresh_arm(manual)  # no state of the example before (a stop, a collision)
-    start_at(arm, q)
+    start_at(arm, q, example=True)
     run_until_rest(arm, manual)
     codes = []
 
@@ -211,7 +214,7 @@ def test_a_line_takes_about_as_long_as_the_time_optimal_timing(arm, manual, home
     reference = line_reference(start, end, speed, acc)
     duration = moved_duration(motion)
     print(f"line {offset}: {duration:.3f} s, toppra {reference:.3f} s, ratio {duration / reference:.3f}")
-    assert reference - CYCLE <= duration <= (1 + TIMING_MARGIN) * reference + 0.25
+    assert reference - CYCLE <= duration <= (1 + TIMING_MARGIN) * reference
 
 
 # ---- a path no timing can follow -----------------------------------------------------------

@@ -221,15 +221,19 @@ void JointPath::limit_from(std::size_t from)
             set_wall(kSingularity, a.u, a.q);
             break;
         }
-        double acc = pace_.acc, quick = kUnbounded;
+        /* a joint's acceleration allowance at speed v, (A - bend v^2) / slope, falls
+         * along a straight line in v^2; their least is concave in v^2, so the straight
+         * line between its values at rest and at `speed` (Stretch::acc_at) stays under it */
+        double acc = pace_.acc, rest_acc = pace_.acc, quick = kUnbounded;
         for (std::size_t j = 0; j < 6; ++j) {
             if (slope[j] <= 0)
                 continue;
             const double bent = bend[j] * speed * speed;
             acc = std::min(acc, (kJointMargin * arm::kMaxJointAcc - bent) / slope[j]);
+            rest_acc = std::min(rest_acc, kJointMargin * arm::kMaxJointAcc / slope[j]);
             quick = std::min(quick, (kJointMargin * arm::kQuickJointDec - bent) / slope[j]);
         }
-        raw_.push_back({b.u, speed, acc, quick});
+        raw_.push_back({b.u, speed, acc, quick, rest_acc});
     }
     /* neighbours alike are one stretch, at the lower of their limits */
     limit_.clear();
@@ -243,7 +247,10 @@ void JointPath::limit_from(std::size_t from)
              * is crossed with no acceleration, which costs more than the lower
              * acceleration of the two */
             if (speed_hi <= kMergeFactor * speed_lo) {
-                last = {s.end, speed_lo, acc_lo, std::min(last.quick_acc, s.quick_acc)};
+                /* each one's allowance falls as it speeds up: at speed_lo it is at least
+                 * its `acc`, so the line between the lower ends stays under both */
+                last = {s.end, speed_lo, acc_lo, std::min(last.quick_acc, s.quick_acc),
+                        std::min(last.rest_acc, s.rest_acc)};
                 top_speed = speed_hi;
                 top_acc = acc_hi;
                 continue;

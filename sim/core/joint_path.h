@@ -71,6 +71,9 @@ public:
     const Joints &near(double u) const;
     /* The speed limit of the sampled part (profile.h), at rapid rate 1. */
     const SpeedLimit &limit() const { return limit_; }
+    /* The same stretch by stretch between samples, unmerged: where in a
+     * stretch of limit() its acceleration binds (profile.h's detail). */
+    const SpeedLimit &detail() const { return raw_; }
 
 private:
     struct Sample {

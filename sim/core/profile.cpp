@@ -61,6 +61,7 @@ bool ramp_fits(double dv, double time, double acc, double jerk)
 /* One stretch of a plan's way: to `end`, no faster than `speed`, at most `acc`. */
 struct Zone {
     double end, speed, acc;
+    double rest_acc; /* the acceleration while at rest (>= acc: at `speed`, acc) */
 };
 
 /* The first time (within [0, t.duration()]) at which `t` reaches `at`. */
@@ -128,28 +129,33 @@ bool Profile::append_way(double begin, const jerk::State &from, double until, do
     std::vector<Zone> zones;
     /* zones shorter than the rounding of positions join their neighbour, at the lower limits */
     const double tiny = 1e-12 * std::max({1.0, std::abs(from.p), std::abs(until)});
-    const auto add_zone = [&](double end, double speed, double acc) {
+    const auto add_zone = [&](double end, double speed, double acc, double rest_acc) {
         const double begin = zones.empty() ? from.p : zones.back().end;
-        if (!zones.empty() && ((zones.back().speed == speed && zones.back().acc == acc) || end - begin <= tiny)) {
-            zones.back() = {end, std::min(zones.back().speed, speed), std::min(zones.back().acc, acc)};
+        if (!zones.empty() && ((zones.back().speed == speed && zones.back().acc == acc &&
+                                zones.back().rest_acc == rest_acc) ||
+                               end - begin <= tiny)) {
+            const Zone &z = zones.back();
+            zones.back() = {end, std::min(z.speed, speed), std::min(z.acc, acc), std::min(z.rest_acc, rest_acc)};
         } else if (end - begin > tiny) {
-            zones.push_back({end, speed, acc});
+            zones.push_back({end, speed, acc, rest_acc});
         } else if (zones.empty()) { /* the way is shorter than the rounding: at these limits */
-            zones.push_back({std::max(end, begin), speed, acc});
+            zones.push_back({std::max(end, begin), speed, acc, rest_acc});
         }
     };
     if (limit_) {
         for (const Stretch &s : *limit_) {
             if (s.end <= from.p)
                 continue;
-            add_zone(std::min(s.end, until), std::min(limits.speed, s.speed * limits.speed_scale),
-                     std::min(limits.acc, s.acc * limits.acc_scale));
+            const double speed = std::min(limits.speed, s.speed * limits.speed_scale);
+            add_zone(std::min(s.end, until), speed,
+                     std::min(limits.acc, s.acc_at(speed / limits.speed_scale) * limits.acc_scale),
+                     std::min(limits.acc, s.rest_acc * limits.acc_scale));
             if (s.end >= until)
                 break;
         }
     }
     if (zones.empty() || zones.back().end < until)
-        add_zone(until, limits.speed, limits.acc);
+        add_zone(until, limits.speed, limits.acc, limits.acc);
     if (zones.empty()) { /* already there */
         if (std::abs(from.v - velocity) > 0 || from.a != 0)
             return false;
@@ -163,18 +169,71 @@ bool Profile::append_way(double begin, const jerk::State &from, double until, do
 
     /* the speed at the start of each zone (entry[count]: at `until`): backward, then forward */
     std::vector<double> entry(count + 1);
-    entry[count] = velocity;
-    for (std::size_t k = count - 1; k > 0; --k) {
-        const double length = zones[k].end - zones[k - 1].end;
-        entry[k] = std::min({zones[k - 1].speed, zones[k].speed,
-                             jerk::Trajectory::reachable(entry[k + 1], length, zones[k].acc, jerk)});
+    const auto entries = [&](double Zone::*acc) {
+        entry[count] = velocity;
+        for (std::size_t k = count - 1; k > 0; --k) {
+            const double length = zones[k].end - zones[k - 1].end;
+            entry[k] = std::min({zones[k - 1].speed, zones[k].speed,
+                                 jerk::Trajectory::reachable(entry[k + 1], length, zones[k].*acc, jerk)});
+        }
+        entry[0] = from.v;
+        for (std::size_t k = 1; k < count; ++k) {
+            const double length = zones[k - 1].end - (k == 1 ? from.p : zones[k - 2].end);
+            if (k > 1 || from.a == 0)
+                entry[k] =
+                    std::min(entry[k], jerk::Trajectory::reachable(entry[k - 1], length, zones[k - 1].*acc, jerk));
+        }
+    };
+    /* A zone whose acceleration falls with its speed (the joints' curvature
+     * takes more of theirs the faster the path goes) need not plan with the
+     * acceleration at its top speed where it never gets there. At a trial
+     * acceleration a, no plan is faster at x than sqrt(in^2 + 2 a (x - begin))
+     * nor than sqrt(out^2 + 2 a (end - x)) (a change of speed covers at least
+     * (w^2 - v^2) / (2 a) whatever the jerk), from the entries and exits the
+     * accelerations at rest allow (no plan at lower ones is faster there). The
+     * zone plans with the highest a that each finer stretch of it allows at
+     * the fastest it can be there. A start still accelerating keeps the top
+     * speed's acceleration. */
+    if (detail_ && !detail_->empty()) {
+        entries(&Zone::rest_acc);
+        const double start_top = from.v + (from.a > 0 ? from.a * from.a / (2 * jerk) : 0);
+        auto first = detail_->begin();
+        for (std::size_t k = 0; k < count; ++k) {
+            Zone &z = zones[k];
+            const double begin = k == 0 ? from.p : zones[k - 1].end;
+            while (first != detail_->end() && first->end <= begin)
+                ++first;
+            if (z.rest_acc <= z.acc || (k == 0 && from.a != 0))
+                continue;
+            /* the first zone may be left still slowing: the next entered as fast as the start */
+            const double in = k == 1 ? std::max(entry[k], start_top) : entry[k], out = entry[k + 1];
+            const auto allows = [&](double acc) {
+                double at = begin;
+                for (auto s = first; s != detail_->end() && at < z.end; at = s->end, ++s) {
+                    const double until = std::min(s->end, z.end);
+                    const double peak =
+                        std::max({in, out,
+                                  std::min({z.speed, std::sqrt(in * in + 2 * acc * (until - begin)),
+                                            std::sqrt(out * out + 2 * acc * (z.end - at))})});
+                    const double ss = limits.speed_scale;
+                    if (acc > std::min(limits.acc, s->acc_at(peak / ss) * limits.acc_scale))
+                        return false;
+                }
+                return true;
+            };
+            double lo = z.acc, hi = z.rest_acc;
+            if (allows(hi)) {
+                z.acc = hi;
+                continue;
+            }
+            for (int i = 0; i < 50 && hi - lo > 1e-9 * hi; ++i) {
+                const double mid = 0.5 * (lo + hi);
+                (allows(mid) ? lo : hi) = mid;
+            }
+            z.acc = lo;
+        }
     }
-    entry[0] = from.v;
-    for (std::size_t k = 1; k < count; ++k) {
-        const double length = zones[k - 1].end - (k == 1 ? from.p : zones[k - 2].end);
-        if (k > 1 || from.a == 0)
-            entry[k] = std::min(entry[k], jerk::Trajectory::reachable(entry[k - 1], length, zones[k - 1].acc, jerk));
-    }
+    entries(&Zone::acc);
 
     std::vector<Part> parts;
     double t = begin;

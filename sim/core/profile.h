@@ -6,6 +6,7 @@
 
 #include "jerk_limited.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -20,6 +21,15 @@ struct Stretch {
     double speed;     /* > 0: the highest speed on the stretch */
     double acc;       /* > 0: the acceleration (either way) while no faster than `speed` */
     double quick_acc; /* > 0: the deceleration of a quick stop on the stretch */
+    double rest_acc;  /* >= acc: the acceleration while at rest; between rest and `speed`
+                         the acceleration allowed falls no lower than along a straight line
+                         in the square of the speed from rest_acc to acc */
+    /* The acceleration allowed while no faster than `v` (<= speed). */
+    double acc_at(double v) const
+    {
+        const double share = speed > 0 ? std::min(1.0, v / speed) : 1.0;
+        return rest_acc + (acc - rest_acc) * share * share;
+    }
 };
 using SpeedLimit = std::vector<Stretch>;
 
@@ -41,9 +51,17 @@ public:
         double acc_scale = 1;
     };
 
-    /* Every plan from now on also keeps `limit` (null: none). The profile
-     * keeps the pointer: the limit must outlive it and its copies. */
-    void limit_by(const SpeedLimit *limit) { limit_ = limit; }
+    /* Every plan from now on also keeps `limit` (null: none). `detail`, if
+     * given, is the same limit on finer stretches (each within one of
+     * `limit`): where in a stretch its acceleration binds, so a stretch
+     * crossed below its top speed plans with the acceleration that speed
+     * allows. The profile keeps the pointers: the limits must outlive it and
+     * its copies. */
+    void limit_by(const SpeedLimit *limit, const SpeedLimit *detail = nullptr)
+    {
+        limit_ = limit;
+        detail_ = detail;
+    }
     /* From rest at 0 to rest at `length`. */
     void plan(double length, const Limits &limits);
     /* From rest at 0: `wait` seconds at rest, then speeding up to `speed`
@@ -133,6 +151,7 @@ private:
     bool stopping_ = false;
     Limits limits_{1, 1, 1};
     const SpeedLimit *limit_ = nullptr;
+    const SpeedLimit *detail_ = nullptr;
 };
 
 } // namespace zsim

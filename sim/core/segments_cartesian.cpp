@@ -165,7 +165,7 @@ ErrorCode CartesianSegment::begin(const MotionContext &ctx, const Joints &now)
         if (endless() || path_.wall() != kOk)
             length = path_.reach();
     }
-    profile_.limit_by(&path_.limit());
+    profile_.limit_by(&path_.limit(), &path_.detail());
     plan(ctx, length);
     return kOk;
 }
