@@ -237,3 +237,82 @@ def test_synchronised_coordinates_arrive_together(generator, coordinates):
         if slowed > 0 and durations[i] > 0:
             before = [r for r in rows if r[0] <= duration * 0.99]
             assert any(abs(r[1] - goal) > 1e-9 or r[2] != 0 for r in before)
+
+
+# ---- the helpers that time a way stretch by stretch ---------------------------------------
+
+def ruckig_end(state, limits, velocity=None, target=None):
+    """ruckig's time-optimal trajectory from `state` (p, v, a) to `velocity`
+    with no acceleration (velocity control), or to pass `target` at
+    `velocity` with no acceleration: its duration and end (p, v, a)."""
+    otg = ruckig.Ruckig(1)
+    inp = ruckig.InputParameter(1)
+    inp.current_position, inp.current_velocity, inp.current_acceleration = [state[0]], [state[1]], [state[2]]
+    inp.max_velocity, inp.max_acceleration, inp.max_jerk = [limits[0]], [limits[1]], [limits[2]]
+    inp.target_velocity, inp.target_acceleration = [velocity], [0.0]
+    if target is None:
+        inp.control_interface = ruckig.ControlInterface.Velocity
+    else:
+        inp.target_position = [target]
+    trajectory = ruckig.Trajectory(1)
+    assert otg.calculate(inp, trajectory) in (ruckig.Result.Working, ruckig.Result.Finished)
+    end = trajectory.at_time(trajectory.duration)
+    return trajectory.duration, tuple(x[0] for x in end[:3])
+
+
+@pytest.fixture(scope="module")
+def helpers(generator):
+    for name in ("jerk_change_way", "jerk_reachable"):
+        getattr(generator, name).restype = ctypes.c_double
+        getattr(generator, name).argtypes = [ctypes.c_double] * 4
+    generator.jerk_to_passing.restype = ctypes.c_double
+    doubles = ctypes.POINTER(ctypes.c_double)
+    generator.jerk_to_passing.argtypes = [doubles, ctypes.c_double, ctypes.c_double, doubles, doubles]
+    return generator
+
+
+CHANGES = [  # v, w, acc, jerk: speeding up and slowing down, reaching acc or not
+    (0.0, 1.0, 2.0, 10.0),     # reaches acc
+    (0.5, 0.6, 2.0, 10.0),     # too small a change to reach acc
+    (3.0, 0.2, 5.0, 50.0),     # slowing down
+    (1.0, 1.0, 1.0, 1.0),      # no change
+    (0.0, 250.0, 25.0, 250.0),  # a path's units: fast and long
+]
+
+
+@pytest.mark.parametrize("v, w, acc, jerk", CHANGES)
+def test_the_way_of_a_change_of_velocity_is_ruckigs_and_reachable_inverts_it(helpers, v, w, acc, jerk):
+    way = helpers.jerk_change_way(v, w, acc, jerk)
+    _, (p, _, _) = ruckig_end((0.0, v, 0.0), (1e9, acc, jerk), velocity=w)
+    assert way == pytest.approx(p, rel=1e-6, abs=1e-9)
+    low, high = min(v, w), max(v, w)
+    if high > low:  # the highest velocity that speeding up from the lower covers in that way
+        assert helpers.jerk_reachable(low, way, acc, jerk) == pytest.approx(high, rel=1e-9)
+        assert helpers.jerk_reachable(low, 0.5 * way, acc, jerk) < high
+
+
+PASSINGS = [  # start (p, v, a), target, velocity, limits (v, a, j)
+    ((0.0, 0.0, 0.0), 1.0, 0.0, (1.0, 2.0, 10.0)),       # rest to rest: cruises
+    ((0.0, 0.0, 0.0), 0.12, 0.3, (1.0, 2.0, 10.0)),      # short: never reaches cruise
+    ((0.0, 0.8, 0.0), 2.0, 0.5, (1.0, 2.0, 10.0)),       # moving start, slower end
+    ((0.0, 0.2, 1.0), 1.5, 0.9, (1.0, 2.0, 10.0)),       # still accelerating at the start
+    ((0.0, 0.0, 0.0), 3.0, 2.0, (5.0, 25.0, 250.0)),     # a path's units
+]
+
+
+@pytest.mark.parametrize("state, target, velocity, limits", PASSINGS)
+def test_passing_a_target_at_a_velocity_is_as_fast_as_ruckig(helpers, state, target, velocity, limits):
+    end = array([0.0] * 3)
+    duration = helpers.jerk_to_passing(array(state), target, velocity, array(limits), end)
+    reference, ref_end = ruckig_end(state, limits, velocity=velocity, target=target)
+    assert duration == pytest.approx(reference, rel=1e-6, abs=1e-9)
+    assert list(end) == pytest.approx([target, velocity, 0.0], abs=1e-9)
+    assert ref_end == pytest.approx((target, velocity, 0.0), abs=1e-6)
+
+
+def test_passing_a_target_too_near_to_change_velocity_is_refused(helpers):
+    state, limits = (0.0, 1.0, 0.0), (1.0, 2.0, 10.0)
+    _, (p, _, _) = ruckig_end(state, limits, velocity=0.0)  # the quickest stop covers this much
+    end = array([0.0] * 3)
+    assert helpers.jerk_to_passing(array(state), 0.9 * p, 0.0, array(limits), end) == -1
+    assert helpers.jerk_to_passing(array(state), 1.1 * p, 0.0, array(limits), end) > 0

@@ -79,4 +79,34 @@ __attribute__((visibility("default"))) void jerk_toward_rest(const double *state
     out[2] = s.a;
 }
 
+
+/* The way a change of velocity from v to w covers (Trajectory::change_way). */
+__attribute__((visibility("default"))) double jerk_change_way(double v, double w, double acc, double jerk)
+{
+    return Trajectory::change_way(v, w, acc, jerk);
+}
+
+/* The highest velocity after speeding up from v over `way` (Trajectory::reachable). */
+__attribute__((visibility("default"))) double jerk_reachable(double v, double way, double acc, double jerk)
+{
+    return Trajectory::reachable(v, way, acc, jerk);
+}
+
+/* From `state` to pass `target` at `velocity` with no acceleration
+ * (Trajectory::to_passing): its duration, and its end into out (p, v, a);
+ * -1 when it cannot be done. */
+__attribute__((visibility("default"))) double jerk_to_passing(const double *state, double target, double velocity,
+                                                              const double *limits, double *out)
+{
+    Trajectory t;
+    if (!Trajectory::to_passing(State{state[0], state[1], state[2]}, target, velocity,
+                                Limits{limits[0], limits[1], limits[2]}, &t))
+        return -1;
+    const State end = t.end();
+    out[0] = end.p;
+    out[1] = end.v;
+    out[2] = end.a;
+    return t.duration();
+}
+
 } // extern "C"
