@@ -5,5 +5,5 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$root/scripts/setup.sh" --dev
 cd "$root"
-echo "== running the test suite (about 4 minutes on two free cores)"
+echo "== running the test suite (about 6 minutes on two free cores)"
 exec "$root/.venv/bin/python" -m pytest -q tests "$@"
