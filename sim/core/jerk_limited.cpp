@@ -28,6 +28,25 @@ namespace {
  * trajectory of hours) or once the interval stops shrinking. */
 constexpr int kMaxHalvings = 200;
 
+/* The last moment in [0, longest] at which the change that ends a
+ * trajectory can begin: all of `longest` when even then `short_of` (the
+ * distance still short of the target, signed toward it) is not negative,
+ * else the moment it turns negative, by bisection. */
+template <class ShortOf>
+double last_moment(double longest, const ShortOf &short_of)
+{
+    if (short_of(longest) >= 0)
+        return longest;
+    double lo = 0, hi = longest;
+    for (int i = 0; i < kMaxHalvings; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        if (mid <= lo || mid >= hi)
+            break;
+        (short_of(mid) >= 0 ? lo : hi) = mid;
+    }
+    return lo;
+}
+
 double sign(double x) { return x > 0 ? 1.0 : (x < 0 ? -1.0 : 0.0); }
 
 State advance(const State &s, double dt, double jerk)
@@ -104,6 +123,15 @@ Trajectory Trajectory::to_velocity(const State &from, double velocity, const Lim
     return t;
 }
 
+void Trajectory::add_first(const Trajectory &other, double seconds)
+{
+    double left = seconds;
+    for (std::size_t i = 0; i < other.count_ && left > 0; ++i) {
+        add(std::min(left, other.phases_[i].duration), other.phases_[i].jerk);
+        left -= other.phases_[i].duration;
+    }
+}
+
 Trajectory Trajectory::to_rest(const State &from, double target, const Limits &limits)
 {
     const double distance = target - from.p;
@@ -122,27 +150,11 @@ Trajectory Trajectory::to_rest(const State &from, double target, const Limits &l
             const Trajectory stop = to_velocity(push.at(tau), 0, limits);
             return way * (distance - (stop.end_.p - from.p));
         };
-        double tau;
-        double cruise = 0;
-        if (short_of(push.duration_) >= 0) {
-            tau = push.duration_;
-            cruise = short_of(tau) / limits.v; /* at the velocity limit for the rest */
-        } else {
-            double lo = 0, hi = push.duration_;
-            for (int i = 0; i < kMaxHalvings; ++i) {
-                const double mid = 0.5 * (lo + hi);
-                if (mid <= lo || mid >= hi)
-                    break;
-                (short_of(mid) >= 0 ? lo : hi) = mid;
-            }
-            tau = lo;
-        }
+        const double tau = last_moment(push.duration_, short_of);
+        /* at the velocity limit for the rest, when the whole push falls short */
+        const double cruise = tau < push.duration_ ? 0 : short_of(tau) / limits.v;
         out.start_ = from;
-        double left = tau;
-        for (std::size_t i = 0; i < push.count_ && left > 0; ++i) {
-            out.add(std::min(left, push.phases_[i].duration), push.phases_[i].jerk);
-            left -= push.phases_[i].duration;
-        }
+        out.add_first(push, tau);
         out.add(cruise, 0);
         out.add_velocity_change(0, limits.a, limits.j);
     }
@@ -223,25 +235,10 @@ bool Trajectory::to_passing(const State &from, double target, double velocity, c
         const auto short_of = [&](double tau) {
             return distance - (to_velocity(push.at(tau), velocity, limits).end_.p - from.p);
         };
-        double tau = push.duration_, coast = 0;
-        if (short_of(tau) >= 0) {
-            coast = short_of(tau) / cruise;
-        } else {
-            double lo = 0, hi = push.duration_;
-            for (int i = 0; i < kMaxHalvings; ++i) {
-                const double mid = 0.5 * (lo + hi);
-                if (mid <= lo || mid >= hi)
-                    break;
-                (short_of(mid) >= 0 ? lo : hi) = mid;
-            }
-            tau = lo;
-        }
+        const double tau = last_moment(push.duration_, short_of);
+        const double coast = tau < push.duration_ ? 0 : short_of(tau) / cruise;
         way.start_ = from;
-        double left = tau;
-        for (std::size_t i = 0; i < push.count_ && left > 0; ++i) {
-            way.add(std::min(left, push.phases_[i].duration), push.phases_[i].jerk);
-            left -= push.phases_[i].duration;
-        }
+        way.add_first(push, tau);
         way.add(coast, 0);
         way.add_velocity_change(velocity, limits.a, limits.j);
     }

@@ -104,6 +104,8 @@ private:
     /* Adds the fastest change from the present end to `velocity` with no
      * acceleration. */
     void add_velocity_change(double velocity, double acc, double jerk);
+    /* The phases of `other`'s first `seconds`. */
+    void add_first(const Trajectory &other, double seconds);
     /* Recomputes end_ from the phases. */
     void close();
 
