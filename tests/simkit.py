@@ -291,6 +291,15 @@ def inverse_candidates(m, ref):
     return sorted(out)
 
 
+def fresh_arm(sim):
+    """A new controller in manual time, powered and enabled at home."""
+    sim.reset()
+    sim.advance_time(0)
+    robot = velmo.RC(ADDRESS)
+    assert robot.login() == (0,) and robot.power_on() == (0,) and robot.enable_robot() == (0,)
+    return robot
+
+
 def under_sanitizer():
     """True when this process runs with the address sanitizer preloaded."""
     return "libasan" in os.environ.get("LD_PRELOAD", "")

@@ -9,13 +9,12 @@ maximum. Cycle by cycle, in manual time."""
 import math
 
 import pytest
-import velmo
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from motionkit import (DEFAULT_JOINT_ACC, DEFAULT_LINEAR_ACC, MAX_LINEAR_SPEED, QUICK_JOINT_DEC, QUICK_LINEAR_DEC,
                        TCP_ACC_NOISE, length, record_cycles, within)
-from simkit import ADDRESS, CYCLE, HOME, flange, joints, random_joints, write_program
+from simkit import ADDRESS, CYCLE, HOME, flange, fresh_arm, joints, random_joints, write_program
 
 JOINT_JERK = math.radians(9000)     # rad/s^3 of the joint that travels furthest
 LINEAR_JERK = 50000.0               # mm/s^3 along the path
@@ -29,15 +28,6 @@ EXAMPLES = settings(max_examples=20, deadline=None, derandomize=True,
 def manual(sim):
     sim.advance_time(0)
     return sim
-
-
-def fresh_arm(sim):
-    """A new controller in manual time, powered and enabled at home."""
-    sim.reset()
-    sim.advance_time(0)
-    robot = velmo.RC(ADDRESS)
-    assert robot.login() == (0,) and robot.power_on() == (0,) and robot.enable_robot() == (0,)
-    return robot
 
 
 def run_until_rest(robot, sim, limit=3000):

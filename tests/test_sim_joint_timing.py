@@ -11,14 +11,13 @@ import math
 import random
 
 import pytest
-import velmo
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
 from motionkit import (MAX_JOINT_ACC, ORIENTATION_ACC, ORIENTATION_SPEED, QUICK_JOINT_DEC, TCP_ACC_NOISE,
                        record_cycles, within)
-from simkit import (ADDRESS, COLLISION, CYCLE, D4, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, SINGULARITY, UNREACHABLE, flange,
-                    inverse_candidates, joints, pose_matrix, random_joints, tcp, value)
+from simkit import (COLLISION, CYCLE, D4, HOME, INVALID_ARGUMENT, JOINT_LIMIT, MAX_SPEED, SINGULARITY, UNREACHABLE, flange,
+                    fresh_arm, inverse_candidates, joints, pose_matrix, random_joints, tcp, value)
 
 EXAMPLES = settings(max_examples=12, deadline=None, derandomize=True,
                     suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
@@ -127,15 +126,6 @@ def run_until_rest(robot, sim, limit=5000):
 def manual(sim):
     sim.advance_time(0)
     return sim
-
-
-def fresh_arm(sim):
-    """A new controller in manual time, powered and enabled at home."""
-    sim.reset()
-    sim.advance_time(0)
-    robot = velmo.RC(ADDRESS)
-    assert robot.login() == (0,) and robot.power_on() == (0,) and robot.enable_robot() == (0,)
-    return robot
 
 
 def moved_duration(motion):
