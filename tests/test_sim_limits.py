@@ -109,10 +109,7 @@ def test_the_issues_lines_keep_every_limit(arm, instant, home, translation, turn
 
 @pytest.mark.parametrize("kind, cap, jerk, first_cycle", [
     ("joint", MAX_JOINT_ACC, JOINT_JERK, lambda m: max(m.joint_speeds()[0])),
-    # the joints do not bind on this line, yet their acceleration bound, blind to the
-    # sign of the curvature's share, holds the TCP to about 4200 of its 5000 mm/s^2
-    pytest.param("linear", MAX_LINEAR_ACC, LINEAR_JERK, lambda m: m.speeds()[0],
-                 marks=pytest.mark.xfail(strict=True, reason="joint acceleration bound too conservative")),
+    ("linear", MAX_LINEAR_ACC, LINEAR_JERK, lambda m: m.speeds()[0]),
 ])
 def test_a_huge_acceleration_is_capped(arm, instant, home, kind, cap, jerk, first_cycle):
     """acc = 1e9 used to reach full speed in one cycle."""

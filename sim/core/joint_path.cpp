@@ -46,6 +46,48 @@ constexpr std::size_t kMaxSamples = 4096;
 constexpr int kWallHalvings = 60;
 
 constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+/* Where no joint bounds it, a stretch allows this many times the path's own
+ * acceleration (the profile caps it at the move's). */
+constexpr double kAccHeadroom = 1000;
+
+/* On a stretch, a joint's first derivative by the path parameter, q', and its
+ * second, q'', each within these. */
+struct Bounds {
+    double slope_low, slope_high;
+    double bend_low, bend_high;
+};
+
+/* The stretch ending at `end` with top speed `speed`: what the joints allow
+ * it, none of its accelerations above `ceiling`. A joint's acceleration is
+ * q' u_ddot + q'' u_dot^2, within +-A: speeding up (u_ddot = a > 0) the
+ * largest q' and q'' bound it from above and the smallest from below, slowing
+ * down (u_ddot = -a) the other way round, so that a curvature pulling the
+ * joint the way the path's acceleration does not counts against it, and one
+ * pulling against it counts for it. Each bound is a straight line in
+ * u_dot^2: taken at rest and at `speed` (Stretch::acc_at). A quick stop's
+ * deceleration holds at any speed, so it takes the worse of the two ends. */
+Stretch allowances(const std::array<Bounds, 6> &joint, double end, double speed, double ceiling)
+{
+    const double w = speed * speed, most = kJointMargin * arm::kMaxJointAcc,
+                 quick_most = kJointMargin * arm::kQuickJointDec;
+    Stretch s{end, speed, ceiling, ceiling, ceiling, ceiling};
+    for (const Bounds &b : joint) {
+        if (b.slope_high > 0) {
+            s.acc = std::min(s.acc, (most - b.bend_high * w) / b.slope_high);
+            s.dec = std::min(s.dec, (most + b.bend_low * w) / b.slope_high);
+            s.quick_acc = std::min(s.quick_acc, (quick_most + std::min(b.bend_low, 0.0) * w) / b.slope_high);
+        }
+        if (b.slope_low < 0) {
+            s.acc = std::min(s.acc, (most + b.bend_low * w) / -b.slope_low);
+            s.dec = std::min(s.dec, (most - b.bend_high * w) / -b.slope_low);
+            s.quick_acc = std::min(s.quick_acc, (quick_most - std::max(b.bend_high, 0.0) * w) / -b.slope_low);
+        }
+        const double slope = std::max(b.slope_high, -b.slope_low);
+        if (slope > 0)
+            s.rest_acc = std::min(s.rest_acc, most / slope);
+    }
+    return s;
+}
 
 } // namespace
 
@@ -204,61 +246,56 @@ void JointPath::limit_from(std::size_t from)
     for (std::size_t i = raw_.size(); i < known; ++i) {
         const Sample &a = samples_[i], &b = samples_[i + 1];
         const double h = b.u - a.u;
-        std::array<double, 6> slope{}, bend{};
+        std::array<Bounds, 6> joint{};
         double speed = pace_.speed;
         for (std::size_t j = 0; j < 6; ++j) {
-            for (std::size_t k = i > 0 ? i - 1 : 0; k <= i + 2; ++k)
-                bend[j] = std::max(bend[j], std::abs(curvature(k, j)));
-            bend[j] *= kCurvatureMargin;
-            slope[j] = std::abs(b.q[j] - a.q[j]) / h + bend[j] * h / 2;
-            if (slope[j] > 0)
-                speed = std::min(speed, kJointMargin * arm::kMaxSpeed[j] / slope[j]);
-            if (bend[j] > 0)
-                speed = std::min(speed, std::sqrt(kCurvatureShare * kJointMargin * arm::kMaxJointAcc / bend[j]));
+            double low = kUnbounded, high = -kUnbounded, largest = 0;
+            for (std::size_t k = i > 0 ? i - 1 : 0; k <= i + 2; ++k) {
+                const double c = curvature(k, j);
+                low = std::min(low, c);
+                high = std::max(high, c);
+                largest = std::max(largest, std::abs(c));
+            }
+            const double bend = kCurvatureMargin * largest, chord = (b.q[j] - a.q[j]) / h;
+            joint[j] = {chord - bend * h / 2, chord + bend * h / 2, low - (bend - largest), high + (bend - largest)};
+            const double slope = std::max(-joint[j].slope_low, joint[j].slope_high);
+            if (slope > 0)
+                speed = std::min(speed, kJointMargin * arm::kMaxSpeed[j] / slope);
+            if (bend > 0)
+                speed = std::min(speed, std::sqrt(kCurvatureShare * kJointMargin * arm::kMaxJointAcc / bend));
         }
         if (speed < kSingularShare * pace_.speed) { /* singular: the path ends before this stretch */
             samples_.resize(i + 1);
             set_wall(kSingularity, a.u, a.q);
             break;
         }
-        /* a joint's acceleration allowance at speed v, (A - bend v^2) / slope, falls
-         * along a straight line in v^2; their least is concave in v^2, so the straight
-         * line between its values at rest and at `speed` (Stretch::acc_at) stays under it */
-        double acc = pace_.acc, rest_acc = pace_.acc, quick = kUnbounded;
-        for (std::size_t j = 0; j < 6; ++j) {
-            if (slope[j] <= 0)
-                continue;
-            const double bent = bend[j] * speed * speed;
-            acc = std::min(acc, (kJointMargin * arm::kMaxJointAcc - bent) / slope[j]);
-            rest_acc = std::min(rest_acc, kJointMargin * arm::kMaxJointAcc / slope[j]);
-            quick = std::min(quick, (kJointMargin * arm::kQuickJointDec - bent) / slope[j]);
-        }
-        raw_.push_back({b.u, speed, acc, quick, rest_acc});
+        raw_.push_back(allowances(joint, b.u, speed, kAccHeadroom * pace_.acc));
     }
     /* neighbours alike are one stretch, at the lower of their limits */
     limit_.clear();
-    double top_speed = 0, top_acc = 0;
+    double top_speed = 0;
     for (const Stretch &s : raw_) {
         if (!limit_.empty()) {
             Stretch &last = limit_.back();
             const double speed_hi = std::max(top_speed, s.speed), speed_lo = std::min(last.speed, s.speed);
-            const double acc_hi = std::max(top_acc, s.acc), acc_lo = std::min(last.acc, s.acc);
             /* the acceleration alone never splits: each boundary between stretches
              * is crossed with no acceleration, which costs more than the lower
              * acceleration of the two */
             if (speed_hi <= kMergeFactor * speed_lo) {
-                /* each one's allowance falls as it speeds up: at speed_lo it is at least
-                 * its `acc`, so the line between the lower ends stays under both */
-                last = {s.end, speed_lo, acc_lo, std::min(last.quick_acc, s.quick_acc),
+                /* each one's allowances are at least their straight lines, so the
+                 * straight lines between the lower ends at rest and at speed_lo stay under both */
+                last = {s.end,
+                        speed_lo,
+                        std::min(last.acc_at(speed_lo, true), s.acc_at(speed_lo, true)),
+                        std::min(last.acc_at(speed_lo, false), s.acc_at(speed_lo, false)),
+                        std::min(last.quick_acc, s.quick_acc),
                         std::min(last.rest_acc, s.rest_acc)};
                 top_speed = speed_hi;
-                top_acc = acc_hi;
                 continue;
             }
         }
         limit_.push_back(s);
         top_speed = s.speed;
-        top_acc = s.acc;
     }
     if (wall_ == kOk)
         reach_ = raw_.empty() ? 0 : raw_.back().end;

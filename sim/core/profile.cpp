@@ -29,6 +29,9 @@ constexpr double kUnbounded = std::numeric_limits<double>::infinity();
  * stretches its longer way crosses lower it. */
 constexpr int kStopRefinements = 12;
 
+/* Slices of speed in which a zone's acceleration near its peak speed is checked. */
+constexpr int kSpeedSlices = 8;
+
 jerk::Limits generator_limits(const Profile::Limits &l) { return {l.speed, l.acc, l.jerk}; }
 
 /* To rest at `at` without passing it: at the limits when they can stop in
@@ -58,11 +61,174 @@ bool ramp_fits(double dv, double time, double acc, double jerk)
            jerk::Trajectory::ramp_jerk(dv, time) <= jerk * kLimitSlack;
 }
 
-/* One stretch of a plan's way: to `end`, no faster than `speed`, at most `acc`. */
+/* One stretch of a plan's way: to `end`, no faster than `speed`, at most
+ * `acc`: at first what its stretches allow at any speed, either way; at most
+ * `most`, the highest they allow at some speed. */
 struct Zone {
-    double end, speed, acc;
-    double rest_acc; /* the acceleration while at rest (>= acc: at `speed`, acc) */
+    double end, speed, acc, most;
 };
+
+/* Neighbouring zones are one, at the lower of their limits, where no plan
+ * from `start` (no faster than `start_speed`) to `until` (at `velocity`) at
+ * accelerations up to `acc` can come up to the lower of their speeds: their
+ * speed limits do not bind, and crossing from one to the next with no
+ * acceleration would cost time for nothing. (Always within the limits: only
+ * a slower plan, were the speed reached after all.) */
+void merge_unreached(std::vector<Zone> &zones, double start, double start_speed, double until, double velocity,
+                     double acc)
+{
+    /* the fastest at x: speeding up from the start, and able to slow down to the end */
+    const auto fastest = [&](double x) {
+        return std::sqrt(std::min(start_speed * start_speed + 2 * acc * (x - start),
+                                  velocity * velocity + 2 * acc * (until - x)));
+    };
+    const double crossing = (velocity * velocity - start_speed * start_speed + 2 * acc * (until + start)) / (4 * acc);
+    std::size_t kept = 0;
+    double kept_begin = start;
+    for (std::size_t k = 1; k < zones.size(); ++k) {
+        Zone &last = zones[kept];
+        const Zone &z = zones[k];
+        if (fastest(std::clamp(crossing, kept_begin, z.end)) <= std::min(last.speed, z.speed)) {
+            last = {z.end, std::min(last.speed, z.speed), std::min(last.acc, z.acc), std::min(last.most, z.most)};
+            continue;
+        }
+        kept_begin = last.end;
+        zones[++kept] = z;
+    }
+    zones.resize(kept + 1);
+}
+
+/* The highest speed a zone from `begin` to zone.end can reach, entered at
+ * `in` and left at `out` (no faster than those when not `exact`), at
+ * acceleration `acc` and jerk `jerk`. With both ends exact, the fastest
+ * jerk-limited way; else at most what the acceleration alone allows. */
+double zone_peak(const Zone &zone, double begin, double in, bool in_exact, double out, bool out_exact, double acc,
+                 double jerk)
+{
+    const double length = zone.end - begin;
+    const double envelope = std::min(zone.speed, std::sqrt(0.5 * (in * in + out * out) + acc * length));
+    if (!in_exact || !out_exact)
+        return envelope;
+    const auto way = [&](double top) {
+        return (top > in ? jerk::Trajectory::change_way(in, top, acc, jerk) : 0.0) +
+               (top > out ? jerk::Trajectory::change_way(top, out, acc, jerk) : 0.0);
+    };
+    double lo = std::max(in, out), hi = envelope;
+    if (way(hi) <= length)
+        return hi;
+    for (int i = 0; i < 40 && hi - lo > 1e-9 * hi; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (way(mid) <= length ? lo : hi) = mid;
+    }
+    return hi;
+}
+
+/* How far a change between `speed` and `top` (> speed) covers at most, from or
+ * to the speed a zone is entered or left at: that speed exactly when `exact`,
+ * else any speed up to `speed` (a change from v to w <= top covers
+ * (v + w) / 2 times its duration, at most top times the longest duration). */
+double change_reach(double top, bool exact, double speed, double acc, double jerk)
+{
+    if (exact)
+        return top > speed ? jerk::Trajectory::change_way(speed, top, acc, jerk) : 0.0;
+    return 2 * jerk::Trajectory::change_way(0, top, acc, jerk);
+}
+
+/* Whether a zone planned at acceleration `acc` and jerk `jerk` keeps stretch
+ * `s` of the speed limit speeding up (`up`) or slowing down, crossing it no
+ * faster than `fastest` in a zone it never crosses faster than `peak`. At
+ * speed v the stretch allows s.acc_at(v); the plan's acceleration is at most
+ * acc, and at most sqrt(2 jerk (peak - v)): speeding up, it must turn to zero
+ * before the speed passes the peak; slowing down, it has turned from zero
+ * since the speed last was at the peak. Near the peak the two are checked on
+ * slices of speed, each at its slowest plan acceleration's bound against the
+ * least the stretch allows in the slice (a straight line in the square of the
+ * speed: at one of its ends). */
+bool keeps_stretch(const Stretch &s, bool up, double acc, double fastest, double peak, double jerk,
+                   const Profile::Limits &limits)
+{
+    const auto allowed = [&](double from, double to) {
+        const double least =
+            std::min(s.acc_at(from / limits.speed_scale, up), s.acc_at(to / limits.speed_scale, up));
+        return std::min(limits.acc, least * limits.acc_scale) * kLimitSlack;
+    };
+    const double full = peak - acc * acc / (2 * jerk); /* below this speed the acceleration may be full */
+    if (fastest <= full)
+        return acc <= allowed(0, fastest);
+    if (full > 0 && acc > allowed(0, full))
+        return false;
+    const double from = std::max(full, 0.0), slice = (fastest - from) / kSpeedSlices;
+    for (int i = 0; i < kSpeedSlices; ++i) {
+        const double v = from + i * slice;
+        if (std::min(acc, std::sqrt(2 * jerk * std::max(peak - v, 0.0))) > allowed(v, v + slice))
+            return false;
+    }
+    return true;
+}
+
+/* Raises each zone's acceleration from the least its stretches allow at any
+ * speed towards the most (`entry`: the speed at the start of each zone, and
+ * at the end of the last, at the most). The joints' curvature takes more of
+ * their acceleration the faster the path goes, or gives some back, by the
+ * way it pulls, so a zone need not plan with the least. At a trial
+ * acceleration a, no plan is faster at x than sqrt(in^2 + 2 a (x - begin))
+ * nor than sqrt(out^2 + 2 a (end - x)) (a change of speed covers at least
+ * (w^2 - v^2) / (2 a) whatever the jerk), nor than the zone's peak. It speeds
+ * up only as far from its entry as that change can cover, slows down only as
+ * near its exit, and cruises between (where the speed limit alone keeps the
+ * joints); each finer stretch is checked for the ways it is crossed, at the
+ * fastest it can be there, and the zone plans with the highest a all allow.
+ * A start still accelerating keeps the least. */
+void raise_accelerations(std::vector<Zone> &zones, const std::vector<double> &entry, const SpeedLimit &detail,
+                         const jerk::State &from, double start_top, const Profile::Limits &limits)
+{
+    const std::size_t count = zones.size();
+    const double jerk = limits.jerk;
+    auto first = detail.begin();
+    for (std::size_t k = 0; k < count; ++k) {
+        Zone &z = zones[k];
+        const double begin = k == 0 ? from.p : zones[k - 1].end;
+        while (first != detail.end() && first->end <= begin)
+            ++first;
+        if (z.most <= z.acc || (k == 0 && from.a != 0))
+            continue;
+        /* the first zone may be left still slowing: the next entered as fast as the start */
+        const double in = k == 1 ? std::max(entry[k], start_top) : entry[k], out = entry[k + 1];
+        const auto allows = [&](double acc) {
+            const double top = zone_peak(z, begin, in, k == 0, out, k + 1 == count, acc, jerk);
+            const double up_until = begin + change_reach(top, k == 0, in, acc, jerk);
+            /* entered faster than its speed, or still slowing from a moving start, it
+             * slows down from its beginning */
+            const bool slows_first = in > z.speed || (k == 1 && from.v > 0);
+            const double down_from =
+                slows_first ? begin : z.end - change_reach(top, k + 1 == count, out, acc, jerk);
+            double at = begin;
+            for (auto s = first; s != detail.end() && at < z.end; at = s->end, ++s) {
+                const double until = std::min(s->end, z.end);
+                const double fastest =
+                    std::max({in, out,
+                              std::min({z.speed, std::sqrt(in * in + 2 * acc * (until - begin)),
+                                        std::sqrt(out * out + 2 * acc * (z.end - at))})});
+                const double peak = std::max({top, in, out});
+                const double v = std::min(fastest, peak);
+                if ((at < up_until && !keeps_stretch(*s, true, acc, v, peak, jerk, limits)) ||
+                    (until > down_from && !keeps_stretch(*s, false, acc, v, peak, jerk, limits)))
+                    return false;
+            }
+            return true;
+        };
+        double lo = z.acc, hi = z.most;
+        if (allows(hi)) {
+            z.acc = hi;
+            continue;
+        }
+        for (int i = 0; i < 50 && hi - lo > 1e-9 * hi; ++i) {
+            const double mid = 0.5 * (lo + hi);
+            (allows(mid) ? lo : hi) = mid;
+        }
+        z.acc = lo;
+    }
+}
 
 /* The first time (within [0, t.duration()]) at which `t` reaches `at`. */
 double time_to(const jerk::Trajectory &t, double at)
@@ -115,7 +281,7 @@ void Profile::bounds(double from, double to, const Limits &limits, double *speed
     for (const Stretch &s : *limit_) {
         if (s.end >= from && begin <= to) {
             *speed = std::min(*speed, s.speed * limits.speed_scale);
-            *acc = std::min(*acc, s.acc * limits.acc_scale);
+            *acc = std::min(*acc, s.least() * limits.acc_scale);
         }
         begin = s.end;
         if (begin > to)
@@ -129,27 +295,28 @@ bool Profile::append_way(double begin, const jerk::State &from, double until, do
     std::vector<Zone> zones;
     /* zones shorter than the rounding of positions join their neighbour, at the lower limits */
     const double tiny = 1e-12 * std::max({1.0, std::abs(from.p), std::abs(until)});
-    const auto add_zone = [&](double end, double speed, double acc, double rest_acc) {
+    const auto add_zone = [&](double end, double speed, double acc, double most) {
         const double begin = zones.empty() ? from.p : zones.back().end;
-        if (!zones.empty() && ((zones.back().speed == speed && zones.back().acc == acc &&
-                                zones.back().rest_acc == rest_acc) ||
-                               end - begin <= tiny)) {
+        if (!zones.empty() &&
+            ((zones.back().speed == speed && zones.back().acc == acc && zones.back().most == most) ||
+             end - begin <= tiny)) {
             const Zone &z = zones.back();
-            zones.back() = {end, std::min(z.speed, speed), std::min(z.acc, acc), std::min(z.rest_acc, rest_acc)};
+            zones.back() = {end, std::min(z.speed, speed), std::min(z.acc, acc), std::min(z.most, most)};
         } else if (end - begin > tiny) {
-            zones.push_back({end, speed, acc, rest_acc});
+            zones.push_back({end, speed, acc, most});
         } else if (zones.empty()) { /* the way is shorter than the rounding: at these limits */
-            zones.push_back({std::max(end, begin), speed, acc, rest_acc});
+            zones.push_back({std::max(end, begin), speed, acc, most});
         }
     };
     if (limit_) {
         for (const Stretch &s : *limit_) {
             if (s.end <= from.p)
                 continue;
-            const double speed = std::min(limits.speed, s.speed * limits.speed_scale);
+            const double speed = std::min(limits.speed, s.speed * limits.speed_scale), v = speed / limits.speed_scale;
+            const double up = s.acc_at(v, true), down = s.acc_at(v, false);
             add_zone(std::min(s.end, until), speed,
-                     std::min(limits.acc, s.acc_at(speed / limits.speed_scale) * limits.acc_scale),
-                     std::min(limits.acc, s.rest_acc * limits.acc_scale));
+                     std::min(limits.acc, std::min({s.rest_acc, up, down}) * limits.acc_scale),
+                     std::min(limits.acc, std::max({s.rest_acc, up, down}) * limits.acc_scale));
             if (s.end >= until)
                 break;
         }
@@ -162,10 +329,13 @@ bool Profile::append_way(double begin, const jerk::State &from, double until, do
         append(begin, jerk::Trajectory(until));
         return true;
     }
+    const double jerk = limits.jerk;
+    /* the fastest the start can get before its acceleration is turned */
+    const double start_top = from.v + (from.a > 0 ? from.a * from.a / (2 * jerk) : 0);
+    merge_unreached(zones, from.p, start_top, until, velocity, limits.acc);
     const std::size_t count = zones.size();
     if (velocity > zones.back().speed * kLimitSlack)
         return false;
-    const double jerk = limits.jerk;
 
     /* the speed at the start of each zone (entry[count]: at `until`): backward, then forward */
     std::vector<double> entry(count + 1);
@@ -184,54 +354,9 @@ bool Profile::append_way(double begin, const jerk::State &from, double until, do
                     std::min(entry[k], jerk::Trajectory::reachable(entry[k - 1], length, zones[k - 1].*acc, jerk));
         }
     };
-    /* A zone whose acceleration falls with its speed (the joints' curvature
-     * takes more of theirs the faster the path goes) need not plan with the
-     * acceleration at its top speed where it never gets there. At a trial
-     * acceleration a, no plan is faster at x than sqrt(in^2 + 2 a (x - begin))
-     * nor than sqrt(out^2 + 2 a (end - x)) (a change of speed covers at least
-     * (w^2 - v^2) / (2 a) whatever the jerk), from the entries and exits the
-     * accelerations at rest allow (no plan at lower ones is faster there). The
-     * zone plans with the highest a that each finer stretch of it allows at
-     * the fastest it can be there. A start still accelerating keeps the top
-     * speed's acceleration. */
     if (detail_ && !detail_->empty()) {
-        entries(&Zone::rest_acc);
-        const double start_top = from.v + (from.a > 0 ? from.a * from.a / (2 * jerk) : 0);
-        auto first = detail_->begin();
-        for (std::size_t k = 0; k < count; ++k) {
-            Zone &z = zones[k];
-            const double begin = k == 0 ? from.p : zones[k - 1].end;
-            while (first != detail_->end() && first->end <= begin)
-                ++first;
-            if (z.rest_acc <= z.acc || (k == 0 && from.a != 0))
-                continue;
-            /* the first zone may be left still slowing: the next entered as fast as the start */
-            const double in = k == 1 ? std::max(entry[k], start_top) : entry[k], out = entry[k + 1];
-            const auto allows = [&](double acc) {
-                double at = begin;
-                for (auto s = first; s != detail_->end() && at < z.end; at = s->end, ++s) {
-                    const double until = std::min(s->end, z.end);
-                    const double peak =
-                        std::max({in, out,
-                                  std::min({z.speed, std::sqrt(in * in + 2 * acc * (until - begin)),
-                                            std::sqrt(out * out + 2 * acc * (z.end - at))})});
-                    const double ss = limits.speed_scale;
-                    if (acc > std::min(limits.acc, s->acc_at(peak / ss) * limits.acc_scale))
-                        return false;
-                }
-                return true;
-            };
-            double lo = z.acc, hi = z.rest_acc;
-            if (allows(hi)) {
-                z.acc = hi;
-                continue;
-            }
-            for (int i = 0; i < 50 && hi - lo > 1e-9 * hi; ++i) {
-                const double mid = 0.5 * (lo + hi);
-                (allows(mid) ? lo : hi) = mid;
-            }
-            z.acc = lo;
-        }
+        entries(&Zone::most);
+        raise_accelerations(zones, entry, *detail_, from, start_top, limits);
     }
     entries(&Zone::acc);
 
@@ -398,7 +523,7 @@ Profile::Limits Profile::slowest(const Limits &limits) const
     if (limit_)
         for (const Stretch &s : *limit_) {
             l.speed = std::min(l.speed, s.speed * limits.speed_scale);
-            l.acc = std::min(l.acc, s.acc * limits.acc_scale);
+            l.acc = std::min(l.acc, s.least() * limits.acc_scale);
         }
     return l;
 }
@@ -412,7 +537,7 @@ double Profile::stop_dec(double dec, double jerk, bool quick, double scale) cons
         double least = dec, begin = 0;
         for (const Stretch &s : *limit_) {
             if (s.end > state_.p && begin <= way)
-                least = std::min(least, (quick ? s.quick_acc : s.acc) * scale);
+                least = std::min(least, (quick ? s.quick_acc : std::min(s.dec, s.rest_acc)) * scale);
             begin = s.end;
             if (begin > way)
                 break;

@@ -19,17 +19,23 @@ namespace zsim {
 struct Stretch {
     double end;       /* where the stretch ends (it begins where the one before ends, the first at 0) */
     double speed;     /* > 0: the highest speed on the stretch */
-    double acc;       /* > 0: the acceleration (either way) while no faster than `speed` */
-    double quick_acc; /* > 0: the deceleration of a quick stop on the stretch */
-    double rest_acc;  /* >= acc: the acceleration while at rest; between rest and `speed`
-                         the acceleration allowed falls no lower than along a straight line
-                         in the square of the speed from rest_acc to acc */
-    /* The acceleration allowed while no faster than `v` (<= speed). */
-    double acc_at(double v) const
+    double acc;       /* > 0: the acceleration speeding up at `speed` */
+    double dec;       /* > 0: the deceleration slowing down at `speed` */
+    double quick_acc; /* > 0: the deceleration of a quick stop on the stretch, at any speed */
+    double rest_acc;  /* > 0: the acceleration either way while at rest; between rest and
+                         `speed` the acceleration allowed is no lower than along a straight
+                         line in the square of the speed from rest_acc to acc (speeding up)
+                         or to dec (slowing down) */
+    /* Speeding up (`up`) or slowing down, the acceleration allowed at `v` (<= speed). */
+    double acc_at(double v, bool up) const
     {
         const double share = speed > 0 ? std::min(1.0, v / speed) : 1.0;
-        return rest_acc + (acc - rest_acc) * share * share;
+        return rest_acc + ((up ? acc : dec) - rest_acc) * share * share;
     }
+    /* The acceleration allowed at any speed up to `speed`, either way. */
+    double least() const { return std::min({acc, dec, rest_acc}); }
+    /* The most acceleration allowed at some speed up to `speed`, either way. */
+    double most() const { return std::max({acc, dec, rest_acc}); }
 };
 using SpeedLimit = std::vector<Stretch>;
 
@@ -81,7 +87,7 @@ public:
     /* Comes to rest at deceleration `dec` and jerk `jerk`, or sooner where
      * the plan already does (the end, an earlier stop); no harder than the
      * speed limit's stretches allow on the way (their quick_acc for a quick
-     * stop, else their acc; at rapid rate 1). */
+     * stop, else their deceleration at any speed; at rapid rate 1). */
     void stop(double dec, double jerk, bool quick = false);
     /* From here to rest at `length`, further on than the plan's end (a
      * path without end, known further now). Nothing changes while stopping. */
