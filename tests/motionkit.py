@@ -30,6 +30,7 @@ QUICK_ORIENTATION_DEC = math.radians(720)
 SERVO_STOP_DEC = MAX_JOINT_ACC            # leaving servo mode
 JOINT_JERK = math.radians(9000)           # rad/s^3 of the joint that travels furthest
 LINEAR_JERK = 50000.0                     # mm/s^3 of the TCP along its path
+ORIENTATION_JERK = math.radians(9000)     # rad/s^3 of the orientation along its path
 QUICK_JERK_FACTOR = 2.0                   # quick stops turn their deceleration at twice the jerks
 
 
