@@ -15,9 +15,11 @@
  * samples. From those bounds it gives the speed limit of profile.h: on each
  * stretch the highest u_dot that keeps every joint within its maximum speed
  * and leaves a share of its maximum acceleration to q'' u_dot^2, and the
- * u_ddot the rest allows; the quick-stop deceleration likewise at twice the
- * joint acceleration. A profile within those limits keeps every joint within
- * its speed and acceleration maxima.
+ * u_ddot the rest allows speeding up and slowing down (q' u_ddot and
+ * q'' u_dot^2 taken with their signs: a curvature pulling a joint against
+ * the path's acceleration leaves it more); the quick-stop deceleration
+ * likewise at twice the joint acceleration. A profile within those limits
+ * keeps every joint within its speed and acceleration maxima.
  *
  * Where the path cannot be followed the samples end and say why: out of reach
  * (6), a joint limit (7, the joints standing on it), or a singularity (15):
