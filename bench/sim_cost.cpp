@@ -7,6 +7,7 @@
  *
  *   sim_cost [--journal] [--repeats R] [--calls N] [--only FUNCTION]
  *   sim_cost --arms N [--cycles C] [--repeats R]
+ *   sim_cost --plans [--repeats R]
  *
  * Prints one line per function: name, median, 25th and 75th percentile of
  * ns per call over R runs of N calls, and the code the last call returned.
@@ -17,6 +18,10 @@
  * then median, 25th and 75th percentile of ns per arm and cycle over R runs
  * of C cycles, in processor time (the calls that feed and read the arms
  * included).
+ *
+ * --plans: what planning one line costs (the call and the cycle that starts
+ * it), for a line the joints leave free and one they time, near the
+ * shoulder singularity: median, 25th and 75th percentile of ns over R plans.
  * Built by build_refs.sh; never shipped.
  */
 #include "zandrelAPI.h"
@@ -100,6 +105,75 @@ int arm_cycles(int arms, long cycles, int repeats)
     return 0;
 }
 
+/* Until the arm rests where its motion ends, in manual time. */
+bool settle(const RobotHandle &h)
+{
+    for (int c = 0; c < 5000; ++c) {
+        int in_pos = 0;
+        if (is_in_pos(&h, &in_pos) == 0 && in_pos)
+            return true;
+        zsim_advance_time(0.008);
+    }
+    return false;
+}
+
+/* One arm: what planning a line costs, the call and the cycle that starts
+ * the move (which samples the path by inverse kinematics and times it), in
+ * processor time: for a line the joints leave free and one passing the
+ * shoulder singularity 20 mm away (the path sampled finest, the joints
+ * timing it). */
+int plans(int repeats)
+{
+    zsim_reset();
+    zsim_journal_enable(0);
+    zsim_advance_time(0);
+    RobotHandle h = -1;
+    if (create_handler("127.0.0.1", &h) != 0 || power_on(&h) != 0 || enable_robot(&h) != 0)
+        return 1;
+    const double pi = std::acos(-1.0), shoulder = 128.0 + 20.0; /* d4 and the clearance, mm */
+    const JointVector home = {{0, pi / 2, -pi / 2, -pi / 2, -pi / 2, 0}};
+    struct Line {
+        const char *name;
+        CartPose from, to; /* absolute; `from` reached by a joint move */
+    } lines[] = {
+        {"line-free", {{0, 0, 0}, {0, 0, 0}}, {{200, -100, -150}, {0, 0, 0}}},
+        {"line-near-singularity", {{shoulder, -300, 328}, {pi, 0, 0}}, {{shoulder, 300, 328}, {pi, 0, 0}}},
+    };
+    CartPose at_home;
+    if (kine_forward(&h, &home, &at_home) != 0)
+        return 1;
+    for (Line &line : lines) {
+        if (line.from.tran.x == 0 && line.from.tran.z == 0) { /* relative to home */
+            line.from = at_home;
+            line.to.tran = {at_home.tran.x + line.to.tran.x, at_home.tran.y + line.to.tran.y,
+                            at_home.tran.z + line.to.tran.z};
+            line.to.rpy = at_home.rpy;
+        }
+        JointVector start;
+        if (kine_inverse(&h, &home, &line.from, &start) != 0)
+            return 1;
+        std::vector<double> ns;
+        for (int r = 0; r < repeats; ++r) {
+            if (joint_move(&h, &start, 0, 0, 3.0) != 0 || !settle(h))
+                return 1;
+            const std::clock_t begin = std::clock();
+            const ErrorCode code = linear_move_extend(&h, &line.to, 0, 0, 1500, 5000, 0, nullptr);
+            zsim_advance_time(0.008);
+            const std::clock_t end = std::clock();
+            if (code != 0)
+                return 1;
+            ns.push_back(1e9 * static_cast<double>(end - begin) / CLOCKS_PER_SEC);
+            motion_abort(&h);
+            if (!settle(h))
+                return 1;
+        }
+        std::printf("%s %.1f %.1f %.1f 0\n", line.name, percentile(ns, 0.5), percentile(ns, 0.25),
+                    percentile(ns, 0.75));
+    }
+    zsim_reset();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -110,6 +184,7 @@ int main(int argc, char **argv)
     const char *only = nullptr;
     int arms = 0;
     long cycles = 500;
+    bool plan = false;
     for (int i = 1; i < argc; i++) {
         if (!std::strcmp(argv[i], "--journal"))
             journal = true;
@@ -123,15 +198,20 @@ int main(int argc, char **argv)
             arms = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--cycles") && i + 1 < argc)
             cycles = std::atol(argv[++i]);
+        else if (!std::strcmp(argv[i], "--plans"))
+            plan = true;
         else {
             std::fprintf(stderr, "usage: %s [--journal] [--repeats R] [--calls N] [--only FUNCTION]\n"
-                                 "       %s --arms N [--cycles C] [--repeats R]\n", argv[0], argv[0]);
+                                 "       %s --arms N [--cycles C] [--repeats R]\n"
+                                 "       %s --plans [--repeats R]\n", argv[0], argv[0], argv[0]);
             return 2;
         }
     }
 
     if (arms > 0)
         return arm_cycles(arms, cycles, repeats);
+    if (plan)
+        return plans(repeats);
 
     zsim_reset();
     RobotHandle handle = -1;
