@@ -27,6 +27,8 @@
 #include "zandrelAPI.h"
 #include "zsim_probe.h"
 
+#include "bench_stats.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -46,14 +48,7 @@ struct Case {
     std::function<ErrorCode()> call;
 };
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    double at = p * static_cast<double>(v.size() - 1);
-    size_t i = static_cast<size_t>(at);
-    double frac = at - static_cast<double>(i);
-    return i + 1 < v.size() ? v[i] * (1 - frac) + v[i + 1] * frac : v[i];
-}
+using bench::percentile;
 
 /* N arms in manual time, lines and servo streams mixed: ns per arm-cycle. */
 int arm_cycles(int arms, long cycles, int repeats)

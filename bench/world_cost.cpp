@@ -27,6 +27,8 @@
 #include "zandrelAPI.h"
 #include "zsim_probe.h"
 
+#include "bench_stats.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -38,26 +40,9 @@
 
 namespace {
 
-double thread_seconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    const double at = p * static_cast<double>(v.size() - 1);
-    const size_t i = static_cast<size_t>(at);
-    const double frac = at - static_cast<double>(i);
-    return i + 1 < v.size() ? v[i] * (1 - frac) + v[i + 1] * frac : v[i];
-}
-
-void report(const char *name, const std::vector<double> &v, const char *unit)
-{
-    std::printf("%s %.4g %.4g %.4g %s\n", name, percentile(v, 0.5), percentile(v, 0.25), percentile(v, 0.75), unit);
-}
+using bench::percentile;
+using bench::report;
+using bench::thread_seconds;
 
 /* Two working poses; the joint path between them keeps every part at least
  * 8 mm from the floor and 130 mm from the other objects of the cell. */
