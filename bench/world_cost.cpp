@@ -27,7 +27,7 @@
 #include "zandrelAPI.h"
 #include "zsim_probe.h"
 
-#include "bench_stats.h"
+#include "bench_arms.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,13 +40,12 @@
 
 namespace {
 
+using bench::Arm;
+using bench::kPoses;
+using bench::library_share;
 using bench::percentile;
 using bench::report;
 using bench::thread_seconds;
-
-/* Two working poses; the joint path between them keeps every part at least
- * 8 mm from the floor and 130 mm from the other objects of the cell. */
-const JointVector kPoses[2] = {{{-0.5, 1.3, -1.2, -1.6, -1.5, 0.2}}, {{0.5, 1.5, -1.4, -1.5, -1.6, -0.2}}};
 
 const char *const kCell =
     "[{\"name\": \"floor\", \"shape\": \"plane\", \"pose\": [0, 0, 0, 0, 0, 0]},"
@@ -70,33 +69,7 @@ const char *const kCell =
     " {\"name\": \"ball 3\", \"shape\": \"sphere\", \"centre\": [0, -800, 400], \"radius\": 80},"
     " {\"name\": \"ball 4\", \"shape\": \"sphere\", \"centre\": [600, 700, 700], \"radius\": 80}]";
 
-struct Arm {
-    std::string address;
-    RobotHandle handle = -1;
-    int next = 0;
-};
-
 enum class Setting { kOrigin, kPlaced, kNoBody };
-
-/* CPU seconds of this thread per simulated second, for `seconds` of the arms. */
-double library_share(std::vector<Arm> &arms, double seconds, bool moving)
-{
-    const long cycles = std::lround(seconds / 0.008);
-    const double start = thread_seconds();
-    for (long c = 0; c < cycles; ++c) {
-        zsim_advance_time(0.008);
-        for (Arm &a : arms) {
-            JointVector q{};
-            get_joint_position(&a.handle, &q); /* runs the arm's cycle that fell due */
-            int32_t in_pos = 0;
-            if (moving && is_in_pos(&a.handle, &in_pos) == 0 && in_pos) {
-                joint_move(&a.handle, &kPoses[a.next], 0, 0, 1.5);
-                a.next ^= 1;
-            }
-        }
-    }
-    return (thread_seconds() - start) / seconds;
-}
 
 std::vector<Arm> arms_in_the_cell(int count, Setting setting)
 {
