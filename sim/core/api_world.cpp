@@ -25,16 +25,6 @@ int refuse(std::string &why, std::string text)
 
 void vector(JsonObject &o, const char *name, const Eigen::Vector3d &v) { o.numbers(name, {v.x(), v.y(), v.z()}); }
 
-const char *with_name(Contact::With with)
-{
-    switch (with) {
-    case Contact::With::kObject: return "object";
-    case Contact::With::kArm: return "arm";
-    case Contact::With::kSelf: return "self";
-    }
-    return "";
-}
-
 } // namespace
 
 int set_base(const char *address, const double *pose, std::string &why)

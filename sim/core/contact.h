@@ -60,6 +60,17 @@ struct Contact {
     int other_link = -1;              /* the other arm's part, or this arm's (self); -1 for an object */
 };
 
+/* What a contact touches, as the library's and the view's JSON name it. */
+inline const char *with_name(Contact::With with)
+{
+    switch (with) {
+    case Contact::With::kObject: return "object";
+    case Contact::With::kArm: return "arm";
+    case Contact::With::kSelf: return "self";
+    }
+    return "";
+}
+
 namespace world {
 
 /* The contact forces on `arm` with its joints at q (its tool in use, its

@@ -40,16 +40,6 @@ constexpr const char *kIoNames[kIoTypes] = {"cabinet", "tool", "extension"};
 
 void point(JsonObject &o, const char *name, const Eigen::Vector3d &v) { o.numbers(name, {v.x(), v.y(), v.z()}); }
 
-const char *with_name(Contact::With with)
-{
-    switch (with) {
-    case Contact::With::kObject: return "object";
-    case Contact::With::kArm: return "arm";
-    case Contact::With::kSelf: return "self";
-    }
-    return "";
-}
-
 /* The arm's place in the world: its base, its body's capsules and its contacts (world frame). */
 void write_world(JsonObject &o, const WorldReadout &w)
 {
