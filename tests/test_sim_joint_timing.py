@@ -206,6 +206,40 @@ def test_lines_arcs_blends_and_stops_keep_every_joint_within_the_table(arm, manu
     keeps_joint_limits(motion, QUICK_JOINT_DEC if stop == "disable_robot" else MAX_JOINT_ACC)
 
 
+@EXAMPLES
+@given(clearance=st.floats(3, 200), y_from=st.floats(-300, -40), y_to=st.floats(40, 300), z=st.floats(300, 600),
+       speed=st.floats(300, 1500), acc=st.floats(1000, 5000), back=st.booleans(),
+       stop=st.sampled_from([None, "motion_abort", "disable_robot"]), stop_at=st.integers(5, 150))
+def test_fast_lines_past_the_shoulder_singularity_keep_every_joint_within_the_table(arm, manual, home, clearance,
+                                                                                    y_from, y_to, z, speed, acc,
+                                                                                    back, stop, stop_at):
+    """Where the joints, not the TCP, bind: joint 1 swings round as the wrist
+    centre passes the singular cylinder, its curvature pulling with the
+    path's acceleration on one side and against it on the other, so the
+    joints' allowances speeding up and slowing down differ and bind."""
+    a, b = shoulder_line(y_to, y_from, z, D4 + clearance) if back else shoulder_line(y_from, y_to, z, D4 + clearance)
+    candidates = inverse_candidates(a, HOME)
+    assume(candidates)
+    arm = fresh_arm(manual)
+    start_at(arm, candidates[0][1], example=True)
+    run_until_rest(arm, manual)
+
+    def moves(r):
+        code = r.linear_move_extend(pose_of(b), 0, False, speed, acc, 0)
+        for _ in range(stop_at if stop else 0):
+            manual.advance_time(CYCLE)
+        if stop:
+            getattr(r, stop)()
+        run_until_rest(r, manual)
+        return code
+
+    [code], motion = record_cycles(arm, home, [moves])
+    assert code[0] in (0, COLLISION)
+    if not stop:
+        assert arm.get_robot_status()[1][0] in ENDINGS
+    keeps_joint_limits(motion, QUICK_JOINT_DEC if stop == "disable_robot" else MAX_JOINT_ACC)
+
+
 # ---- as fast as the joints allow ---------------------------------------------------------
 
 LINES = [  # start joints, the flange's offset (mm, and a turn about x), speed, acc
