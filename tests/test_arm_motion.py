@@ -22,8 +22,12 @@ ADDRESS = "127.0.0.1"
 FAR = (2.5, 1.57, -1.57, -1.57, -1.57, 0.0)  # joint 1 travels 2.5 rad: over 12 s at 0.2 rad/s
 SLOW = 0.2
 
+# A shell that starts a job in the background without job control has it
+# ignore SIGINT, and Python then raises no KeyboardInterrupt: the child
+# takes Ctrl-C as a terminal would give it, whatever started the test run.
 CHILD = """
-import json, sys, time, velmo_arm
+import json, signal, sys, time, velmo_arm
+signal.signal(signal.SIGINT, signal.default_int_handler)
 far = tuple(json.loads(sys.argv[1]))
 with velmo_arm.connect("127.0.0.1", enable=True) as arm:
     try:
