@@ -38,12 +38,7 @@
 
 namespace {
 
-using bench::Arm;
-using bench::kPoses;
-using bench::library_share;
-using bench::percentile;
-using bench::report;
-using bench::thread_seconds;
+using namespace bench; /* the shared arms and clock (bench_arms.h) */
 
 /* `count` boxes around the arms (with the floor), near their paths, touching none. */
 void add_objects(int count)

@@ -129,16 +129,17 @@ int plans(int repeats)
     const JointVector home = {{0, pi / 2, -pi / 2, -pi / 2, -pi / 2, 0}};
     struct Line {
         const char *name;
+        bool from_home; /* `from` is home's TCP, `to` an offset from it */
         CartPose from, to; /* absolute; `from` reached by a joint move */
     } lines[] = {
-        {"line-free", {{0, 0, 0}, {0, 0, 0}}, {{200, -100, -150}, {0, 0, 0}}},
-        {"line-near-singularity", {{shoulder, -300, 328}, {pi, 0, 0}}, {{shoulder, 300, 328}, {pi, 0, 0}}},
+        {"line-free", true, {}, {{200, -100, -150}, {0, 0, 0}}},
+        {"line-near-singularity", false, {{shoulder, -300, 328}, {pi, 0, 0}}, {{shoulder, 300, 328}, {pi, 0, 0}}},
     };
     CartPose at_home;
     if (kine_forward(&h, &home, &at_home) != 0)
         return 1;
     for (Line &line : lines) {
-        if (line.from.tran.x == 0 && line.from.tran.z == 0) { /* relative to home */
+        if (line.from_home) {
             line.from = at_home;
             line.to.tran = {at_home.tran.x + line.to.tran.x, at_home.tran.y + line.to.tran.y,
                             at_home.tran.z + line.to.tran.z};

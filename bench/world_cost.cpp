@@ -40,12 +40,7 @@
 
 namespace {
 
-using bench::Arm;
-using bench::kPoses;
-using bench::library_share;
-using bench::percentile;
-using bench::report;
-using bench::thread_seconds;
+using namespace bench; /* the shared arms and clock (bench_arms.h) */
 
 const char *const kCell =
     "[{\"name\": \"floor\", \"shape\": \"plane\", \"pose\": [0, 0, 0, 0, 0, 0]},"

@@ -121,7 +121,7 @@ def path_reference(start_q, end_pose, speed, acc):
         limits.append((ORIENTATION_SPEED / turn, ORIENTATION_ACC / turn, ORIENTATION_JERK / turn))
     otg, inp, trajectory = ruckig.Ruckig(1), ruckig.InputParameter(1), ruckig.Trajectory(1)
     inp.current_position, inp.target_position = [0.0], [1.0]
-    inp.max_velocity, inp.max_acceleration, inp.max_jerk = [[min(x) for x in zip(*limits)][i:i + 1] for i in range(3)]
+    inp.max_velocity, inp.max_acceleration, inp.max_jerk = ([least] for least in map(min, zip(*limits)))
     otg.calculate(inp, trajectory)
     return trajectory.duration
 

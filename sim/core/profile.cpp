@@ -68,6 +68,12 @@ struct Zone {
     double end, speed, acc, most;
 };
 
+/* Zone `a` and the zone after it as one, to b's end, at the lower of their limits. */
+Zone merged(const Zone &a, const Zone &b)
+{
+    return {b.end, std::min(a.speed, b.speed), std::min(a.acc, b.acc), std::min(a.most, b.most)};
+}
+
 /* Neighbouring zones are one, at the lower of their limits, where no plan
  * from `start` (no faster than `start_speed`) to `until` (at `velocity`) at
  * accelerations up to `acc` can come up to the lower of their speeds: their
@@ -89,7 +95,7 @@ void merge_unreached(std::vector<Zone> &zones, double start, double start_speed,
         Zone &last = zones[kept];
         const Zone &z = zones[k];
         if (fastest(std::clamp(crossing, kept_begin, z.end)) <= std::min(last.speed, z.speed)) {
-            last = {z.end, std::min(last.speed, z.speed), std::min(last.acc, z.acc), std::min(last.most, z.most)};
+            last = merged(last, z);
             continue;
         }
         kept_begin = last.end;
@@ -202,6 +208,7 @@ void raise_accelerations(std::vector<Zone> &zones, const std::vector<double> &en
             const bool slows_first = in > z.speed || (k == 1 && from.v > 0);
             const double down_from =
                 slows_first ? begin : z.end - change_reach(top, k + 1 == count, out, acc, jerk);
+            const double peak = std::max({top, in, out});
             double at = begin;
             for (auto s = first; s != detail.end() && at < z.end; at = s->end, ++s) {
                 const double until = std::min(s->end, z.end);
@@ -209,7 +216,6 @@ void raise_accelerations(std::vector<Zone> &zones, const std::vector<double> &en
                     std::max({in, out,
                               std::min({z.speed, std::sqrt(in * in + 2 * acc * (until - begin)),
                                         std::sqrt(out * out + 2 * acc * (z.end - at))})});
-                const double peak = std::max({top, in, out});
                 const double v = std::min(fastest, peak);
                 if ((at < up_until && !keeps_stretch(*s, true, acc, v, peak, jerk, limits)) ||
                     (until > down_from && !keeps_stretch(*s, false, acc, v, peak, jerk, limits)))
@@ -300,8 +306,7 @@ bool Profile::append_way(double begin, const jerk::State &from, double until, do
         if (!zones.empty() &&
             ((zones.back().speed == speed && zones.back().acc == acc && zones.back().most == most) ||
              end - begin <= tiny)) {
-            const Zone &z = zones.back();
-            zones.back() = {end, std::min(z.speed, speed), std::min(z.acc, acc), std::min(z.most, most)};
+            zones.back() = merged(zones.back(), {end, speed, acc, most});
         } else if (end - begin > tiny) {
             zones.push_back({end, speed, acc, most});
         } else if (zones.empty()) { /* the way is shorter than the rounding: at these limits */
